@@ -1,0 +1,205 @@
+// Loading a whole file into the byte document and writing it back raw or as text.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "binio/binio.h"
+#include "binio/fileio.h"
+
+namespace binio {
+
+namespace {
+
+// Files move in blocks of this size: large enough that the number of system calls does not
+// matter, small enough that progress is reported often.
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+
+constexpr std::int64_t kMaxDocument = std::numeric_limits<std::int32_t>::max();
+
+void report(const Progress& progress, std::uint64_t done, std::uint64_t total) {
+    if (progress && !progress(done, total)) {
+        throw Cancelled();
+    }
+}
+
+}  // namespace
+
+std::string iomessage(int code) {
+    switch (code) {
+        case kFileNotFound:
+            return "ファイルが見つかりません";
+        case kPathNotFound:
+            return "不正なファイル名です";
+        case kTooManyOpenFiles:
+            return "オープンしたファイルが多すぎます";
+        case kAccessDenied:
+            return "ファイルへのアクセスが拒否されました";
+        case kReadPastEnd:
+            return "ファイルの末尾以降を読み込みました";
+        case kDiskFullShortWrite:
+            return "ディスクがいっぱいです";
+        default:
+            return "I/O エラー (" + std::to_string(code) + ")";
+    }
+}
+
+const char* OutOfMemoryError::what() const noexcept {
+    return "メモリが足りません";
+}
+
+const char* RangeError::what() const noexcept {
+    return "範囲チェックエラー";
+}
+
+const char* Cancelled::what() const noexcept {
+    return "cancelled";
+}
+
+void loadfile(const std::string& path, std::vector<std::uint8_t>& document) {
+    loadfile(path, document, Progress());
+}
+
+void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
+              const Progress& progress) {
+    // Read only: a viewer must open what the user can read. O_NONBLOCK keeps a FIFO or a device
+    // from blocking the open; anything but a regular file is refused before it is read.
+    Fd file;
+    do {
+        file = Fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    } while (!file && errno == EINTR);
+    if (!file) {
+        throwerrno(errno, path, Direction::reading);
+    }
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0) {
+        throwerrno(errno, path, Direction::reading);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw IOError(kAccessDenied);
+    }
+    int flags = ::fcntl(file.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        throwerrno(errno, path, Direction::reading);
+    }
+    if (st.st_size > kMaxDocument) {
+        throw RangeError();
+    }
+    const auto size = static_cast<std::size_t>(st.st_size);
+
+    // The new content goes into a buffer of its own and replaces the document only once it is
+    // complete, so a failed load changes nothing.
+    std::vector<std::uint8_t> content;
+    try {
+        content.resize(size);
+    } catch (const std::bad_alloc&) {
+        throw OutOfMemoryError();
+    } catch (const std::length_error&) {
+        throw OutOfMemoryError();
+    }
+
+    std::size_t done = 0;
+    report(progress, 0, size);
+    while (done < size) {
+        ssize_t n = ::read(file.get(), content.data() + done, std::min(kBlockSize, size - done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throwerrno(errno, path, Direction::reading);
+        }
+        if (n == 0) {
+            throw IOError(kReadPastEnd);
+        }
+        done += static_cast<std::size_t>(n);
+        report(progress, done, size);
+    }
+    if (int err = file.close()) {
+        throwerrno(err, path, Direction::reading);
+    }
+    document.swap(content);
+}
+
+void savebin(const std::string& path, const std::vector<std::uint8_t>& document) {
+    savebin(path, document, Progress());
+}
+
+void savebin(const std::string& path, const std::vector<std::uint8_t>& document,
+             const Progress& progress) {
+    OutputFile out(path);
+    const std::size_t size = document.size();
+    report(progress, 0, size);
+    for (std::size_t done = 0; done < size;) {
+        std::size_t n = std::min(kBlockSize, size - done);
+        out.write(document.data() + done, n);
+        done += n;
+        report(progress, done, size);
+    }
+    out.commit();
+}
+
+void savetext(const std::string& path, const std::vector<std::uint8_t>& document,
+              std::uint8_t radix) {
+    savetext(path, document, radix, Progress());
+}
+
+void savetext(const std::string& path, const std::vector<std::uint8_t>& document,
+              std::uint8_t radix, const Progress& progress) {
+    std::string (*label)(std::uint8_t) = nullptr;
+    switch (radix) {
+        case 16:
+            label = bytetohex;
+            break;
+        case 2:
+            label = bytetobin;
+            break;
+        case 10:
+            label = [](std::uint8_t b) { return bytetodec(b); };
+            break;
+        default:
+            break;
+    }
+    OutputFile out(path);
+    if (label == nullptr) {
+        // An unknown radix still leaves an empty file, as a save in any mode leaves a file.
+        out.commit();
+        return;
+    }
+
+    // Every byte's text has the same width in one radix, so the texts are looked up in a table
+    // and copied into a large buffer that is written whenever it is full.
+    const std::size_t width = label(0).size();
+    std::array<char, 256 * 8> table{};
+    for (int b = 0; b < 256; ++b) {
+        std::memcpy(table.data() + b * width, label(static_cast<std::uint8_t>(b)).data(), width);
+    }
+    const std::size_t perblock = kBlockSize / width;
+    std::vector<std::uint8_t> buffer(perblock * width);
+
+    const std::size_t size = document.size();
+    report(progress, 0, size);
+    for (std::size_t done = 0; done < size;) {
+        std::size_t n = std::min(perblock, size - done);
+        std::uint8_t* p = buffer.data();
+        for (const std::uint8_t *b = document.data() + done, *end = b + n; b != end; ++b) {
+            std::memcpy(p, table.data() + *b * width, width);
+            p += width;
+        }
+        out.write(buffer.data(), n * width);
+        done += n;
+        report(progress, done, size);
+    }
+    out.commit();
+}
+
+}  // namespace binio
