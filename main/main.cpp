@@ -6,6 +6,8 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tessarin"));
+    // Wayland compositors find the window's icon through the desktop entry of this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tessarin.Tessarin"));
     tessarin::TForm1 Form1;
     Form1.show();
     return QApplication::exec();

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QMessageBox>
 #include <QResizeEvent>
 #include <QSignalBlocker>
@@ -20,6 +21,12 @@
 #include "binio/fileio.h"
 #include "main/errorbox.h"
 #include "textout/textout.h"
+
+// The icons are compiled into the static window library, where nothing else would pull them in.
+// Q_INIT_RESOURCE must not be used inside a namespace.
+static void inittessarinicons() {
+    Q_INIT_RESOURCE(tessarin);
+}
 
 namespace tessarin {
 
@@ -65,6 +72,12 @@ void configurefiledialog(QFileDialog* dialog, QFileDialog::AcceptMode mode) {
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("Form1"));
+    ::inittessarinicons();
+    QIcon icon;
+    for (int size : {16, 32, 48, 256}) {
+        icon.addFile(QStringLiteral(":/icons/tessarin-%1.png").arg(size), QSize(size, size));
+    }
+    setWindowIcon(icon);
     setFont(startfont());
     // Typing in the byte editor searches its labels; a pause of this long starts a new search.
     QApplication::setKeyboardInputInterval(500);
