@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic
   coreutils util-linux
+  desktop-file-utils appstream dpkg-dev
 )
 
 install_missing() {

@@ -1,0 +1,201 @@
+#!/usr/bin/env bash
+# Checks Tessarin's desktop files and what `cmake --install` and the Debian package put in place.
+#   check_package.sh desktop  SOURCE_DIR
+#   check_package.sh metainfo SOURCE_DIR VERSION
+#   check_package.sh install  BUILD_DIR            (CMAKE names the cmake program)
+#   check_package.sh deb      BUILD_DIR VERSION    (CPACK names the cpack program)
+set -uo pipefail
+
+appid=io.github.tessarin.Tessarin
+sizes=(16 22 24 32 48 64 128 256)
+failures=0
+workdir=$(mktemp -d)
+trap 'rm -rf "$workdir"' EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+need() {
+    command -v "$1" >/dev/null ||
+        { echo "FAIL: $1 not found; install the Debian package $2 (build.sh does)" >&2; exit 1; }
+}
+
+finish() {
+    if [ "$failures" -ne 0 ]; then
+        echo "$failures check(s) failed" >&2
+        exit 1
+    fi
+    echo "all checks passed"
+}
+
+# What an installation holds, relative to its prefix.
+expected_files() {
+    echo bin/tessarin
+    echo share/applications/$appid.desktop
+    echo share/doc/tessarin/copyright
+    echo share/icons/hicolor/scalable/apps/$appid.svg
+    for size in "${sizes[@]}"; do
+        echo "share/icons/hicolor/${size}x${size}/apps/$appid.png"
+    done
+    echo share/metainfo/$appid.metainfo.xml
+}
+
+# Compares a list of files (stdin) with expected_files. $1 says where the list comes from.
+compare_files() {
+    local actual missing extra
+    actual=$(sort -u)
+    missing=$(comm -23 <(expected_files | sort -u) <(echo "$actual"))
+    extra=$(comm -13 <(expected_files | sort -u) <(echo "$actual"))
+    [ -z "$missing" ] || fail "$1 lacks:"$'\n'"$missing"
+    [ -z "$extra" ] || fail "$1 holds unexpected files:"$'\n'"$extra"
+}
+
+# Prints "WIDTH HEIGHT" of a PNG file from its header; fails if it is not a PNG.
+png_size() {
+    [ "$(od -An -tx1 -N8 "$1" | tr -d ' \n')" = 89504e470d0a1a0a ] || return 1
+    od -An -tu4 --endian=big -j16 -N8 "$1" | awk '{ print $1, $2 }'
+}
+
+# Checks an installed tree: its file list, the program, the icons.
+check_tree() {
+    local prefix=$1 what=$2 size got
+    (cd "$prefix" && find . -type f -o -type l) | sed 's|^\./||' | compare_files "$what"
+    local program=$prefix/bin/tessarin
+    if [ -f "$program" ]; then
+        [ -x "$program" ] || fail "$what: bin/tessarin is not executable"
+        [ "$(od -An -c -N4 "$program" | tr -d ' ')" = '177ELF' ] ||
+            fail "$what: bin/tessarin is not an ELF program"
+    fi
+    for size in "${sizes[@]}"; do
+        local icon=$prefix/share/icons/hicolor/${size}x${size}/apps/$appid.png
+        [ -f "$icon" ] || continue
+        got=$(png_size "$icon") || { fail "$what: ${icon#"$prefix"/} is not a PNG"; continue; }
+        [ "$got" = "$size $size" ] ||
+            fail "$what: the ${size}x${size} icon is $got pixels (width height)"
+    done
+    local svg=$prefix/share/icons/hicolor/scalable/apps/$appid.svg
+    if [ -f "$svg" ] && ! grep -q '<svg' "$svg"; then
+        fail "$what: the scalable icon is not an SVG"
+    fi
+}
+
+# The value of KEY in the desktop entry FILE.
+desktop_key() {
+    sed -n "s/^$2=//p" "$1" | head -n 1
+}
+
+check_desktop() {
+    local source=$1
+    local file=$source/resources/$appid.desktop out
+    need desktop-file-validate desktop-file-utils
+    [ -f "$file" ] || { fail "no desktop entry at $file"; finish; }
+    if ! out=$(desktop-file-validate "$file" 2>&1); then
+        fail "desktop-file-validate rejects $file:"$'\n'"$out"
+    elif grep -Eq ': (error|warning):' <<<"$out"; then
+        fail "desktop-file-validate warns about $file:"$'\n'"$out"
+    fi
+    [ -z "$out" ] || echo "$out"
+    # Tessarin takes no command line, so the menu must not hand it files (%f, %U ...).
+    [ "$(desktop_key "$file" Exec)" = tessarin ] ||
+        fail "Exec is '$(desktop_key "$file" Exec)', not the bare program name tessarin"
+    [ "$(desktop_key "$file" Icon)" = "$appid" ] ||
+        fail "Icon is '$(desktop_key "$file" Icon)', not the installed icon name $appid"
+    [ "$(desktop_key "$file" Terminal)" = false ] || fail "Terminal is not false"
+    # Wayland compositors match the window to the entry by this name.
+    grep -q "setDesktopFileName(QStringLiteral(\"$appid\"))" "$source/main/main.cpp" ||
+        fail "main/main.cpp does not set the desktop file name $appid"
+}
+
+check_metainfo() {
+    local source=$1 version=$2
+    local file=$source/resources/$appid.metainfo.xml out launchable
+    need appstreamcli appstream
+    [ -f "$file" ] || { fail "no metainfo at $file"; finish; }
+    if ! out=$(appstreamcli validate --no-net "$file" 2>&1); then
+        fail "appstreamcli validate --no-net rejects $file:"$'\n'"$out"
+    fi
+    echo "$out"
+    grep -q "<id>$appid</id>" "$file" || fail "the component id is not $appid"
+    launchable=$(sed -n 's|.*<launchable type="desktop-id">\(.*\)</launchable>.*|\1|p' "$file")
+    if ! { [ "$launchable" = "$appid.desktop" ] && [ -f "$source/resources/$launchable" ]; }; then
+        fail "the launchable '$launchable' is not the desktop entry resources/$appid.desktop"
+    fi
+    grep -q "<release version=\"$version\"" "$file" ||
+        fail "no release entry for the project version $version"
+}
+
+check_install() {
+    local build=$1 prefix=$workdir log status
+    if ! log=$("${CMAKE:-cmake}" --install "$build" --prefix "$prefix" 2>&1); then
+        fail "cmake --install $build failed:"$'\n'"$log"
+        finish
+    fi
+    check_tree "$prefix" "the installation"
+    # The installed program must start on its own (no build-tree library paths).
+    if [ -x "$prefix/bin/tessarin" ]; then
+        log=$(cd "$prefix" && QT_QPA_PLATFORM=offscreen timeout 2 "$prefix/bin/tessarin" 2>&1)
+        status=$?
+        [ "$status" -eq 124 ] ||
+            fail "the installed tessarin exited with status $status within 2 s:"$'\n'"$log"
+    fi
+    finish
+}
+
+check_deb() {
+    local build=$1 version=$2 out=$workdir log deb field arch
+    need dpkg-deb dpkg
+    need dpkg-shlibdeps dpkg-dev
+    if ! log=$("${CPACK:-cpack}" -G DEB --config "$build/CPackConfig.cmake" -B "$out" 2>&1); then
+        fail "cpack -G DEB failed:"$'\n'"$log"
+        finish
+    fi
+    arch=$(dpkg --print-architecture)
+    deb=$out/tessarin_${version}_$arch.deb
+    [ -f "$deb" ] || { fail "cpack made no $(basename "$deb"):"$'\n'"$log"; finish; }
+
+    # Every file lies under /usr and is one of the installed set.
+    dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||' >"$out/list"
+    if grep -v '^usr/' "$out/list"; then
+        fail "the package holds files outside /usr (listed above)"
+    fi
+    sed 's|^usr/||' "$out/list" | compare_files "the package"
+
+    [ "$(dpkg-deb -f "$deb" Package)" = tessarin ] || fail "the package is not named tessarin"
+    [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package version is not $version"
+    [ "$(dpkg-deb -f "$deb" Section)" = utils ] || fail "the package section is not utils"
+    [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "the package has no Maintainer"
+    [ -n "$(dpkg-deb -f "$deb" Description)" ] || fail "the package has no Description"
+    local depends recommends
+    depends=$(dpkg-deb -f "$deb" Depends)
+    recommends=$(dpkg-deb -f "$deb" Recommends)
+    for field in libqt6widgets6 libqt6gui6 libqt6core6 fonts-ipafont-gothic; do
+        grep -Eq "(^|[ ,])$field( |,|$)" <<<"$depends" || fail "Depends lacks $field: $depends"
+    done
+    if grep -Eq -- '-dev( |,|$)' <<<"$depends"; then
+        fail "Depends names a development package: $depends"
+    fi
+    grep -Eq "(^|[ ,])qt6-wayland( |,|$)" <<<"$recommends" ||
+        fail "Recommends lacks qt6-wayland: '$recommends'"
+
+    # What the package unpacks to is what cmake --install gives, with the program stripped.
+    dpkg-deb -x "$deb" "$out/root"
+    check_tree "$out/root/usr" "the package"
+    if [ -f "$out/root/usr/bin/tessarin" ] &&
+        readelf -S "$out/root/usr/bin/tessarin" | grep -q '\.debug_info'; then
+        fail "the packaged tessarin carries debug information"
+    fi
+    finish
+}
+
+case "${1:-}" in
+    desktop) check_desktop "$2"; finish ;;
+    metainfo) check_metainfo "$2" "$3"; finish ;;
+    install) check_install "$2" ;;
+    deb) check_deb "$2" "$3" ;;
+    *)
+        echo "usage: $0 desktop|metainfo|install|deb DIR [VERSION]" >&2
+        exit 2
+        ;;
+esac
