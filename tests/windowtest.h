@@ -41,8 +41,12 @@ inline void choosefile(const QString& path) {
             modal->close();
             return;
         }
+        // The dialog leaves its name field alone while that field has the focus.
+        if (QWidget* focus = dialog->focusWidget()) {
+            focus->clearFocus();
+        }
         dialog->selectFile(path);
-        dialog->accept();
+        static_cast<QDialog*>(dialog)->accept();  // public in QDialog, protected in QFileDialog
     });
 }
 
