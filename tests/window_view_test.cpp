@@ -1,0 +1,769 @@
+// The main window as a viewer: layout, scrolling, opening files, the grid picture, the address
+// panel, the font dialog, the wheel and the keyboard.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QWheelEvent>
+#include <QtTest>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "main/tform1.h"
+#include "tests/windowtest.h"
+
+using tessarin::TForm1;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr QRgb kWhite = 0xFFFFFF;
+constexpr QRgb kRed = 0xFF0000;
+
+QRgb rgbof(QRgb pixel) {
+    return pixel & 0xFFFFFF;
+}
+
+// Counts the device pixels of the logical rectangle `area` (clipped to the picture) that satisfy
+// `match`.
+int countpixels(const QImage& picture, const QRect& area, const std::function<bool(QRgb)>& match) {
+    const qreal ratio = picture.devicePixelRatio();
+    const QRect device =
+        QRect(QPoint(int(area.left() * ratio), int(area.top() * ratio)),
+              QPoint(int((area.right() + 1) * ratio) - 1, int((area.bottom() + 1) * ratio) - 1))
+            .intersected(picture.rect());
+    int count = 0;
+    for (int y = device.top(); y <= device.bottom(); ++y) {
+        for (int x = device.left(); x <= device.right(); ++x) {
+            if (match(rgbof(picture.pixel(x, y)))) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+// The whole picture in logical pixels.
+QRect whole(const QImage& picture) {
+    return QRect(QPoint(0, 0), picture.deviceIndependentSize().toSize());
+}
+
+// The logical box of cell (column, row) with 50 x 20 cells.
+QRect cell(int column, int row) {
+    return QRect(column * 50, row * 20, 50, 20);
+}
+
+// Leftmost logical x in `area` holding a pixel of `colour`, or -1.
+int leftmost(const QImage& picture, const QRect& area, QRgb colour) {
+    for (int x = area.left(); x <= area.right(); ++x) {
+        if (countpixels(picture, QRect(x, area.top(), 1, area.height()),
+                        [colour](QRgb p) { return p == colour; }) > 0) {
+            return x;
+        }
+    }
+    return -1;
+}
+
+bool reddominant(QRgb p) {
+    return qRed(p) >= 128 && qRed(p) - qGreen(p) > 64 && qRed(p) - qBlue(p) > 64;
+}
+
+}  // namespace
+
+class WindowViewTest : public QObject {
+    Q_OBJECT
+
+  private:
+    TForm1* form = nullptr;
+    std::unique_ptr<QTemporaryDir> tmp;
+    QString startdir;
+
+    QString writefile(const QString& name, const QByteArray& content) {
+        const QString path = tmp->filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
+            return {};
+        }
+        return path;
+    }
+
+    // A file of `size` bytes counting 0, 1, 2 ... (mod 256).
+    QString countingfile(const QString& name, int size) {
+        QByteArray content(size, 0);
+        for (int i = 0; i < size; ++i) {
+            content[i] = char(i & 0xFF);
+        }
+        return writefile(name, content);
+    }
+
+    // Opens `path` through the window's Open dialog.
+    void open(const QString& path) {
+        windowtest::choosefile(path);
+        form->Button1Click();
+    }
+
+    // Puts a document in place without a file, as a load would.
+    void setdocument(const Bytes& bytes) {
+        form->bindata = bytes;
+        form->setscrollbars();
+        form->redraw();
+    }
+
+    // Grid labels drawn without antialiasing, so that every pixel is white or a class colour.
+    void solidfont() {
+        QFont font = form->gridfont();
+        font.setStyleStrategy(QFont::NoAntialias);
+        form->setgridfont(font);
+    }
+
+    bool showform() {
+        form->show();
+        return QTest::qWaitForWindowExposed(form);
+    }
+
+    // Resizes the client area of the shown window and waits until the grid followed.
+    bool resizeclient(int width, int height) {
+        form->resize(width, height);
+        QCoreApplication::processEvents();
+        const QSize expected = form->size();
+        return QTest::qWaitFor([&] {
+            return form->Image1->size() == QSize(expected.width() - 127, expected.height() - 29);
+        });
+    }
+
+    const QImage& picture() const { return form->Image1->picture(); }
+
+  private slots:
+    void initTestCase() { startdir = QDir::currentPath(); }
+
+    void init() {
+        tmp = std::make_unique<QTemporaryDir>();
+        QVERIFY(tmp->isValid());
+        form = new TForm1;
+    }
+
+    void cleanup() {
+        delete form;
+        form = nullptr;
+        // Open makes the file's folder current; leave it before it goes.
+        QDir::setCurrent(startdir);
+        tmp.reset();
+    }
+
+    void startState() {
+        QCOMPARE(form->size(), QSize(292, 273));
+        QCOMPARE(form->minimumSize(), QSize(292, 273));
+        QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin"));
+        QCOMPARE(form->Image1->geometry(), QRect(8, 8, 165, 244));
+        QCOMPARE(form->sbv->geometry(), QRect(173, 8, 17, 244));
+        QCOMPARE(form->Button1->geometry(), QRect(197, 8, 89, 25));
+        QCOMPARE(form->Button1->text(), QStringLiteral("&Open"));
+        QCOMPARE(form->Button2->pos(), QPoint(197, 40));
+        QCOMPARE(form->Button2->text(), QStringLiteral("&Font"));
+        QCOMPARE(form->Button3->pos(), QPoint(197, 72));
+        QCOMPARE(form->Button3->text(), QStringLiteral("&Save"));
+        QCOMPARE(form->GroupBox1->geometry(), QRect(197, 104, 89, 89));
+        QCOMPARE(form->GroupBox1->title(), QStringLiteral("Mode"));
+        QCOMPARE(form->rb_mdASCII->text(), QStringLiteral("ASCII"));
+        QCOMPARE(form->rb_mbHEX->text(), QStringLiteral("Hex."));
+        QCOMPARE(form->rb_mbbin->text(), QStringLiteral("Bin."));
+        QCOMPARE(form->rb_mbdec->text(), QStringLiteral("Dec."));
+        QVERIFY(form->rb_mdASCII->isChecked());
+        QVERIFY(!form->rb_mbHEX->isChecked() && !form->rb_mbbin->isChecked() &&
+                !form->rb_mbdec->isChecked());
+        QVERIFY(form->cbc->isHidden());
+        QCOMPARE(form->StatusBar1->geometry(), QRect(0, 256, 292, 17));
+        QCOMPARE(form->panels[0]->geometry(), QRect(0, 0, 120, 17));
+        QCOMPARE(form->panels[1]->geometry(), QRect(120, 0, 120, 17));
+        QCOMPARE(form->panels[2]->geometry(), QRect(240, 0, 52, 17));
+        QCOMPARE(form->cellw, 50);
+        QCOMPARE(form->cellh, 20);
+        QCOMPARE(form->cols, 2);
+        QCOMPARE(form->topaddr, qint64(0));
+        QCOMPARE(form->selpos, 0);
+        QCOMPARE(form->sbv->minimum(), 0);
+        QCOMPARE(form->sbv->maximum(), 0);
+        QCOMPARE(form->sbv->focusPolicy(), Qt::StrongFocus);
+    }
+
+    void resizeLayout_data() {
+        QTest::addColumn<QSize>("request");
+        QTest::addColumn<QSize>("client");
+        QTest::addColumn<QRect>("image");
+        QTest::addColumn<QRect>("scrollbar");
+        QTest::addColumn<int>("buttonsx");
+        QTest::addColumn<QRect>("statusbar");
+        QTest::addColumn<int>("lastpanelwidth");
+        QTest::addColumn<int>("cols");
+        QTest::newRow("wider by 5: grid 170 wide")
+            << QSize(297, 273) << QSize(297, 273) << QRect(8, 8, 170, 244) << QRect(178, 8, 17, 244)
+            << 202 << QRect(0, 256, 297, 17) << 57 << 3;
+        QTest::newRow("wider by 4: grid 169 wide")
+            << QSize(296, 273) << QSize(296, 273) << QRect(8, 8, 169, 244) << QRect(177, 8, 17, 244)
+            << 201 << QRect(0, 256, 296, 17) << 56 << 2;
+        QTest::newRow("large") << QSize(500, 400) << QSize(500, 400) << QRect(8, 8, 373, 371)
+                               << QRect(381, 8, 17, 371) << 405 << QRect(0, 383, 500, 17) << 260
+                               << 7;
+        QTest::newRow("taller only")
+            << QSize(292, 300) << QSize(292, 300) << QRect(8, 8, 165, 271) << QRect(173, 8, 17, 271)
+            << 197 << QRect(0, 283, 292, 17) << 52 << 2;
+        QTest::newRow("below the minimum")
+            << QSize(200, 100) << QSize(292, 273) << QRect(8, 8, 165, 244) << QRect(173, 8, 17, 244)
+            << 197 << QRect(0, 256, 292, 17) << 52 << 2;
+    }
+
+    void resizeLayout() {
+        QFETCH(QSize, request);
+        QFETCH(QSize, client);
+        QFETCH(QRect, image);
+        QFETCH(QRect, scrollbar);
+        QFETCH(int, buttonsx);
+        QFETCH(QRect, statusbar);
+        QFETCH(int, lastpanelwidth);
+        QFETCH(int, cols);
+        QVERIFY(showform());
+        // Away from the design size first, so that every row really resizes.
+        QVERIFY(resizeclient(640, 480));
+        QVERIFY(resizeclient(request.width(), request.height()));
+        QCOMPARE(form->size(), client);
+        QCOMPARE(form->Image1->geometry(), image);
+        QCOMPARE(form->sbv->geometry(), scrollbar);
+        QCOMPARE(form->Button1->geometry(), QRect(buttonsx, 8, 89, 25));
+        QCOMPARE(form->Button2->pos(), QPoint(buttonsx, 40));
+        QCOMPARE(form->Button3->pos(), QPoint(buttonsx, 72));
+        QCOMPARE(form->GroupBox1->geometry(), QRect(buttonsx, 104, 89, 89));
+        QCOMPARE(form->StatusBar1->geometry(), statusbar);
+        QCOMPARE(form->panels[0]->geometry(), QRect(0, 0, 120, 17));
+        QCOMPARE(form->panels[1]->geometry(), QRect(120, 0, 120, 17));
+        QCOMPARE(form->panels[2]->geometry(), QRect(240, 0, lastpanelwidth, 17));
+        QCOMPARE(form->cols, cols);
+        // The picture is remade at the grid's new size.
+        QCOMPARE(picture().deviceIndependentSize().toSize(), image.size());
+    }
+
+    void startupPictureShowsOnlyEof() {
+        const QImage& image = picture();
+        QVERIFY(!image.isNull());
+        QCOMPARE(image.deviceIndependentSize().toSize(), QSize(165, 244));
+        QVERIFY(countpixels(image, cell(0, 0), reddominant) > 0);
+        const int outside = countpixels(image, whole(image), [](QRgb p) { return p != kWhite; }) -
+                            countpixels(image, cell(0, 0), [](QRgb p) { return p != kWhite; });
+        QCOMPARE(outside, 0);
+    }
+
+    void classColours_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("byte");
+        QTest::addColumn<QRgb>("colour");
+        const struct {
+            int byte;
+            QRgb colour;
+        } bytes[] = {{10, 0x00FF00},  {13, 0x00FF00},   {9, 0x808080},  {0, 0x808080},
+                     {31, 0x808080},  {32, 0x000000},   {65, 0x000000}, {127, 0x000000},
+                     {128, 0x0000FF}, {0xB1, 0x0000FF}, {255, 0x0000FF}};
+        for (const char* mode : {"ascii", "hex", "bin", "dec"}) {
+            for (const auto& b : bytes) {
+                QTest::addRow("%s %d", mode, b.byte)
+                    << QString::fromLatin1(mode) << b.byte << b.colour;
+            }
+        }
+    }
+
+    void classColours() {
+        QFETCH(QString, mode);
+        QFETCH(int, byte);
+        QFETCH(QRgb, colour);
+        QRadioButton* button = mode == "hex"   ? form->rb_mbHEX
+                               : mode == "bin" ? form->rb_mbbin
+                               : mode == "dec" ? form->rb_mbdec
+                                               : form->rb_mdASCII;
+        button->click();
+        QVERIFY(button->isChecked());
+        solidfont();
+        setdocument({std::uint8_t(byte)});
+        const QImage& image = picture();
+        QVERIFY(countpixels(image, cell(0, 0), [=](QRgb p) { return p == colour; }) > 0);
+        QCOMPARE(countpixels(image, cell(0, 0), [=](QRgb p) { return p != colour && p != kWhite; }),
+                 0);
+        // The end marker follows in the next cell, in red.
+        QVERIFY(countpixels(image, cell(1, 0), [](QRgb p) { return p == kRed; }) > 0);
+        QCOMPARE(countpixels(image, QRect(50, 0, 50, 20),
+                             [](QRgb p) { return p != kRed && p != kWhite; }),
+                 0);
+        // Nothing below the first row.
+        QCOMPARE(countpixels(image, QRect(0, 20, 165, 224), [](QRgb p) { return p != kWhite; }), 0);
+    }
+
+    void endMarkerPlace_data() {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<int>("markercolumn");  // -1: no marker in sight
+        QTest::addColumn<int>("markerrow");
+        QTest::newRow("4 bytes, 2 columns") << 4 << 0 << 0 << 2;
+        QTest::newRow("5 bytes") << 5 << 0 << 1 << 2;
+        QTest::newRow("22 bytes: last whole row") << 22 << 0 << 0 << 11;
+        QTest::newRow("24 bytes fill every cell") << 24 << 0 << -1 << -1;
+        QTest::newRow("24 bytes, one row down") << 24 << 1 << 0 << 11;
+        QTest::newRow("30 bytes, scrolled to the end") << 30 << 15 << 0 << 0;
+        QTest::newRow("empty") << 0 << 0 << 0 << 0;
+    }
+
+    void endMarkerPlace() {
+        QFETCH(int, length);
+        QFETCH(int, position);
+        QFETCH(int, markercolumn);
+        QFETCH(int, markerrow);
+        solidfont();
+        setdocument(Bytes(std::size_t(length), 'A'));
+        form->sbv->setValue(position);
+        QCOMPARE(form->sbv->value(), position);
+        const QImage& image = picture();
+        const auto red = [](QRgb p) { return p == kRed; };
+        const int total = countpixels(image, whole(image), red);
+        if (markercolumn < 0) {
+            QCOMPARE(total, 0);
+            return;
+        }
+        const QRect box = cell(markercolumn, markerrow);
+        QVERIFY(countpixels(image, box, red) > 0);
+        QCOMPARE(countpixels(image, box, red), total);
+    }
+
+    void modeSwitchRedraws_data() {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("Hex") << 1;
+        QTest::newRow("Bin") << 2;
+        QTest::newRow("Dec") << 3;
+    }
+
+    void modeSwitchRedraws() {
+        QFETCH(int, mode);
+        QRadioButton* buttons[] = {form->rb_mdASCII, form->rb_mbHEX, form->rb_mbbin,
+                                   form->rb_mbdec};
+        setdocument({'A', 'B', 'C'});
+        QVERIFY(showform());
+        const QImage ascii = picture();
+        QTest::mouseClick(buttons[mode], Qt::LeftButton);
+        QVERIFY(buttons[mode]->isChecked());
+        QCOMPARE(int(form->dispmode()), mode);
+        QVERIFY(picture().cacheKey() != ascii.cacheKey());
+        QVERIFY(picture() != ascii);
+        // Back to ASCII draws what it drew before.
+        QTest::mouseClick(form->rb_mdASCII, Qt::LeftButton);
+        QVERIFY(form->rb_mdASCII->isChecked());
+        QCOMPARE(picture(), ascii);
+    }
+
+    void checkedModeClickKeepsPicture_data() {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("ASCII") << 0;
+        QTest::newRow("Hex") << 1;
+    }
+
+    void checkedModeClickKeepsPicture() {
+        QFETCH(int, mode);
+        QRadioButton* buttons[] = {form->rb_mdASCII, form->rb_mbHEX};
+        setdocument({'A', 'B', 'C'});
+        QVERIFY(showform());
+        buttons[mode]->click();
+        const qint64 key = picture().cacheKey();
+        QTest::mouseClick(buttons[mode], Qt::LeftButton);
+        buttons[mode]->click();
+        QVERIFY(buttons[mode]->isChecked());
+        QCOMPARE(picture().cacheKey(), key);
+    }
+
+    void binLabelsStartAtCellLeft() {
+        form->rb_mbbin->click();
+        solidfont();
+        // 255 in blue, 0 in grey, alternating over two columns.
+        setdocument({255, 0, 0, 255});
+        const QImage& image = picture();
+        constexpr QRgb blue = 0x0000FF;
+        constexpr QRgb grey = 0x808080;
+        const int blueleft = leftmost(image, cell(0, 0), blue);
+        const int greyleft = leftmost(image, cell(1, 0), grey);
+        QVERIFY(blueleft >= 0 && blueleft < 4);
+        QVERIFY2(greyleft >= 50 && greyleft < 54, qPrintable(QString::number(greyleft)));
+        // The right cell's label covers whatever the left one's ran into it.
+        QCOMPARE(countpixels(image, cell(1, 0), [](QRgb p) { return p == blue; }), 0);
+        // A centred label wider than its cell would put ink left of the cell.
+        QCOMPARE(countpixels(image, cell(0, 0), [](QRgb p) { return p == grey; }), 0);
+        QCOMPARE(countpixels(image, cell(0, 1), [](QRgb p) { return p == blue; }), 0);
+        QCOMPARE(leftmost(image, cell(0, 1), grey), greyleft - 50);
+        QCOMPARE(leftmost(image, cell(1, 1), blue) - 50, blueleft);
+        QCOMPARE(countpixels(image, cell(1, 1), [](QRgb p) { return p == grey; }), 0);
+    }
+
+    void scrollRange_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("maximum");
+        QTest::addColumn<int>("pagestep");
+        QTest::addColumn<qint64>("topaddratmax");
+        QTest::newRow("100 bytes, 2 columns") << 292 << 100 << 50 << 2 << qint64(100);
+        QTest::newRow("7 bytes, 2 columns") << 292 << 7 << 3 << 2 << qint64(6);
+        QTest::newRow("1 byte") << 292 << 1 << 0 << 2 << qint64(0);
+        QTest::newRow("empty") << 292 << 0 << 0 << 2 << qint64(0);
+        QTest::newRow("100 bytes, 3 columns") << 342 << 100 << 33 << 3 << qint64(99);
+        QTest::newRow("100 bytes, 7 columns") << 500 << 100 << 14 << 7 << qint64(98);
+    }
+
+    void scrollRange() {
+        QFETCH(int, width);
+        QFETCH(int, length);
+        QFETCH(int, maximum);
+        QFETCH(int, pagestep);
+        QFETCH(qint64, topaddratmax);
+        QVERIFY(showform());
+        QVERIFY(resizeclient(width, 273));
+        setdocument(Bytes(std::size_t(length), 'x'));
+        QCOMPARE(form->sbv->minimum(), 0);
+        QCOMPARE(form->sbv->maximum(), maximum);
+        QCOMPARE(form->sbv->pageStep(), pagestep);
+        QCOMPARE(form->sbv->singleStep(), 1);
+        form->sbv->setValue(maximum);
+        QCOMPARE(form->topaddr, topaddratmax);
+    }
+
+    void scrollingSetsTopaddr() {
+        setdocument(Bytes(100, 'x'));
+        form->cbc->show();
+        const qint64 key = picture().cacheKey();
+        QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
+        form->sbv->setValue(7);
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(form->topaddr, qint64(14));
+        QVERIFY(picture().cacheKey() != key);
+        QVERIFY(form->cbc->isHidden());
+    }
+
+    void narrowingScrolledPastNewMaximumClamps() {
+        setdocument(Bytes(100, 'x'));
+        QVERIFY(showform());
+        form->sbv->setValue(50);
+        QCOMPARE(form->topaddr, qint64(100));
+        QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
+        QVERIFY(resizeclient(342, 273));
+        QCOMPARE(form->cols, 3);
+        QCOMPARE(form->sbv->maximum(), 33);
+        QCOMPARE(form->sbv->value(), 33);
+        QCOMPARE(form->topaddr, qint64(99));
+        QCOMPARE(moved.count(), 1);
+        // Back to 2 columns: the maximum rises, nothing scrolls, the top offset stays.
+        QVERIFY(resizeclient(292, 273));
+        QCOMPARE(form->cols, 2);
+        QCOMPARE(form->sbv->maximum(), 50);
+        QCOMPARE(form->sbv->value(), 33);
+        QCOMPARE(form->topaddr, qint64(99));
+        QCOMPARE(moved.count(), 1);
+    }
+
+    void wideningKeepsTopaddr() {
+        setdocument(Bytes(100, 'x'));
+        QVERIFY(showform());
+        form->sbv->setValue(5);
+        QCOMPARE(form->topaddr, qint64(10));
+        QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
+        QVERIFY(resizeclient(342, 273));
+        QCOMPARE(form->cols, 3);
+        QCOMPARE(form->sbv->maximum(), 33);
+        QCOMPARE(form->sbv->value(), 5);
+        QCOMPARE(form->topaddr, qint64(10));
+        QCOMPARE(moved.count(), 0);
+        form->sbv->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        QCOMPARE(form->sbv->value(), 6);
+        QCOMPARE(form->topaddr, qint64(18));
+        QCOMPARE(moved.count(), 1);
+    }
+
+    void openLoadsFile() {
+        setdocument(Bytes(2000, 'x'));
+        form->sbv->setValue(10);
+        form->selpos = 5;
+        form->cbc->show();
+        const qint64 key = picture().cacheKey();
+        const QString path = countingfile("kilo.bin", 1024);
+        QVERIFY(!path.isEmpty());
+        windowtest::choosefile(path);
+        QTest::mouseClick(form->Button1, Qt::LeftButton);
+        QCOMPARE(form->bindata.size(), std::size_t(1024));
+        QCOMPARE(int(form->bindata[0]), 0);
+        QCOMPARE(int(form->bindata[1023]), 255);
+        QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin - ") + path);
+        QCOMPARE(form->panels[0]->text(), QStringLiteral("size:1024bytes"));
+        QCOMPARE(form->sbv->maximum(), 512);
+        QCOMPARE(form->sbv->pageStep(), 2);
+        QCOMPARE(form->sbv->value(), 10);
+        QCOMPARE(form->topaddr, qint64(20));
+        QCOMPARE(form->selpos, 5);
+        QVERIFY(form->cbc->isHidden());
+        QVERIFY(picture().cacheKey() != key);
+        QVERIFY(!picture().isNull());
+    }
+
+    void cancelledOpenChangesNothing() {
+        setdocument({'a', 'b', 'c'});
+        const qint64 key = picture().cacheKey();
+        windowtest::cancelnext();
+        form->Button1Click();
+        QCOMPARE(form->bindata, (Bytes{'a', 'b', 'c'}));
+        QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin"));
+        QCOMPARE(form->panels[0]->text(), QString());
+        QCOMPARE(picture().cacheKey(), key);
+    }
+
+    void openEmptyFile() {
+        solidfont();
+        setdocument(Bytes(100, 'x'));
+        const QString path = writefile("empty.bin", QByteArray());
+        QVERIFY(!path.isEmpty());
+        open(path);
+        QVERIFY(form->bindata.empty());
+        QCOMPARE(form->panels[0]->text(), QStringLiteral("size:0bytes"));
+        QCOMPARE(form->sbv->maximum(), 0);
+        QCOMPARE(form->topaddr, qint64(0));
+        const QImage& image = picture();
+        QVERIFY(countpixels(image, cell(0, 0), [](QRgb p) { return p == kRed; }) > 0);
+        const auto ink = [](QRgb p) { return p != kWhite; };
+        QCOMPARE(countpixels(image, cell(0, 0), ink), countpixels(image, whole(image), ink));
+    }
+
+    void openShorterFileClamps() {
+        setdocument(Bytes(100, 'x'));
+        form->sbv->setValue(40);
+        QCOMPARE(form->topaddr, qint64(80));
+        const QString path = writefile("short.bin", QByteArray(24, 'y'));
+        QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
+        open(path);
+        QCOMPARE(form->sbv->maximum(), 12);
+        QCOMPARE(form->sbv->value(), 12);
+        QCOMPARE(form->topaddr, qint64(24));
+        QCOMPARE(moved.count(), 1);
+    }
+
+    void topaddrBeyondEndDrawsNothing() {
+        setdocument(Bytes(100, 'x'));
+        QVERIFY(showform());
+        QVERIFY(resizeclient(342, 273));
+        form->sbv->setValue(30);
+        QCOMPARE(form->topaddr, qint64(90));
+        QVERIFY(resizeclient(292, 273));
+        QCOMPARE(form->topaddr, qint64(90));
+        QCOMPARE(form->sbv->value(), 30);
+        // 61 bytes: maximum 30, still the position, so nothing scrolls.
+        open(writefile("shorter.bin", QByteArray(61, 'y')));
+        QCOMPARE(form->bindata.size(), std::size_t(61));
+        QCOMPARE(form->sbv->maximum(), 30);
+        QCOMPARE(form->topaddr, qint64(90));
+        const QImage& image = picture();
+        QVERIFY(!image.isNull());
+        QCOMPARE(countpixels(image, whole(image), [](QRgb p) { return p != kWhite; }), 0);
+    }
+
+    void failedOpen_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing file")
+            << "missing.bin" << QStringLiteral("ファイルが見つかりません.");
+        QTest::newRow("directory")
+            << "folder" << QStringLiteral("ファイルへのアクセスが拒否されました.");
+    }
+
+    void failedOpen() {
+        QFETCH(QString, name);
+        QFETCH(QString, message);
+        QVERIFY(QDir(tmp->path()).mkdir(QStringLiteral("folder")));
+        const QString good = writefile("good.bin", QByteArray("Hello, world"));
+        open(good);
+        QCOMPARE(form->bindata.size(), std::size_t(12));
+        form->sbv->setValue(2);
+        const QImage before = picture();
+        const QString title = form->windowTitle();
+        const QString target = tmp->filePath(name);
+        std::shared_ptr<windowtest::Box> box;
+        // Answers the file dialog with `target`, then records the error box that follows. A
+        // folder name makes the dialog change folder on accept(), so the dialog is ended directly.
+        windowtest::onnextmodal([&box, target](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            if (dialog == nullptr) {
+                modal->close();
+                return;
+            }
+            if (QWidget* focus = dialog->focusWidget()) {
+                focus->clearFocus();
+            }
+            dialog->selectFile(target);
+            box = windowtest::closenextbox();
+            if (QFileInfo(target).isDir()) {
+                static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+            } else {
+                static_cast<QDialog*>(dialog)->accept();
+            }
+        });
+        form->Button1Click();
+        QVERIFY(box);
+        QVERIFY(box->shown);
+        QCOMPARE(box->caption, QStringLiteral("Tessarin"));
+        QCOMPARE(box->icon, QMessageBox::Critical);
+        QCOMPARE(box->text, message);
+        QCOMPARE(form->windowTitle(), title);
+        QCOMPARE(form->panels[0]->text(), QStringLiteral("size:12bytes"));
+        QCOMPARE(form->bindata.size(), std::size_t(12));
+        QCOMPARE(form->bindata[0], std::uint8_t('H'));
+        QCOMPARE(form->sbv->maximum(), 6);
+        QCOMPARE(form->sbv->value(), 2);
+        QVERIFY(!picture().isNull());
+        QVERIFY(picture().cacheKey() != before.cacheKey());
+        QCOMPARE(picture(), before);
+    }
+
+    void pointerAddress_data() {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QPoint>("point");
+        QTest::addColumn<QString>("panel");
+        // Every row first points at the second visible cell; "Addr.:1" (or the value there) is
+        // what an ignored point leaves.
+        QTest::newRow("offset 31") << 100 << 10 << QPoint(75, 110) << "Addr.:1F";
+        QTest::newRow("top-left after scrolling") << 100 << 10 << QPoint(1, 1) << "Addr.:14";
+        QTest::newRow("last pixel of cell 0") << 100 << 0 << QPoint(49, 19) << "Addr.:0";
+        QTest::newRow("left edge of cell 3") << 100 << 0 << QPoint(50, 20) << "Addr.:3";
+        QTest::newRow("last pixel of the last column") << 100 << 0 << QPoint(99, 20) << "Addr.:3";
+        QTest::newRow("right margin") << 100 << 0 << QPoint(100, 20) << "Addr.:1";
+        QTest::newRow("far right margin") << 100 << 0 << QPoint(164, 200) << "Addr.:1";
+        QTest::newRow("last byte") << 5 << 0 << QPoint(25, 45) << "Addr.:4";
+        QTest::newRow("end marker cell") << 5 << 0 << QPoint(75, 45) << "Addr.:1";
+        QTest::newRow("blank cell") << 5 << 0 << QPoint(25, 65) << "Addr.:1";
+        QTest::newRow("strip below the last row") << 100 << 0 << QPoint(10, 242) << "Addr.:18";
+        QTest::newRow("strip past the end") << 24 << 0 << QPoint(10, 242) << "Addr.:1";
+    }
+
+    void pointerAddress() {
+        QFETCH(int, length);
+        QFETCH(int, position);
+        QFETCH(QPoint, point);
+        QFETCH(QString, panel);
+        setdocument(Bytes(std::size_t(length), 'x'));
+        form->sbv->setValue(position);
+        QVERIFY(showform());
+        QCOMPARE(form->panels[1]->text(), QString());
+        QTest::mouseMove(form->Image1, QPoint(60, 5));
+        QCOMPARE(form->panels[1]->text(),
+                 position == 0 ? QStringLiteral("Addr.:1") : QStringLiteral("Addr.:15"));
+        QTest::mouseMove(form->Image1, point);
+        QCOMPARE(form->panels[1]->text(), panel);
+    }
+
+    void addressKeptAfterOpen() {
+        setdocument(Bytes(100, 'x'));
+        form->Image1MouseMove(QPoint(75, 0));
+        QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:1"));
+        open(writefile("other.bin", QByteArray(3, 'z')));
+        QCOMPARE(form->bindata.size(), std::size_t(3));
+        QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:1"));
+        // Past the new end: still the old text.
+        form->Image1MouseMove(QPoint(75, 20));
+        QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:1"));
+        form->Image1MouseMove(QPoint(25, 0));
+        QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:0"));
+    }
+
+    void fontDialog_data() {
+        QTest::addColumn<int>("points");
+        QTest::addColumn<int>("pixels");
+        QTest::newRow("9 pt") << 9 << 12;
+        QTest::newRow("12 pt") << 12 << 16;
+        QTest::newRow("18 pt") << 18 << 24;
+    }
+
+    void fontDialog() {
+        QFETCH(int, points);
+        QFETCH(int, pixels);
+        if (form->logicalDpiY() != 96) {
+            QSKIP("pixel sizes are given for 96 dpi");
+        }
+        const QString family = QStringLiteral("DejaVu Sans");
+        if (!QFontDatabase::families().contains(family)) {
+            QSKIP("DejaVu Sans is not installed");
+        }
+        setdocument({'A', 'B', 'C'});
+        QVERIFY(form->gridfont().family() != family);
+        const QImage before = picture();
+        windowtest::onnextmodal([&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFontDialog*>(modal);
+            if (dialog == nullptr) {
+                modal->close();
+                return;
+            }
+            dialog->setCurrentFont(QFont(family, points));
+            dialog->accept();
+        });
+        QTest::mouseClick(form->Button2, Qt::LeftButton);
+        QCOMPARE(form->gridfont().family(), family);
+        QCOMPARE(form->gridfont().pixelSize(), pixels);
+        QCOMPARE(form->cellw, 50);
+        QCOMPARE(form->cellh, 20);
+        QCOMPARE(form->cols, 2);
+        QVERIFY(picture().cacheKey() != before.cacheKey());
+        QVERIFY(picture() != before);
+    }
+
+    void cancelledFontDialogKeepsFont() {
+        const QFont font = form->gridfont();
+        const qint64 key = picture().cacheKey();
+        windowtest::cancelnext();
+        form->Button2Click();
+        QCOMPARE(form->gridfont(), font);
+        QCOMPARE(picture().cacheKey(), key);
+    }
+
+    void wheelOverGridScrolls() {
+        setdocument(Bytes(100, 'x'));
+        QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
+        QWheelEvent wheel(QPointF(20, 20), form->Image1->mapToGlobal(QPointF(20, 20)), QPoint(),
+                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(form->Image1, &wheel);
+        QVERIFY(form->sbv->value() > 0);
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(form->topaddr, qint64(2) * form->sbv->value());
+    }
+
+    void keysOnScrollBar_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<qint64>("topaddr");
+        QTest::newRow("Home") << 292 << int(Qt::Key_Home) << 0 << qint64(0);
+        QTest::newRow("End") << 292 << int(Qt::Key_End) << 50 << qint64(100);
+        QTest::newRow("PageDown, 2 columns") << 292 << int(Qt::Key_PageDown) << 7 << qint64(14);
+        QTest::newRow("PageDown, 3 columns") << 342 << int(Qt::Key_PageDown) << 8 << qint64(24);
+        QTest::newRow("PageUp, 3 columns") << 342 << int(Qt::Key_PageUp) << 2 << qint64(6);
+        QTest::newRow("End, 3 columns") << 342 << int(Qt::Key_End) << 33 << qint64(99);
+    }
+
+    void keysOnScrollBar() {
+        QFETCH(int, width);
+        QFETCH(int, key);
+        QFETCH(int, value);
+        QFETCH(qint64, topaddr);
+        setdocument(Bytes(100, 'x'));
+        QVERIFY(showform());
+        QVERIFY(resizeclient(width, 273));
+        form->sbv->setValue(5);
+        QTest::keyClick(form->sbv, Qt::Key(key));
+        QCOMPARE(form->sbv->value(), value);
+        QCOMPARE(form->topaddr, topaddr);
+    }
+};
+
+QTEST_MAIN(WindowViewTest)
+#include "window_view_test.moc"
