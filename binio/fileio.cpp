@@ -213,9 +213,10 @@ void OutputFile::commit() {
         std::string self = "/proc/self/fd/" + std::to_string(file_.get());
         if (::linkat(AT_FDCWD, self.c_str(), dir_.get(), name_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
             int err = errno;
-            if (err == ENOENT &&
-                ::linkat(file_.get(), "", dir_.get(), name_.c_str(), AT_EMPTY_PATH) == 0) {
-                err = 0;
+            if (err == ENOENT) {
+                err = ::linkat(file_.get(), "", dir_.get(), name_.c_str(), AT_EMPTY_PATH) == 0
+                          ? 0
+                          : errno;
             }
             if (err == EEXIST) {
                 int code = existingcode(path_);

@@ -1,0 +1,310 @@
+// Loading files into the document: what replaces what, which failures give which code and
+// message, and that a failed load leaves the document as it was.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "binio/binio.h"
+#include "tests/testutil.h"
+
+namespace {
+
+using testutil::Bytes;
+using testutil::TempDir;
+
+const Bytes kBefore = {0xde, 0xad, 0xbe, 0xef, 0x00, 0x41};
+
+// In a child: loads `path` into a copy of kBefore and reports the I/O error code, kWrongMessage
+// when what() is not `message`, kWrongResult when the failure changed the document. A load that
+// blocks is ended by the alarm.
+int failingload(const std::string& path, const std::string& message) {
+    return testutil::runinchild([&] {
+        ::alarm(5);
+        Bytes doc = kBefore;
+        try {
+            binio::loadfile(path, doc);
+        } catch (const binio::IOError& e) {
+            if (doc != kBefore) {
+                return static_cast<int>(testutil::kWrongResult);
+            }
+            return e.what() == message ? e.code() : static_cast<int>(testutil::kWrongMessage);
+        }
+        return testutil::outcome([] {});
+    });
+}
+
+TEST(Load, EmptyFileEmptiesTheDocument) {
+    TempDir dir;
+    testutil::writefile(dir / "empty", Bytes{});
+    Bytes doc = kBefore;
+    binio::loadfile(dir / "empty", doc);
+    EXPECT_TRUE(doc.empty());
+}
+
+TEST(Load, LaterFileReplacesEarlierWholly) {
+    TempDir dir;
+    testutil::writefile(dir / "one", Bytes{0x7f});
+    testutil::writefile(dir / "long", testutil::randombytes(3, 5000));
+    testutil::writefile(dir / "short", Bytes{1, 2, 3});
+    Bytes doc;
+    binio::loadfile(dir / "one", doc);
+    EXPECT_EQ(doc, Bytes{0x7f});
+    binio::loadfile(dir / "long", doc);
+    EXPECT_EQ(doc, testutil::randombytes(3, 5000));
+    binio::loadfile(dir / "short", doc);
+    EXPECT_EQ(doc, (Bytes{1, 2, 3}));
+}
+
+TEST(Load, ReadOnlyFileLoads) {
+    TempDir dir;
+    const Bytes content = testutil::randombytes(5, 300);
+    const std::string path = dir / "readonly";
+    testutil::writefile(path, content);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    Bytes doc = kBefore;
+    binio::loadfile(path, doc);
+    EXPECT_EQ(doc, content);
+
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "the file belongs to root only when the test runs as root";
+    }
+    // Someone else's read-only file: opening it for writing would be refused.
+    EXPECT_EQ(testutil::runinchild([&] {
+                  if (!testutil::dropprivileges()) {
+                      return static_cast<int>(testutil::kSetupFailed);
+                  }
+                  Bytes mine;
+                  int result = testutil::outcome([&] { binio::loadfile(path, mine); });
+                  if (result != testutil::kNoError) {
+                      return result;
+                  }
+                  return static_cast<int>(mine == content ? testutil::kOk : testutil::kWrongResult);
+              }),
+              testutil::kOk);
+}
+
+struct FailureCase {
+    const char* name;
+    std::function<std::string(const TempDir&)> setup;  // returns the path to load
+    int code;
+    const char* message;
+};
+
+const char kNotFound[] = "ファイルが見つかりません";
+const char kBadName[] = "不正なファイル名です";
+const char kDenied[] = "ファイルへのアクセスが拒否されました";
+
+TEST(Load, FailuresGiveCodeAndLeaveDocument) {
+    const FailureCase cases[] = {
+        {"missing file", [](const TempDir& d) { return d / "nothing"; }, 2, kNotFound},
+        {"missing folder", [](const TempDir& d) { return d / "nofolder/file"; }, 3, kBadName},
+        {"file used as folder",
+         [](const TempDir& d) {
+             testutil::writefile(d / "plain", "x");
+             return d / "plain/file";
+         },
+         3, kBadName},
+        {"directory",
+         [](const TempDir& d) {
+             ::mkdir((d / "sub").c_str(), 0755);
+             return d / "sub";
+         },
+         5, kDenied},
+        {"fifo",
+         [](const TempDir& d) {
+             ::mkfifo((d / "fifo").c_str(), 0644);
+             return d / "fifo";
+         },
+         5, kDenied},
+        {"character device", [](const TempDir&) { return std::string("/dev/null"); }, 5, kDenied},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = c.setup(dir);
+        EXPECT_EQ(failingload(path, c.message), c.code);
+    }
+}
+
+TEST(Load, AccessDenied) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to make files nobody may read and to become nobody";
+    }
+    TempDir dir;
+    testutil::writefile(dir / "secret", "secret");
+    ASSERT_EQ(::chmod((dir / "secret").c_str(), 0000), 0);
+    ASSERT_EQ(::mkdir((dir / "closed").c_str(), 0700), 0);
+    testutil::writefile(dir / "closed/inside", "inside");
+    for (const std::string name : {"secret", "closed/inside"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(testutil::runinchild([&] {
+                      if (!testutil::dropprivileges()) {
+                          return static_cast<int>(testutil::kSetupFailed);
+                      }
+                      return failingload(dir / name, kDenied);
+                  }),
+                  5);
+    }
+}
+
+TEST(Load, TooManyOpenFiles) {
+    if (testutil::kSanitized) {
+        GTEST_SKIP() << "the sanitizer runtime cannot run under this limit";
+    }
+
+    TempDir dir;
+    testutil::writefile(dir / "file", "content");
+    EXPECT_EQ(testutil::runinchild([&] {
+                  if (!testutil::exhaustdescriptors()) {
+                      return static_cast<int>(testutil::kSetupFailed);
+                  }
+                  Bytes doc = kBefore;
+                  int result = testutil::outcome([&] { binio::loadfile(dir / "file", doc); });
+                  return doc == kBefore ? result : static_cast<int>(testutil::kWrongResult);
+              }),
+              4);
+    EXPECT_EQ(binio::iomessage(4), "オープンしたファイルが多すぎます");
+}
+
+TEST(Load, FilesOf2GiBOrMoreAreOutOfRange) {
+    TempDir dir;
+    for (off_t size : {off_t{1} << 31, off_t{1} << 32}) {
+        SCOPED_TRACE(size);
+        const std::string path = dir / ("sparse" + std::to_string(size));
+        if (!testutil::makesparse(path, size)) {
+            GTEST_SKIP() << "the file system refuses a sparse file of " << size << " bytes";
+        }
+        Bytes doc = kBefore;
+        try {
+            binio::loadfile(path, doc);
+            ADD_FAILURE() << "no error";
+        } catch (const binio::RangeError& e) {
+            EXPECT_STREQ(e.what(), "範囲チェックエラー");
+        }
+        EXPECT_EQ(doc, kBefore);
+        ::unlink(path.c_str());
+    }
+}
+
+// 2^31 - 1 bytes is the largest document; here it is loaded under an address-space limit far
+// below that size, so it fails for memory, not for range.
+TEST(Load, LargestDocumentOutOfMemory) {
+    if (testutil::kSanitized) {
+        GTEST_SKIP() << "the sanitizer runtime cannot run under this limit";
+    }
+
+    TempDir dir;
+    const std::string path = dir / "sparse";
+    if (!testutil::makesparse(path, (off_t{1} << 31) - 1)) {
+        GTEST_SKIP() << "the file system refuses a sparse file of 2 GiB";
+    }
+    EXPECT_EQ(testutil::runinchild([&] {
+                  long pages = 0;
+                  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+                      if (std::fscanf(statm, "%ld", &pages) != 1) {
+                          pages = 0;
+                      }
+                      std::fclose(statm);
+                  }
+                  struct rlimit limit {};
+                  limit.rlim_cur = limit.rlim_max =
+                      static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (rlim_t{256} << 20);
+                  if (pages == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0) {
+                      return static_cast<int>(testutil::kSetupFailed);
+                  }
+                  Bytes doc = kBefore;
+                  try {
+                      binio::loadfile(path, doc);
+                  } catch (const binio::OutOfMemoryError& e) {
+                      return static_cast<int>(std::string(e.what()) == "メモリが足りません" &&
+                                                      doc == kBefore
+                                                  ? testutil::kOutOfMemory
+                                                  : testutil::kWrongResult);
+                  }
+                  return testutil::outcome([] {});
+              }),
+              testutil::kOutOfMemory);
+}
+
+TEST(Load, FileChangingDuringLoad) {
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    const Bytes original = testutil::randombytes(17, 3 * kMiB);
+    const struct {
+        const char* name;
+        off_t newsize;  // -1: append instead
+        bool atstart;   // change at the first report instead of after the first block
+    } cases[] = {
+        {"shrinks after the first block", off_t(3 * kMiB / 2), false},
+        {"emptied before the first read", 0, true},
+        {"shrinks by one byte", off_t(3 * kMiB - 1), false},
+        {"grows", -1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir / "changing";
+        testutil::writefile(path, original);
+        Bytes doc = kBefore;
+        bool changed = false;
+        auto change = [&](std::uint64_t done, std::uint64_t) {
+            if (!changed && (c.atstart || done > 0)) {
+                changed = true;
+                if (c.newsize >= 0) {
+                    EXPECT_EQ(::truncate(path.c_str(), c.newsize), 0);
+                } else {
+                    FILE* f = std::fopen(path.c_str(), "ab");
+                    std::fputs("appended", f);
+                    std::fclose(f);
+                }
+            }
+            return true;
+        };
+        if (c.newsize >= 0) {
+            try {
+                binio::loadfile(path, doc, change);
+                ADD_FAILURE() << "no error";
+            } catch (const binio::IOError& e) {
+                EXPECT_EQ(e.code(), 100);
+                EXPECT_STREQ(e.what(), "ファイルの末尾以降を読み込みました");
+            }
+            EXPECT_EQ(doc, kBefore);
+        } else {
+            binio::loadfile(path, doc, change);
+            EXPECT_TRUE(doc == original) << "size " << doc.size();
+        }
+        EXPECT_TRUE(changed);
+    }
+}
+
+TEST(IOMessage, Texts) {
+    const struct {
+        int code;
+        const char* text;
+    } cases[] = {
+        {2, "ファイルが見つかりません"},
+        {3, "不正なファイル名です"},
+        {4, "オープンしたファイルが多すぎます"},
+        {5, "ファイルへのアクセスが拒否されました"},
+        {32, "I/O エラー (32)"},
+        {80, "I/O エラー (80)"},
+        {100, "ファイルの末尾以降を読み込みました"},
+        {101, "ディスクがいっぱいです"},
+        {112, "I/O エラー (112)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        EXPECT_EQ(binio::iomessage(c.code), c.text);
+        EXPECT_STREQ(binio::IOError(c.code).what(), c.text);
+        EXPECT_EQ(binio::IOError(c.code).code(), c.code);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,322 @@
+// Saving never replaces anything and a failed save leaves no file: existing names, folders that
+// are missing or closed, a full disk, and both ways binio::OutputFile makes its file.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "binio/binio.h"
+#include "binio/fileio.h"
+#include "tests/testutil.h"
+
+namespace {
+
+using testutil::Bytes;
+using testutil::TempDir;
+
+const char kDenied[] = "ファイルへのアクセスが拒否されました";
+
+// Every way to write a document under a new name.
+struct Saver {
+    const char* name;
+    std::function<void(const std::string&, const Bytes&)> save;
+};
+
+void fallbacksave(const std::string& path, const Bytes& doc) {
+    binio::OutputFile out(path, /*allowunnamed=*/false);
+    out.write(doc.data(), doc.size());
+    out.commit();
+}
+
+const Saver kSavers[] = {
+    {"savebin", [](const std::string& p, const Bytes& d) { binio::savebin(p, d); }},
+    {"hex", [](const std::string& p, const Bytes& d) { binio::savetext(p, d, 16); }},
+    {"bin", [](const std::string& p, const Bytes& d) { binio::savetext(p, d, 2); }},
+    {"dec", [](const std::string& p, const Bytes& d) { binio::savetext(p, d, 10); }},
+    {"radix 8", [](const std::string& p, const Bytes& d) { binio::savetext(p, d, 8); }},
+    {"named OutputFile", fallbacksave},
+};
+
+const Bytes kDoc = {'n', 'e', 'w', 0, 1, 2};
+
+// The code the save failed with; kWrongMessage if what() does not read `message`.
+int savecode(const Saver& saver, const std::string& path, const std::string& message) {
+    try {
+        saver.save(path, kDoc);
+    } catch (const binio::IOError& e) {
+        return e.what() == message ? e.code() : static_cast<int>(testutil::kWrongMessage);
+    }
+    return testutil::kNoError;
+}
+
+struct stat statof(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        throw std::runtime_error("cannot stat " + path);
+    }
+    return st;
+}
+
+// Puts the modification time far in the past, so that any write would show.
+void backdate(const std::string& path) {
+    const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+TEST(Save, NeverReplacesAnything) {
+    for (const auto& saver : kSavers) {
+        SCOPED_TRACE(saver.name);
+        TempDir dir;
+        testutil::writefile(dir / "file", "old content");
+        backdate(dir / "file");
+        ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
+        ASSERT_EQ(::symlink("file", (dir / "link").c_str()), 0);
+        ASSERT_EQ(::symlink("target", (dir / "dangling").c_str()), 0);
+
+        EXPECT_EQ(savecode(saver, dir / "file", "I/O エラー (80)"), 80);
+        EXPECT_EQ(testutil::readfile(dir / "file"), "old content");
+        EXPECT_EQ(statof(dir / "file").st_mtim.tv_sec, 1000000000);
+
+        EXPECT_EQ(savecode(saver, dir / "folder", kDenied), 5);
+        EXPECT_TRUE(S_ISDIR(statof(dir / "folder").st_mode));
+        EXPECT_EQ(statof(dir / "folder").st_nlink, 2u) << "nothing was made inside";
+
+        EXPECT_EQ(savecode(saver, dir / "link", "I/O エラー (80)"), 80);
+        EXPECT_TRUE(S_ISLNK(statof(dir / "link").st_mode));
+        EXPECT_EQ(testutil::readfile(dir / "file"), "old content");
+        EXPECT_EQ(statof(dir / "file").st_mtim.tv_sec, 1000000000);
+
+        EXPECT_EQ(savecode(saver, dir / "dangling", "I/O エラー (80)"), 80);
+        EXPECT_TRUE(S_ISLNK(statof(dir / "dangling").st_mode));
+        EXPECT_FALSE(testutil::exists(dir / "target"));
+    }
+}
+
+TEST(Save, BadFolder) {
+    for (const auto& saver : kSavers) {
+        SCOPED_TRACE(saver.name);
+        TempDir dir;
+        testutil::writefile(dir / "plain", "x");
+        EXPECT_EQ(savecode(saver, dir / "missing/out", "不正なファイル名です"), 3);
+        EXPECT_EQ(savecode(saver, dir / "plain/out", "不正なファイル名です"), 3);
+        EXPECT_EQ(testutil::readfile(dir / "plain"), "x");
+    }
+}
+
+// An ordinary user saves into a folder of their own, and is refused in root's folder.
+TEST(Save, OrdinaryUser) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to own the folder and to become nobody";
+    }
+    for (const auto& saver : kSavers) {
+        SCOPED_TRACE(saver.name);
+        TempDir dir;  // 0755, owned by root
+        ASSERT_EQ(::mkdir((dir / "own").c_str(), 0755), 0);
+        ASSERT_EQ(::chown((dir / "own").c_str(), testutil::kNobody, testutil::kNobody), 0);
+        EXPECT_EQ(testutil::runinchild([&] {
+                      if (!testutil::dropprivileges()) {
+                          return static_cast<int>(testutil::kSetupFailed);
+                      }
+                      return savecode(saver, dir / "out", kDenied);
+                  }),
+                  5);
+        EXPECT_FALSE(testutil::exists(dir / "out"));
+
+        EXPECT_EQ(testutil::runinchild([&] {
+                      if (!testutil::dropprivileges()) {
+                          return static_cast<int>(testutil::kSetupFailed);
+                      }
+                      return savecode(saver, dir / "own/out", "");
+                  }),
+                  testutil::kNoError);
+        ASSERT_TRUE(testutil::exists(dir / "own/out"));
+        EXPECT_EQ(statof(dir / "own/out").st_uid, testutil::kNobody);
+
+        // A drop box: others may write and search it but not list it.
+        ASSERT_EQ(::mkdir((dir / "dropbox").c_str(), 0733), 0);
+        ASSERT_EQ(::chmod((dir / "dropbox").c_str(), 0733), 0);
+        EXPECT_EQ(testutil::runinchild([&] {
+                      if (!testutil::dropprivileges()) {
+                          return static_cast<int>(testutil::kSetupFailed);
+                      }
+                      return savecode(saver, dir / "dropbox/out", "");
+                  }),
+                  testutil::kNoError);
+        EXPECT_TRUE(testutil::exists(dir / "dropbox/out"));
+    }
+}
+
+TEST(Save, TooManyOpenFiles) {
+    if (testutil::kSanitized) {
+        GTEST_SKIP() << "the sanitizer runtime cannot run under this limit";
+    }
+
+    TempDir dir;
+    for (const auto& saver : kSavers) {
+        SCOPED_TRACE(saver.name);
+        EXPECT_EQ(testutil::runinchild([&] {
+                      if (!testutil::exhaustdescriptors()) {
+                          return static_cast<int>(testutil::kSetupFailed);
+                      }
+                      return savecode(saver, dir / "out", "オープンしたファイルが多すぎます");
+                  }),
+                  4);
+        EXPECT_FALSE(testutil::exists(dir / "out"));
+    }
+}
+
+// Mounts a small tmpfs on `folder`, visible to this process only; 0 or the errno.
+int mountsmalldisk(const std::string& folder, const char* size = "size=64k") {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", folder.c_str(), "tmpfs", 0, size) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
+TEST(Save, DiskFullLeavesNoFile) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    }
+    const Bytes big = testutil::randombytes(23, 256 * 1024);
+    for (const auto& saver : kSavers) {
+        if (std::string(saver.name) == "radix 8") {
+            continue;  // writes nothing
+        }
+        SCOPED_TRACE(saver.name);
+        TempDir dir;
+        const std::string disk = dir / "disk";
+        ASSERT_EQ(::mkdir(disk.c_str(), 0755), 0);
+        EXPECT_EQ(testutil::runinchild([&] {
+                      if (mountsmalldisk(disk) != 0) {
+                          return static_cast<int>(testutil::kSetupFailed);
+                      }
+                      int code = testutil::kNoError;
+                      try {
+                          saver.save(disk + "/out", big);
+                      } catch (const binio::IOError& e) {
+                          code = std::string(e.what()) == "I/O エラー (112)"
+                                     ? e.code()
+                                     : static_cast<int>(testutil::kWrongMessage);
+                      }
+                      // The name must be gone, and the space given back with it.
+                      if (testutil::exists(disk + "/out")) {
+                          return static_cast<int>(testutil::kWrongResult);
+                      }
+                      try {
+                          binio::savebin(disk + "/small", Bytes(1000, 7));
+                      } catch (...) {
+                          return static_cast<int>(testutil::kWrongResult);
+                      }
+                      return code;
+                  }),
+                  112);
+    }
+}
+
+TEST(OutputFile, UnnamedUntilCommit) {
+    TempDir dir;
+    const std::string path = dir / "out";
+    {
+        binio::OutputFile out(path);
+        ASSERT_TRUE(out.unnamed()) << "the test folder's file system makes unnamed files";
+        out.write(kDoc.data(), kDoc.size());
+        EXPECT_FALSE(testutil::exists(path));
+        out.commit();
+        EXPECT_FALSE(out.unnamed());
+    }
+    EXPECT_EQ(testutil::readfile(path), testutil::text(kDoc));
+}
+
+TEST(OutputFile, UncommittedLeavesNoFile) {
+    for (bool allowunnamed : {true, false}) {
+        SCOPED_TRACE(allowunnamed ? "unnamed" : "named");
+        TempDir dir;
+        const std::string path = dir / "out";
+        try {
+            binio::OutputFile out(path, allowunnamed);
+            EXPECT_EQ(out.unnamed(), allowunnamed);
+            out.write(kDoc.data(), kDoc.size());
+            // The named fallback holds the name while it writes, and keeps out other writers.
+            EXPECT_EQ(testutil::exists(path), !allowunnamed);
+            if (!allowunnamed) {
+                EXPECT_THROW(binio::OutputFile second(path, false), binio::IOError);
+                EXPECT_THROW(binio::OutputFile third(path), binio::IOError);
+            }
+            throw std::runtime_error("stop before commit");
+        } catch (const std::runtime_error&) {
+        }
+        EXPECT_FALSE(testutil::exists(path));
+        EXPECT_EQ(statof(dir.path()).st_nlink, 2u);
+    }
+}
+
+// A name that appears while an unnamed file is written is not replaced by the commit.
+// A name that appears while an unnamed file is written is not replaced by the commit, whether
+// the file is linked through /proc or, where /proc is missing, by its descriptor.
+TEST(OutputFile, NameTakenBeforeCommit) {
+    for (bool withproc : {true, false}) {
+        SCOPED_TRACE(withproc ? "with /proc" : "without /proc");
+        if (!withproc && ::geteuid() != 0) {
+            GTEST_SKIP() << "hiding /proc needs root";
+        }
+        TempDir dir;
+        const std::string path = dir / "out";
+        EXPECT_EQ(testutil::runinchild([&] {
+                      if (!withproc && mountsmalldisk("/proc", "size=16k") != 0) {
+                          return static_cast<int>(testutil::kSetupFailed);
+                      }
+                      // An ordinary save still works.
+                      binio::savebin(dir / "plain", kDoc);
+                      binio::OutputFile out(path);
+                      if (!out.unnamed()) {
+                          return static_cast<int>(testutil::kWrongResult);
+                      }
+                      out.write(kDoc.data(), kDoc.size());
+                      testutil::writefile(path, "someone else's");
+                      return testutil::outcome([&] { out.commit(); });
+                  }),
+                  80);
+        EXPECT_EQ(testutil::readfile(path), "someone else's");
+        EXPECT_EQ(testutil::readfile(dir / "plain"), testutil::text(kDoc));
+    }
+}
+
+TEST(Save, NewFileModeFollowsUmask) {
+    TempDir dir;
+    for (mode_t mask : {mode_t{022}, mode_t{002}, mode_t{027}, mode_t{077}}) {
+        const mode_t old = ::umask(mask);
+        for (const auto& saver : kSavers) {
+            SCOPED_TRACE(std::string(saver.name) + ", umask " + std::to_string(mask));
+            const std::string path = dir / (std::string(saver.name) + std::to_string(mask));
+            saver.save(path, kDoc);
+            EXPECT_EQ(statof(path).st_mode & 07777, 0666 & ~mask);
+        }
+        ::umask(old);
+    }
+}
+
+TEST(Save, RelativeNameGoesToWorkingFolder) {
+    TempDir dir;
+    EXPECT_EQ(testutil::runinchild([&] {
+                  if (::chdir(dir.path().c_str()) != 0) {
+                      return static_cast<int>(testutil::kSetupFailed);
+                  }
+                  binio::savebin("out", kDoc);
+                  return static_cast<int>(testutil::kOk);
+              }),
+              testutil::kOk);
+    EXPECT_EQ(testutil::readfile(dir / "out"), testutil::text(kDoc));
+}
+
+}  // namespace

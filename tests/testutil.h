@@ -1,0 +1,200 @@
+// Helpers shared by the binio tests: a scratch folder that removes itself, whole-file reads and
+// writes, seeded random bytes and a way to run a piece of code in a forked child (to drop
+// privileges, lower limits or mount a small file system without touching the test process).
+#pragma once
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "binio/binio.h"
+
+namespace testutil {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The sanitizer runtimes need free descriptors (they probe memory through a pipe) and a large
+// address space, so the tests that take those away are skipped under them.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it at the end of the scope.
+// It is made 0755 so that a child running as nobody can reach the files in it.
+class TempDir {
+  public:
+    TempDir() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/binio-test-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        path_ = pattern;
+        ::chmod(path_.c_str(), 0755);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir() {
+        ::nftw(
+            path_.c_str(),
+            [](const char* p, const struct stat*, int, struct FTW*) {
+                ::remove(p);
+                return 0;
+            },
+            16, FTW_DEPTH | FTW_PHYS);
+    }
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+inline void writefile(const std::string& path, const Bytes& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
+    if (!out.flush()) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+inline void writefile(const std::string& path, const std::string& text) {
+    writefile(path, Bytes(text.begin(), text.end()));
+}
+
+inline std::string readfile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline std::string text(const Bytes& data) {
+    return {data.begin(), data.end()};
+}
+
+inline bool exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Makes a sparse file of `size` bytes; false when the file system refuses that size.
+inline bool makesparse(const std::string& path, off_t size) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = ::ftruncate(fd, size) == 0;
+    ::close(fd);
+    return ok;
+}
+
+inline Bytes randombytes(std::uint64_t seed, std::size_t size) {
+    std::mt19937_64 rng(seed);
+    Bytes data(size);
+    for (auto& b : data) {
+        b = static_cast<std::uint8_t>(rng() >> 56);
+    }
+    return data;
+}
+
+// Outcomes a child reports beside an I/O error code (which are all below 200).
+enum ChildResult : int {
+    kOk = 0,
+    kNoError = 200,
+    kOutOfMemory = 201,
+    kRange = 202,
+    kCancelled = 203,
+    kOtherError = 204,
+    kWrongResult = 205,
+    kSetupFailed = 206,
+    kWrongMessage = 207,
+};
+
+// Runs `fn` and turns its outcome into one exit code: kNoError when it returns, the I/O error
+// code (kWrongMessage if what() does not match binio::iomessage) or one of the values above.
+inline int outcome(const std::function<void()>& fn) {
+    try {
+        fn();
+        return kNoError;
+    } catch (const binio::IOError& e) {
+        return e.what() == binio::iomessage(e.code()) ? e.code() : kWrongMessage;
+    } catch (const binio::OutOfMemoryError&) {
+        return kOutOfMemory;
+    } catch (const binio::RangeError&) {
+        return kRange;
+    } catch (const binio::Cancelled&) {
+        return kCancelled;
+    } catch (...) {
+        return kOtherError;
+    }
+}
+
+// Runs `fn` in a forked child and returns its exit status, or 300 + the signal that ended it.
+// The child never returns into the test framework.
+inline int runinchild(const std::function<int()>& fn) {
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        return -1;
+    }
+    if (pid == 0) {
+        int code = kOtherError;
+        try {
+            code = fn();
+        } catch (...) {
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    if (WIFSIGNALED(status)) {
+        return 300 + WTERMSIG(status);
+    }
+    return WEXITSTATUS(status);
+}
+
+constexpr uid_t kNobody = 65534;
+
+// Becomes nobody for good; false if that fails.
+inline bool dropprivileges() {
+    return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 &&
+           ::geteuid() == kNobody;
+}
+
+// Lowers the open-file limit so that the next open() fails with EMFILE.
+inline bool exhaustdescriptors() {
+    int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (probe < 0) {
+        return false;
+    }
+    ::close(probe);
+    // open() returns the lowest free descriptor; a limit at that number leaves none free.
+    struct rlimit limit {};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(probe);
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+}  // namespace testutil
