@@ -1,0 +1,772 @@
+// The main window as a patcher: the byte editor over the grid, and Save in each display mode.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWheelEvent>
+#include <QtTest>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "main/tform1.h"
+#include "tests/windowtest.h"
+
+using tessarin::TForm1;
+
+namespace {
+
+// A name that appears in the middle of a save: the `after`-th time the main thread looks up
+// `path` with lstat() and finds nothing, a file holding `content` is created under that name
+// right behind the look-up.
+struct Appearing {
+    std::string path;
+    std::string content;
+    int after = 0;
+    int misses = 0;
+    bool created = false;
+};
+Appearing appearing;
+const std::thread::id mainthread = std::this_thread::get_id();
+using Lstat = int (*)(const char*, struct stat*);
+const auto reallstat = reinterpret_cast<Lstat>(dlsym(RTLD_NEXT, "lstat"));
+
+}  // namespace
+
+// Every lstat() of the process passes through here; it behaves as the C library's unless a name
+// is armed to appear.
+extern "C" int lstat(const char* path, struct stat* buf) noexcept {
+    const int result = reallstat(path, buf);
+    if (result != 0 && !appearing.path.empty() && std::this_thread::get_id() == mainthread &&
+        appearing.path == path && ++appearing.misses == appearing.after) {
+        const int saved = errno;
+        const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            appearing.created = ::write(fd, appearing.content.data(), appearing.content.size()) ==
+                                static_cast<ssize_t>(appearing.content.size());
+            ::close(fd);
+        }
+        errno = saved;
+    }
+    return result;
+}
+
+namespace {
+
+QByteArray readall(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeall(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(data) == data.size();
+}
+
+QByteArray randombytes(int size, quint32 seed) {
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, '\0');
+    for (char& b : bytes) {
+        b = char(random.bounded(256));
+    }
+    return bytes;
+}
+
+bool lexists(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+// Answers a file dialog with `path` typed into it; false when it did not take the name. The name
+// field ignores a selection made while it has the focus, so the focus is taken away first.
+bool answerfiledialog(QWidget* modal, const QString& path) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (dialog == nullptr) {
+        modal->close();
+        return false;
+    }
+    if (QWidget* focused = dialog->focusWidget()) {
+        focused->clearFocus();
+    }
+    dialog->selectFile(path);
+    static_cast<QDialog*>(dialog)->accept();
+    return dialog->result() == QDialog::Accepted;
+}
+
+enum Mode { ascii, hex, bin, dec };
+
+const QString kRefusal = QStringLiteral(
+    "申し訳ありませんが、本ソフトは上書き保存ができません。\n別名で保存してください。");
+
+}  // namespace
+
+class WindowEditTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init();
+    void cleanup();
+
+    void editorListsBytesInMode_data();
+    void editorListsBytesInMode();
+    void clickOnByteOpensEditor_data();
+    void clickOnByteOpensEditor();
+    void clickOnNoByteClosesEditor_data();
+    void clickOnNoByteClosesEditor();
+    void pickStoresIndex_data();
+    void pickStoresIndex();
+    void modeSwitchKeepsListUntilNextClick();
+    void rightPressClosesEditor();
+    void wheelOverEditorScrollsGrid();
+    void scrollingClosesEditor();
+    void resizeMovesOrClosesEditor_data();
+    void resizeMovesOrClosesEditor();
+
+    void saveWritesModeText_data();
+    void saveWritesModeText();
+    void saveMatchesBasenc_data();
+    void saveMatchesBasenc();
+    void saveRefusesExistingName_data();
+    void saveRefusesExistingName();
+    void nameAppearingDuringSaveIsRefused_data();
+    void nameAppearingDuringSaveIsRefused();
+    void saveIntoDirectoryIsDenied();
+    void failedSaveLeavesNothing_data();
+    void failedSaveLeavesNothing();
+    void editedBytesRoundTrip();
+
+  private:
+    QByteArray document() const {
+        return QByteArray(reinterpret_cast<const char*>(form->bindata.data()),
+                          qsizetype(form->bindata.size()));
+    }
+    // Shows `bytes` as the document, scrolled to the top.
+    void setdocument(const QByteArray& bytes);
+    // Opens `path` through the real Open dialog.
+    void openfile(const QString& path);
+    void setmode(int mode);
+    // A left click at `pos` on the grid.
+    void clickgrid(QPoint pos) { QTest::mouseClick(form->Image1, Qt::LeftButton, {}, pos); }
+    // Saves through the real Save dialog answered with `path`. `afteraccept` runs once the dialog
+    // has been accepted, before anything is written. Returns what the message box that followed
+    // showed; `shown` is false when none came up.
+    windowtest::Box save(const QString& path, const std::function<void()>& afteraccept = {});
+    // The window state that saving must leave alone.
+    QVariantList snapshot() const;
+
+    TForm1* form = nullptr;
+    std::unique_ptr<QTemporaryDir> dir;
+    QList<QTimer*> timersbefore;
+};
+
+void WindowEditTest::init() {
+    timersbefore = qApp->findChildren<QTimer*>(Qt::FindDirectChildrenOnly);
+    appearing = Appearing();
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    form = new TForm1;
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+    QCOMPARE(form->cols, 2);
+    QCOMPARE(form->Image1->geometry(), QRect(8, 8, 165, 244));
+}
+
+void WindowEditTest::cleanup() {
+    delete form;
+    form = nullptr;
+    appearing = Appearing();
+    // A watcher for a dialog or box that never came must not answer the next test's.
+    for (QTimer* timer : qApp->findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) {
+        if (!timersbefore.contains(timer)) {
+            delete timer;
+        }
+    }
+    dir.reset();
+}
+
+void WindowEditTest::setdocument(const QByteArray& bytes) {
+    form->bindata.assign(bytes.begin(), bytes.end());
+    form->sbv->setValue(0);
+    form->setscrollbars();
+    form->redraw();
+}
+
+void WindowEditTest::openfile(const QString& path) {
+    windowtest::onnextmodal([path](QWidget* modal) { answerfiledialog(modal, path); });
+    form->Button1Click();
+    QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin - ") + path);
+}
+
+void WindowEditTest::setmode(int mode) {
+    QRadioButton* const buttons[] = {form->rb_mdASCII, form->rb_mbHEX, form->rb_mbbin,
+                                     form->rb_mbdec};
+    buttons[mode]->setChecked(true);
+}
+
+windowtest::Box WindowEditTest::save(const QString& path,
+                                     const std::function<void()>& afteraccept) {
+    auto box = std::make_shared<std::shared_ptr<windowtest::Box>>();
+    auto accepted = std::make_shared<bool>(false);
+    windowtest::onnextmodal([path, afteraccept, box, accepted](QWidget* modal) {
+        *accepted = answerfiledialog(modal, path);
+        if (afteraccept) {
+            afteraccept();
+        }
+        *box = windowtest::closenextbox();
+    });
+    form->Button3Click();
+    if (!*accepted) {
+        QTest::qFail("the save dialog did not take the name", __FILE__, __LINE__);
+    }
+    return *box ? **box : windowtest::Box();
+}
+
+QVariantList WindowEditTest::snapshot() const {
+    QVariantList state{document(), form->windowTitle(), qint64(form->topaddr), form->selpos,
+                       form->cbc->isVisible()};
+    for (QLabel* panel : form->panels) {
+        state << panel->text();
+    }
+    return state;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The byte editor
+
+void WindowEditTest::editorListsBytesInMode_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QList<int>>("bytes");
+    QTest::addColumn<QStringList>("labels");
+
+    // Bytes above 127 read as single Shift_JIS bytes: half-width katakana or no character.
+    QTest::newRow("ascii") << int(ascii) << QList<int>{0,    10,   31,   32,   33,   65,   126, 127,
+                                                       0x80, 0xA0, 0xA1, 0xB1, 0xDF, 0xE0, 0xFF}
+                           << QStringList{"[NUL]",  "[LF]",   "[US]",   "space",  "!",
+                                          "A",      "~",      "[DEL]",  "\uFFFD", "\uFFFD",
+                                          "\uFF61", "\uFF71", "\uFF9F", "\uFFFD", "\uFFFD"};
+    QTest::newRow("hex") << int(hex) << QList<int>{0, 10, 171, 255}
+                         << QStringList{"00", "0A", "AB", "FF"};
+    QTest::newRow("bin") << int(bin) << QList<int>{0, 5, 170, 255}
+                         << QStringList{"00000000", "00000101", "10101010", "11111111"};
+    QTest::newRow("dec") << int(dec) << QList<int>{0, 7, 42, 255}
+                         << QStringList{"000", "007", "042", "255"};
+}
+
+void WindowEditTest::editorListsBytesInMode() {
+    QFETCH(int, mode);
+    QFETCH(QList<int>, bytes);
+    QFETCH(QStringList, labels);
+    setmode(mode);
+    setdocument("\x07\x08");
+    clickgrid({10, 5});
+    QCOMPARE(form->cbc->count(), 256);
+    QCOMPARE(form->cbc->width(), 66);
+    for (int i = 0; i < bytes.size(); ++i) {
+        QCOMPARE(form->cbc->itemText(bytes[i]), labels[i]);
+    }
+}
+
+void WindowEditTest::clickOnByteOpensEditor_data() {
+    QTest::addColumn<int>("scroll");
+    QTest::addColumn<QPoint>("click");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<QPoint>("editorpos");
+
+    QTest::newRow("first cell") << 0 << QPoint(10, 5) << 0 << QPoint(8, 8);
+    QTest::newRow("cell 3") << 0 << QPoint(60, 25) << 3 << QPoint(58, 28);
+    QTest::newRow("top-left corner of cell 3") << 0 << QPoint(50, 20) << 3 << QPoint(58, 28);
+    QTest::newRow("bottom-right pixel of cell 2") << 0 << QPoint(49, 39) << 2 << QPoint(8, 28);
+    QTest::newRow("last whole row") << 0 << QPoint(99, 239) << 23 << QPoint(58, 228);
+    QTest::newRow("strip below the rows") << 0 << QPoint(10, 242) << 24 << QPoint(8, 248);
+    QTest::newRow("scrolled by 5 rows") << 5 << QPoint(60, 25) << 13 << QPoint(58, 28);
+}
+
+void WindowEditTest::clickOnByteOpensEditor() {
+    QFETCH(int, scroll);
+    QFETCH(QPoint, click);
+    QFETCH(int, offset);
+    QFETCH(QPoint, editorpos);
+    QByteArray bytes(100, '\0');
+    for (int i = 0; i < bytes.size(); ++i) {
+        bytes[i] = char(250 - i);
+    }
+    setdocument(bytes);
+    form->sbv->setValue(scroll);
+    QSignalSpy picks(form->cbc, &QComboBox::activated);
+
+    clickgrid(click);
+
+    QCOMPARE(form->selpos, offset);
+    QVERIFY(form->cbc->isVisible());
+    QCOMPARE(form->cbc->pos(), editorpos);
+    QCOMPARE(form->cbc->currentIndex(), 250 - offset);
+    // Raised above the grid and every other control.
+    QCOMPARE(form->children().constLast(), static_cast<QObject*>(form->cbc));
+    // Filling and pre-selecting store nothing.
+    QCOMPARE(picks.count(), 0);
+    QCOMPARE(document(), bytes);
+}
+
+void WindowEditTest::clickOnNoByteClosesEditor_data() {
+    QTest::addColumn<QPoint>("click");
+    QTest::addColumn<int>("selpos");
+
+    // Five bytes: the end marker is cell 5, at column 1 of row 2.
+    QTest::newRow("right margin") << QPoint(100, 5) << -1;
+    QTest::newRow("far right margin") << QPoint(160, 25) << -1;
+    QTest::newRow("end marker") << QPoint(60, 45) << 5;
+    QTest::newRow("past the end marker") << QPoint(10, 105) << 10;
+    QTest::newRow("strip past the end") << QPoint(60, 242) << 25;
+}
+
+void WindowEditTest::clickOnNoByteClosesEditor() {
+    QFETCH(QPoint, click);
+    QFETCH(int, selpos);
+    const QByteArray bytes("\x01\x02\x03\x04\x05");
+    setdocument(bytes);
+    clickgrid({10, 5});
+    QVERIFY(form->cbc->isVisible());
+
+    clickgrid(click);
+
+    QVERIFY(form->cbc->isHidden());
+    QCOMPARE(form->selpos, selpos);
+    // A choice made in the list now has no byte to go to.
+    QSignalSpy picks(form->cbc, &QComboBox::activated);
+    QTest::keyClick(form->cbc, Qt::Key_Down);
+    QCOMPARE(picks.count(), 1);
+    QCOMPARE(document(), bytes);
+}
+
+void WindowEditTest::pickStoresIndex_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("before");
+    QTest::addColumn<QString>("keys");  // typed text, or empty for `key`
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("picks");
+    QTest::addColumn<int>("after");
+
+    // Typing searches the labels: "4" finds "40", "41" then "41".
+    QTest::newRow("hex typed 41") << int(hex) << 0x00 << "41" << 0 << 2 << 65;
+    QTest::newRow("dec typed 2") << int(dec) << 0x00 << "2" << 0 << 1 << 200;
+    QTest::newRow("ascii down") << int(ascii) << 65 << "" << int(Qt::Key_Down) << 1 << 66;
+    QTest::newRow("bin up") << int(bin) << 100 << "" << int(Qt::Key_Up) << 1 << 99;
+    QTest::newRow("dec end") << int(dec) << 3 << "" << int(Qt::Key_End) << 1 << 255;
+}
+
+void WindowEditTest::pickStoresIndex() {
+    QFETCH(int, mode);
+    QFETCH(int, before);
+    QFETCH(QString, keys);
+    QFETCH(int, key);
+    QFETCH(int, picks);
+    QFETCH(int, after);
+    setmode(mode);
+    QByteArray bytes("\xAA\xBB\xCC\xDD?\xEE");
+    bytes[4] = char(before);
+    setdocument(bytes);
+    clickgrid({10, 45});  // cell 4
+    QCOMPARE(form->selpos, 4);
+    QCOMPARE(form->cbc->currentIndex(), before);
+    form->cbc->setFocus();
+    QSignalSpy spy(form->cbc, &QComboBox::activated);
+
+    if (keys.isEmpty()) {
+        QTest::keyClick(form->cbc, Qt::Key(key));
+    } else {
+        QTest::keyClicks(form->cbc, keys);
+    }
+
+    QCOMPARE(spy.count(), picks);
+    QCOMPARE(spy.constLast().at(0).toInt(), after);
+    bytes[4] = char(after);
+    QCOMPARE(document(), bytes);
+    QVERIFY(form->cbc->isVisible());
+}
+
+void WindowEditTest::modeSwitchKeepsListUntilNextClick() {
+    setmode(hex);
+    setdocument("\x10\x20");
+    clickgrid({10, 5});
+    QCOMPARE(form->cbc->itemText(0x10), QStringLiteral("10"));
+
+    form->rb_mbdec->click();
+
+    QVERIFY(form->rb_mbdec->isChecked());
+    QVERIFY(form->cbc->isVisible());
+    QCOMPARE(form->cbc->itemText(0xFF), QStringLiteral("FF"));
+    QTest::keyClick(form->cbc, Qt::Key_Down);
+    QCOMPARE(document(), QByteArray("\x11\x20"));
+
+    clickgrid({10, 5});
+    QCOMPARE(form->cbc->itemText(0x11), QStringLiteral("017"));
+    QCOMPARE(form->cbc->itemText(0xFF), QStringLiteral("255"));
+    QCOMPARE(form->cbc->currentIndex(), 0x11);
+}
+
+void WindowEditTest::rightPressClosesEditor() {
+    setdocument("\x01\x02\x03");
+    clickgrid({60, 5});
+    QVERIFY(form->cbc->isVisible());
+
+    QTest::mousePress(form->Image1, Qt::RightButton, {}, QPoint(10, 5));
+    QTest::mouseRelease(form->Image1, Qt::RightButton, {}, QPoint(10, 5));
+
+    QVERIFY(form->cbc->isHidden());
+    QCOMPARE(document(), QByteArray("\x01\x02\x03"));
+}
+
+void WindowEditTest::wheelOverEditorScrollsGrid() {
+    const QByteArray bytes(200, '\x33');
+    setdocument(bytes);
+    clickgrid({10, 5});
+    QVERIFY(form->cbc->isVisible());
+    QSignalSpy picks(form->cbc, &QComboBox::activated);
+    QSignalSpy scrolls(form->sbv, &QScrollBar::valueChanged);
+
+    const QPoint at(20, 10);
+    QWheelEvent wheel(at, form->cbc->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(form->cbc, &wheel);
+
+    QCOMPARE(picks.count(), 0);
+    QCOMPARE(document(), bytes);
+    QCOMPARE(scrolls.count(), 1);
+    QVERIFY(form->sbv->value() > 0);
+    QCOMPARE(form->topaddr, 2 * form->sbv->value());
+    QVERIFY(form->cbc->isHidden());
+}
+
+void WindowEditTest::scrollingClosesEditor() {
+    setdocument(QByteArray(100, '\1'));
+    clickgrid({60, 25});
+    QVERIFY(form->cbc->isVisible());
+
+    form->sbv->setValue(1);
+
+    QCOMPARE(form->topaddr, 2);
+    QVERIFY(form->cbc->isHidden());
+}
+
+void WindowEditTest::resizeMovesOrClosesEditor_data() {
+    QTest::addColumn<int>("widthbefore");  // extra pixels over the design width
+    QTest::addColumn<int>("scroll");
+    QTest::addColumn<QPoint>("click");
+    QTest::addColumn<int>("widthafter");
+    QTest::addColumn<int>("colsafter");
+    QTest::addColumn<int>("selpos");
+    QTest::addColumn<qint64>("topaddr");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<QPoint>("editorpos");
+
+    // Two columns scrolled by 2 rows: offset 9 in relative cell 5 becomes row 1, column 2.
+    QTest::newRow("widen 2 to 3") << 0 << 2 << QPoint(60, 45) << 50 << 3 << 9 << qint64(4) << true
+                                  << QPoint(108, 28);
+    // The strip byte (relative 24) lands in whole row 8 of three columns.
+    QTest::newRow("widen with the strip byte")
+        << 0 << 0 << QPoint(10, 242) << 50 << 3 << 24 << qint64(0) << true << QPoint(8, 168);
+    // Three columns scrolled by 2 rows: offset 11 in relative cell 5 becomes row 2, column 1.
+    QTest::newRow("narrow 3 to 2")
+        << 50 << 2 << QPoint(110, 25) << 0 << 2 << 11 << qint64(6) << true << QPoint(58, 48);
+    // Relative cells 23 and 24 at two columns: the last whole cell, and the first of the strip.
+    QTest::newRow("narrow 3 to 2 into the last whole row")
+        << 50 << 0 << QPoint(110, 145) << 0 << 2 << 23 << qint64(0) << true << QPoint(58, 228);
+    QTest::newRow("narrow 3 to 2 into the strip")
+        << 50 << 0 << QPoint(10, 165) << 0 << 2 << 24 << qint64(0) << false << QPoint();
+    // Relative cell 35 is past the 24 whole cells of two columns.
+    QTest::newRow("narrow 3 to 2 off the grid")
+        << 50 << 0 << QPoint(110, 225) << 0 << 2 << 35 << qint64(0) << false << QPoint();
+}
+
+void WindowEditTest::resizeMovesOrClosesEditor() {
+    QFETCH(int, widthbefore);
+    QFETCH(int, scroll);
+    QFETCH(QPoint, click);
+    QFETCH(int, widthafter);
+    QFETCH(int, colsafter);
+    QFETCH(int, selpos);
+    QFETCH(qint64, topaddr);
+    QFETCH(bool, shown);
+    QFETCH(QPoint, editorpos);
+    const QSize design = form->size();
+    form->resize(design.width() + widthbefore, design.height());
+    QTRY_COMPARE(form->Image1->width(), 165 + widthbefore);
+    setdocument(randombytes(1000, 7));
+    form->sbv->setValue(scroll);
+    clickgrid(click);
+    QCOMPARE(form->selpos, selpos);
+    QVERIFY(form->cbc->isVisible());
+
+    form->resize(design.width() + widthafter, design.height());
+    QTRY_COMPARE(form->Image1->width(), 165 + widthafter);
+
+    QCOMPARE(form->cols, colsafter);
+    QCOMPARE(form->topaddr, topaddr);
+    QCOMPARE(form->selpos, selpos);
+    QCOMPARE(form->cbc->isVisible(), shown);
+    if (shown) {
+        QCOMPARE(form->cbc->pos(), editorpos);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Save
+
+void WindowEditTest::saveWritesModeText_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("expected");
+
+    const QByteArray bytes("\x41\x0A\xFF\x00\x80\x09\x7F", 7);
+    QTest::newRow("ascii") << int(ascii) << bytes << bytes;
+    QTest::newRow("hex") << int(hex) << bytes << QByteArray("410AFF0080097F");
+    QTest::newRow("bin") << int(bin) << bytes
+                         << QByteArray("01000001000010101111111100000000100000000000100101111111");
+    QTest::newRow("dec") << int(dec) << bytes << QByteArray("065010255000128009127");
+    for (int mode : {ascii, hex, bin, dec}) {
+        QTest::addRow("empty, mode %d", mode) << mode << QByteArray() << QByteArray();
+    }
+}
+
+void WindowEditTest::saveWritesModeText() {
+    QFETCH(int, mode);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, expected);
+    const QString source = dir->filePath("source.bin");
+    QVERIFY(writeall(source, bytes));
+    openfile(source);
+    setmode(mode);
+    clickgrid({60, 25});
+    QCOMPARE(form->cbc->isVisible(), !bytes.isEmpty());
+    const QVariantList before = snapshot();
+
+    const QString target = dir->filePath("out.txt");
+    QVERIFY(!save(target).shown);
+
+    QVERIFY(QFileInfo(target).isFile());
+    QCOMPARE(readall(target), expected);
+    QCOMPARE(snapshot(), before);
+}
+
+void WindowEditTest::saveMatchesBasenc_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QStringList>("basenc");  // empty: the raw file itself
+
+    QTest::newRow("ascii") << int(ascii) << QStringList();
+    QTest::newRow("hex") << int(hex) << QStringList{"--base16", "-w0"};
+    QTest::newRow("bin") << int(bin) << QStringList{"--base2msbf", "-w0"};
+}
+
+void WindowEditTest::saveMatchesBasenc() {
+    QFETCH(int, mode);
+    QFETCH(QStringList, basenc);
+    const QString source = dir->filePath("random.bin");
+    QVERIFY(writeall(source, randombytes(4099, 20240611)));
+    QByteArray expected = readall(source);
+    if (!basenc.isEmpty()) {
+        QProcess process;
+        process.start(QStringLiteral("basenc"), basenc << source);
+        QVERIFY(process.waitForFinished());
+        QCOMPARE(process.exitCode(), 0);
+        expected = process.readAllStandardOutput();
+    }
+    openfile(source);
+    setmode(mode);
+
+    const QString target = dir->filePath("random.out");
+    QVERIFY(!save(target).shown);
+
+    const QByteArray saved = readall(target);
+    QCOMPARE(saved.size(), expected.size());
+    QVERIFY(saved == expected);
+}
+
+void WindowEditTest::saveRefusesExistingName_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("file") << "file";
+    QTest::newRow("link to a file") << "link";
+    QTest::newRow("dangling link") << "dangling";
+    QTest::newRow("the opened file") << "opened";
+}
+
+void WindowEditTest::saveRefusesExistingName() {
+    QFETCH(QString, kind);
+    const QString source = dir->filePath("doc.bin");
+    QVERIFY(writeall(source, "\x01\x02\x03\x04"));
+    openfile(source);
+    clickgrid({10, 5});
+    const QString other = dir->filePath("other.txt");
+    const QString target = kind == "opened" ? source : dir->filePath("target");
+    if (kind == "file") {
+        QVERIFY(writeall(target, "old contents\n"));
+    } else if (kind == "link") {
+        QVERIFY(writeall(other, "old contents\n"));
+        QVERIFY(QFile::link(other, target));
+    } else if (kind == "dangling") {
+        QVERIFY(QFile::link(other, target));
+    }
+    const QByteArray targetbefore = readall(target);
+    const QVariantList before = snapshot();
+
+    for (int mode : {ascii, hex}) {
+        setmode(mode);
+        const windowtest::Box box = save(target);
+
+        QVERIFY(box.shown);
+        QCOMPARE(box.caption, QStringLiteral("エラー"));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.text, kRefusal);
+        QCOMPARE(readall(target), targetbefore);
+        QCOMPARE(snapshot(), before);
+    }
+    QCOMPARE(readall(source), QByteArray("\x01\x02\x03\x04"));
+    if (kind == "link" || kind == "dangling") {
+        QCOMPARE(QFileInfo(target).symLinkTarget(), other);
+        QCOMPARE(lexists(other), kind == "link");
+    }
+}
+
+void WindowEditTest::nameAppearingDuringSaveIsRefused_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("after");
+
+    // After the window's own check the name is free; the write finds it taken.
+    QTest::newRow("after the window's check, raw") << int(ascii) << 1;
+    QTest::newRow("after the window's check, text") << int(dec) << 1;
+    // Later still: the output is written unnamed and cannot take the name.
+    QTest::newRow("during the write, raw") << int(ascii) << 2;
+    QTest::newRow("during the write, text") << int(hex) << 2;
+}
+
+void WindowEditTest::nameAppearingDuringSaveIsRefused() {
+    QFETCH(int, mode);
+    QFETCH(int, after);
+    setdocument("abc");
+    setmode(mode);
+    clickgrid({10, 5});
+    const QVariantList before = snapshot();
+    const QString target = dir->filePath("late.txt");
+
+    const windowtest::Box box = save(target, [&] {
+        appearing.path = QFile::encodeName(target).toStdString();
+        appearing.content = "someone else's\n";
+        appearing.after = after;
+    });
+
+    QVERIFY(appearing.created);
+    QVERIFY(box.shown);
+    QCOMPARE(box.caption, QStringLiteral("エラー"));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.text, kRefusal);
+    QCOMPARE(readall(target), QByteArray("someone else's\n"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+             QStringList{"late.txt"});
+    QCOMPARE(snapshot(), before);
+}
+
+void WindowEditTest::saveIntoDirectoryIsDenied() {
+    setdocument("\x01\x02\x03");
+    clickgrid({10, 5});
+    const QVariantList before = snapshot();
+    const QString target = dir->filePath("folder");
+
+    // The dialog itself would open a folder of that name, so it appears once the name is taken.
+    const windowtest::Box box = save(target, [&] { QVERIFY(QDir().mkdir(target)); });
+
+    QVERIFY(box.shown);
+    QCOMPARE(box.caption, QStringLiteral("Tessarin"));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.text, QStringLiteral("ファイルへのアクセスが拒否されました."));
+    QVERIFY(QDir(target).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    QCOMPARE(snapshot(), before);
+}
+
+void WindowEditTest::failedSaveLeavesNothing_data() {
+    QTest::addColumn<int>("mode");
+    QTest::newRow("raw") << int(ascii);
+    QTest::newRow("text") << int(bin);
+}
+
+void WindowEditTest::failedSaveLeavesNothing() {
+    QFETCH(int, mode);
+    const QString source = dir->filePath("doc.bin");
+    QVERIFY(writeall(source, "\x10\x20\x30"));
+    openfile(source);
+    setmode(mode);
+    clickgrid({10, 5});
+    const QVariantList before = snapshot();
+    const QString folder = dir->filePath("gone");
+    QVERIFY(QDir().mkdir(folder));
+    const QString target = folder + QStringLiteral("/out.txt");
+
+    const windowtest::Box box = save(target, [&] { QVERIFY(QDir().rmdir(folder)); });
+
+    QVERIFY(box.shown);
+    QCOMPARE(box.caption, QStringLiteral("Tessarin"));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QVERIFY(!lexists(target));
+    QVERIFY(!lexists(folder));
+    QCOMPARE(readall(source), QByteArray("\x10\x20\x30"));
+    QCOMPARE(snapshot(), before);
+}
+
+void WindowEditTest::editedBytesRoundTrip() {
+    QByteArray original = randombytes(1000, 4242);
+    original[0] = '\x10';
+    original[500] = '\xFF';
+    original[999] = '\x00';
+    const QString source = dir->filePath("original.bin");
+    QVERIFY(writeall(source, original));
+    openfile(source);
+    QCOMPARE(document(), original);
+
+    // Offset 0: one down the list.
+    clickgrid({10, 5});
+    QCOMPARE(form->selpos, 0);
+    QTest::keyClick(form->cbc, Qt::Key_Down);
+    // Offset 500, the first cell of row 250: one up the list.
+    form->sbv->setValue(250);
+    clickgrid({10, 5});
+    QCOMPARE(form->selpos, 500);
+    QTest::keyClick(form->cbc, Qt::Key_Up);
+    // Offset 999, the second cell of the last row: typed in hex.
+    setmode(hex);
+    form->sbv->setValue(499);
+    clickgrid({60, 5});
+    QCOMPARE(form->selpos, 999);
+    QTest::keyClicks(form->cbc, "7A");
+    setmode(ascii);
+
+    const QString target = dir->filePath("patched.bin");
+    QVERIFY(!save(target).shown);
+
+    const QByteArray patched = readall(target);
+    QCOMPARE(patched.size(), original.size());
+    QList<int> changed;
+    for (int i = 0; i < original.size(); ++i) {
+        if (patched[i] != original[i]) {
+            changed << i;
+        }
+    }
+    QCOMPARE(changed, (QList<int>{0, 500, 999}));
+    QCOMPARE(patched.at(0), '\x11');
+    QCOMPARE(patched.at(500), '\xFE');
+    QCOMPARE(patched.at(999), '\x7A');
+    QCOMPARE(readall(source), original);
+}
+
+QTEST_MAIN(WindowEditTest)
+#include "window_edit_test.moc"
