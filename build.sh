@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Tessarin, builds it, and runs it or its tests.
 #   ./build.sh run    install what is missing, build, start Tessarin
-#   ./build.sh test   install what is missing, build, run the whole test suite headless
+#   ./build.sh test   install what is missing, build, run the whole test suite headless, then
+#                     again in a sanitizer build
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -44,6 +45,15 @@ case "${1:-}" in
     install_missing
     build build
     (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600)
+    # The same suite again in a build with AddressSanitizer, UndefinedBehaviorSanitizer and
+    # LeakSanitizer.
+    build build-asan -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_SANITIZE=ON -DTESSARIN_BENCHMARKS=OFF
+    (cd build-asan &&
+      QT_QPA_PLATFORM=offscreen \
+      ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
+      LSAN_OPTIONS="suppressions=$PWD/../tests/lsan.supp:print_suppressions=0" \
+      UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+      ctest --output-on-failure --timeout 900)
     ;;
   *)
     echo "usage: $0 run|test" >&2
