@@ -20,6 +20,7 @@
 #include "binio/binio.h"
 #include "binio/fileio.h"
 #include "main/errorbox.h"
+#include "main/progress.h"
 #include "textout/textout.h"
 
 // The icons are compiled into the static window library, where nothing else would pull them in.
@@ -50,14 +51,16 @@ constexpr int kStatusHeight = 17;
 
 // The busy pointer while a file operation blocks the window.
 class BusyCursor {
-public:
+  public:
     BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
     ~BusyCursor() { QApplication::restoreOverrideCursor(); }
     BusyCursor(const BusyCursor&) = delete;
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
-std::string localpath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string localpath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 void configurefiledialog(QFileDialog* dialog, QFileDialog::AcceptMode mode) {
     dialog->setOption(QFileDialog::DontUseNativeDialog);
@@ -192,7 +195,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     FormResize();
 }
 
-void TForm1::FormCreate() { setWindowTitle(apptitle); }
+void TForm1::FormCreate() {
+    setWindowTitle(apptitle);
+}
 
 DispMode TForm1::dispmode() const {
     if (rb_mdASCII->isChecked()) {
@@ -269,7 +274,8 @@ void TForm1::Button1Click() {
         Image1->discardpicture();
         try {
             BusyCursor busy;
-            binio::loadfile(localpath(path), bindata);
+            ProgressWatch progress(this, QStringLiteral("Loading %1").arg(path));
+            binio::loadfile(localpath(path), bindata, progress.callback());
         } catch (...) {
             // The load changed nothing; show the document again rather than a blank grid.
             redraw();
@@ -334,8 +340,8 @@ void TForm1::Image1MouseMove(QPoint pos) {
         if (offset < 0 || offset >= static_cast<std::int64_t>(bindata.size())) {
             return;
         }
-        panels[1]->setText(QStringLiteral("Addr.:") +
-                           QString::fromLatin1(binio::addrtohex(static_cast<std::int32_t>(offset))));
+        panels[1]->setText(QStringLiteral("Addr.:") + QString::fromLatin1(binio::addrtohex(
+                                                          static_cast<std::int32_t>(offset))));
     });
 }
 
@@ -435,18 +441,19 @@ void TForm1::save(const QString& path) {
     }
     try {
         BusyCursor busy;
+        ProgressWatch progress(this, QStringLiteral("Saving %1").arg(path));
         switch (dispmode()) {
             case DispMode::ascii:
-                binio::savebin(target, bindata);
+                binio::savebin(target, bindata, progress.callback());
                 break;
             case DispMode::hex:
-                binio::savetext(target, bindata, 16);
+                binio::savetext(target, bindata, 16, progress.callback());
                 break;
             case DispMode::bin:
-                binio::savetext(target, bindata, 2);
+                binio::savetext(target, bindata, 2, progress.callback());
                 break;
             case DispMode::dec:
-                binio::savetext(target, bindata, 10);
+                binio::savetext(target, bindata, 10, progress.callback());
                 break;
         }
     } catch (const binio::IOError& e) {

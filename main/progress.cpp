@@ -1,0 +1,51 @@
+// The progress dialog of long loads and saves.
+#include "main/progress.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+
+namespace tessarin {
+
+namespace {
+
+// QProgressDialog counts in int; documents go up to 2 GiB - 1 bytes, so it counts per mille.
+constexpr int kSteps = 1000;
+
+}  // namespace
+
+ProgressWatch::ProgressWatch(QWidget* owner, QString label, int delayms)
+    : owner_(owner), label_(std::move(label)), delayms_(delayms) {
+    clock_.start();
+}
+
+ProgressWatch::~ProgressWatch() = default;
+
+binio::Progress ProgressWatch::callback() {
+    return [this](std::uint64_t done, std::uint64_t total) { return update(done, total); };
+}
+
+bool ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
+    if (!dialog_) {
+        if (clock_.elapsed() < delayms_ || done >= total) {
+            return true;
+        }
+        dialog_ = std::make_unique<QProgressDialog>(owner_);
+        dialog_->setWindowTitle(QCoreApplication::applicationName());
+        dialog_->setWindowModality(Qt::ApplicationModal);
+        dialog_->setRange(0, kSteps);
+        dialog_->setMinimumDuration(0);
+        dialog_->setAutoClose(false);
+        dialog_->setAutoReset(false);
+        dialog_->show();
+    }
+    const QLocale locale;
+    dialog_->setLabelText(
+        QStringLiteral("%1\n%2 / %3 bytes")
+            .arg(label_, locale.toString(qulonglong(done)), locale.toString(qulonglong(total))));
+    // A modal dialog's setValue() lets the event loop paint the window and see the Cancel button.
+    dialog_->setValue(total == 0 ? kSteps : int(done * kSteps / total));
+    QCoreApplication::processEvents();
+    return !dialog_->wasCanceled();
+}
+
+}  // namespace tessarin
