@@ -70,8 +70,12 @@ void GridImage::mouseReleaseEvent(QMouseEvent* event) {
     }
 }
 
-void GridImage::mouseMoveEvent(QMouseEvent* event) { emit moved(logicalpos(event)); }
+void GridImage::mouseMoveEvent(QMouseEvent* event) {
+    emit moved(logicalpos(event));
+}
 
-void GridImage::wheelEvent(QWheelEvent* event) { emit wheeled(event); }
+void GridImage::wheelEvent(QWheelEvent* event) {
+    emit wheeled(event);
+}
 
 }  // namespace tessarin

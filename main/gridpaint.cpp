@@ -23,8 +23,9 @@ QString shiftjisbyte(std::uint8_t b) {
     return QString(QChar(kReplacement));
 }
 
-// A label drawn the way the grid draws text: on an opaque white box exactly as large as the text, with the text's top-left at the image's top-left. Ink that overhangs the box
-// (italic slants, wide glyphs) is kept, on a transparent background.
+// A label drawn the way the grid draws text: on an opaque white box exactly as large as the text,
+// with the text's top-left at the image's top-left. Ink that overhangs the box (italic slants, wide
+// glyphs) is kept, on a transparent background.
 QImage labelimage(const QString& text, const QColor& colour, const QFont& font, qreal ratio) {
     QFontMetricsF metrics(font);
     const qreal advance = metrics.horizontalAdvance(text);
@@ -118,7 +119,8 @@ void GridPainter::paint(QImage& picture, const QFont& font, DispMode mode,
         painter.drawImage(QPointF(at.x, at.y), labels_[first[r]]);
     }
     if (cells.eofcell >= 0) {
-        const textout::Point at = textout::cellpos(cells.eofcell, view.cols, view.cellw, view.cellh);
+        const textout::Point at =
+            textout::cellpos(cells.eofcell, view.cols, view.cellw, view.cellh);
         painter.drawImage(QPointF(at.x, at.y), eof_);
     }
 }

@@ -26,7 +26,7 @@ namespace tessarin {
 class TForm1 : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit TForm1(QWidget* parent = nullptr);
 
     // Controls. Qt's parent-child ownership deletes them with the window.
@@ -52,9 +52,9 @@ public:
     std::vector<std::uint8_t> bindata;  // the byte document
     const std::int32_t cellw = 50;      // cell size in logical pixels, fixed for the run
     const std::int32_t cellh = 20;
-    std::int32_t cols = 8;      // cells per row, from the width of Image1
-    std::int64_t topaddr = 0;   // offset in the top-left cell, set only by scrolling
-    std::int32_t selpos = 0;    // offset the byte editor edits, or -1 after a click on no cell
+    std::int32_t cols = 8;     // cells per row, from the width of Image1
+    std::int64_t topaddr = 0;  // offset in the top-left cell, set only by scrolling
+    std::int32_t selpos = 0;   // offset the byte editor edits, or -1 after a click on no cell
     const QString apptitle = QStringLiteral("Tessarin");
 
     // The display mode: the checked Mode button, tested in the order ASCII, Hex, Bin; Dec when
@@ -84,11 +84,11 @@ public:
     void rb_mdASCIIClick();
     void Image1MouseMove(QPoint pos);
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void layoutcontrols(int width, int height);
     void fillcbc();
     void placecbc();
