@@ -34,7 +34,7 @@ constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
 // Owns a file descriptor of the baselines, which use no binio code.
 class Descriptor {
-  public:
+public:
     explicit Descriptor(int fd) : fd_(fd) {}
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
@@ -51,7 +51,7 @@ class Descriptor {
         return ::close(fd) == 0;
     }
 
-  private:
+private:
     int fd_;
 };
 
@@ -76,7 +76,7 @@ void writeall(int fd, const std::uint8_t* data, std::size_t size) {
 // The folder of one run: the random input file, the same bytes in memory, and fresh names for
 // outputs.
 class Workspace {
-  public:
+public:
     Workspace() {
         const char* base = std::getenv("TESSARIN_BENCH_DIR");
         std::string pattern =
@@ -124,7 +124,7 @@ class Workspace {
         }
     }
 
-  private:
+private:
     std::string folder_;
     std::string input_;
     std::vector<std::uint8_t> document_;

@@ -172,7 +172,7 @@ void baseline(benchmark::State& state, const Doc& (*getdoc)(), DispMode mode) {
 
 // The console table, then redraw / baseline (and redraw_cold / baseline) for each case.
 class RatioReporter : public benchmark::ConsoleReporter {
-  public:
+public:
     void ReportRuns(const std::vector<Run>& reports) override {
         ConsoleReporter::ReportRuns(reports);
         for (const Run& run : reports) {
@@ -214,7 +214,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
         std::fflush(stdout);
     }
 
-  private:
+private:
     struct Entry {
         double time = 0;
         bool fromaggregate = false;

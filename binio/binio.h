@@ -66,31 +66,31 @@ enum : int {
 std::string iomessage(int code);
 
 class IOError : public std::exception {
-  public:
+public:
     explicit IOError(int code) : code_(code), message_(iomessage(code)) {}
     int code() const { return code_; }
     const char* what() const noexcept override { return message_.c_str(); }
 
-  private:
+private:
     int code_;
     std::string message_;
 };
 
 // Not enough memory to hold a file being loaded.
 class OutOfMemoryError : public std::exception {
-  public:
+public:
     const char* what() const noexcept override;
 };
 
 // A file too large for the document (2^31 bytes or more).
 class RangeError : public std::exception {
-  public:
+public:
     const char* what() const noexcept override;
 };
 
 // The progress callback asked a load or save to stop.
 class Cancelled : public std::exception {
-  public:
+public:
     const char* what() const noexcept override;
 };
 

@@ -12,7 +12,7 @@ namespace binio {
 // Owns one file descriptor and closes it when it goes out of scope. Code that must know whether
 // the close succeeded calls close() itself.
 class Fd {
-  public:
+public:
     Fd() = default;
     explicit Fd(int fd) : fd_(fd) {}
     Fd(const Fd&) = delete;
@@ -27,7 +27,7 @@ class Fd {
     // Closes now and returns close()'s errno, or 0 on success.
     int close();
 
-  private:
+private:
     int fd_ = -1;
 };
 
@@ -50,7 +50,7 @@ std::string namepart(const std::string& path);
 // leaves nothing behind; on file systems without O_TMPFILE the name is created exclusively and
 // removed again unless commit() succeeds. Nothing that exists is ever replaced or followed.
 class OutputFile {
-  public:
+public:
     // Throws the I/O error: 80 when the name exists, 5 when it is a directory.
     explicit OutputFile(const std::string& path, bool allowunnamed = true);
     OutputFile(const OutputFile&) = delete;
@@ -64,7 +64,7 @@ class OutputFile {
     // Whether the file is written unnamed (false on the exclusive-create fallback).
     bool unnamed() const { return unnamed_; }
 
-  private:
+private:
     [[noreturn]] void fail(int err);
 
     std::string path_;

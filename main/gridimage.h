@@ -11,7 +11,7 @@ namespace tessarin {
 class GridImage : public QWidget {
     Q_OBJECT
 
-  public:
+public:
     explicit GridImage(QWidget* parent = nullptr);
 
     const QImage& picture() const { return picture_; }
@@ -22,7 +22,7 @@ class GridImage : public QWidget {
 
     QSize sizeHint() const override { return {165, 244}; }
 
-  signals:
+signals:
     // A left press and release on the control, reported at the release. The second press of a
     // double click does not click again.
     void clicked(QPoint pos);
@@ -33,7 +33,7 @@ class GridImage : public QWidget {
     // The wheel turned over the control.
     void wheeled(QWheelEvent* event);
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -41,7 +41,7 @@ class GridImage : public QWidget {
     void mouseMoveEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
-  private:
+private:
     QImage picture_;
     bool leftpending_ = false;  // a left press that a release on the control turns into a click
 };

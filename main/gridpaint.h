@@ -40,7 +40,7 @@ struct GridView {
 // small image of its own, on an opaque white box the size of the text, and each cell then copies
 // its label's image: the same pixels as drawing the text there, at a fraction of the cost.
 class GridPainter {
-  public:
+public:
     // A fresh white picture of `width` x `height` logical pixels at the given pixel ratio; a null
     // picture when either side is 0.
     static QImage freshpicture(int width, int height, qreal ratio);
@@ -52,7 +52,7 @@ class GridPainter {
     void paint(QImage& picture, const QFont& font, DispMode mode,
                std::span<const std::uint8_t> document, const GridView& view);
 
-  private:
+private:
     void prepare(const QFont& font, DispMode mode, qreal ratio);
 
     QFont font_;

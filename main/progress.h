@@ -16,7 +16,7 @@
 namespace tessarin {
 
 class ProgressWatch {
-  public:
+public:
     // Shows nothing for operations that end within `delayms`.
     ProgressWatch(QWidget* owner, QString label, int delayms = 500);
     ~ProgressWatch();
@@ -29,7 +29,7 @@ class ProgressWatch {
     // Whether the dialog was shown at all.
     bool shown() const { return dialog_ != nullptr; }
 
-  private:
+private:
     bool update(std::uint64_t done, std::uint64_t total);
 
     QWidget* owner_;

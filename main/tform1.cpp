@@ -51,7 +51,7 @@ constexpr int kStatusHeight = 17;
 
 // The busy pointer while a file operation blocks the window.
 class BusyCursor {
-  public:
+public:
     BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
     ~BusyCursor() { QApplication::restoreOverrideCursor(); }
     BusyCursor(const BusyCursor&) = delete;

@@ -26,7 +26,7 @@ namespace tessarin {
 class TForm1 : public QWidget {
     Q_OBJECT
 
-  public:
+public:
     explicit TForm1(QWidget* parent = nullptr);
 
     // Controls. Qt's parent-child ownership deletes them with the window.
@@ -84,11 +84,11 @@ class TForm1 : public QWidget {
     void rb_mdASCIIClick();
     void Image1MouseMove(QPoint pos);
 
-  protected:
+protected:
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-  private:
+private:
     void layoutcontrols(int width, int height);
     void fillcbc();
     void placecbc();

@@ -141,7 +141,7 @@ void run(int op, const std::string& path, const Bytes& doc, Bytes& target,
 }
 
 class ProgressTest : public ::testing::TestWithParam<int> {
-  protected:
+protected:
     // For a load, the file holds the document and is read; for a save, it is the output.
     std::string prepare(const Bytes& doc) {
         if (GetParam() == kLoad) {

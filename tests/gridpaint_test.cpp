@@ -119,7 +119,7 @@ QImage painted(std::span<const std::uint8_t> document, std::int64_t topaddr, int
 
 // A file of `size` zero bytes that takes no disk space, mapped read-only.
 class SparseMap {
-  public:
+public:
     SparseMap(const QString& path, std::int64_t size) {
         const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT, 0600);
         if (fd < 0) {
@@ -147,7 +147,7 @@ class SparseMap {
         return {static_cast<const std::uint8_t*>(base_), size_};
     }
 
-  private:
+private:
     void* base_ = nullptr;
     std::size_t size_ = 0;
 };
@@ -157,7 +157,7 @@ class SparseMap {
 class GridPaintTest : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void celltexts_data();
     void celltexts();
     void classcolours_data();

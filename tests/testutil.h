@@ -39,7 +39,7 @@ constexpr bool kSanitized = false;
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it at the end of the scope.
 // It is made 0755 so that a child running as nobody can reach the files in it.
 class TempDir {
-  public:
+public:
     TempDir() {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/binio-test-XXXXXX";
@@ -64,7 +64,7 @@ class TempDir {
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-  private:
+private:
     std::string path_;
 };
 

@@ -116,7 +116,7 @@ const QString kRefusal = QStringLiteral(
 class WindowEditTest : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void init();
     void cleanup();
 
@@ -148,7 +148,7 @@ class WindowEditTest : public QObject {
     void failedSaveLeavesNothing();
     void editedBytesRoundTrip();
 
-  private:
+private:
     QByteArray document() const {
         return QByteArray(reinterpret_cast<const char*>(form->bindata.data()),
                           qsizetype(form->bindata.size()));

@@ -283,12 +283,12 @@ struct Answer {
 class WindowModelTest : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void initTestCase();
     void cleanupTestCase();
     void randomSequences();
 
-  private:
+private:
     // Answers whatever modal window is up from the plan; anything unplanned is noted and closed.
     void answermodal();
     QString compare() const;

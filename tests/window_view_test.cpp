@@ -81,7 +81,7 @@ bool reddominant(QRgb p) {
 class WindowViewTest : public QObject {
     Q_OBJECT
 
-  private:
+private:
     TForm1* form = nullptr;
     std::unique_ptr<QTemporaryDir> tmp;
     QString startdir;
@@ -141,7 +141,7 @@ class WindowViewTest : public QObject {
 
     const QImage& picture() const { return form->Image1->picture(); }
 
-  private slots:
+private slots:
     void initTestCase() { startdir = QDir::currentPath(); }
 
     void init() {

@@ -11,7 +11,7 @@ namespace {
 class WindowIconTest : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void iconhasthebuiltinsizes() {
         tessarin::TForm1 window;
         const QIcon icon = window.windowIcon();
