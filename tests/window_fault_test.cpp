@@ -1,0 +1,588 @@
+// The main window when a command fails: each fault ends in the error box, leaves the document,
+// the view, the caption and the size panel as they were and no file behind, and the next Open
+// and Save work. Faults that need another user, a resource limit or a small file system run in a
+// child process: this program started again with --child.
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "main/tform1.h"
+#include "tests/testutil.h"
+#include "tests/windowtest.h"
+
+using tessarin::TForm1;
+
+namespace {
+
+// A file that changes while the main thread loads it: right after the first read() from it,
+// it is cut to half its size or grows by 4 KiB.
+struct Changing {
+    bool armed = false;
+    bool grow = false;
+    bool changed = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    const char* path = nullptr;
+};
+Changing changing;
+const std::thread::id mainthread = std::this_thread::get_id();
+
+void changefile() {
+    if (!changing.grow) {
+        changing.changed = ::truncate(changing.path, changing.size / 2) == 0;
+        return;
+    }
+    const int fd = ::open(changing.path, O_WRONLY | O_APPEND | O_CLOEXEC);
+    const std::string more(4096, 'x');
+    changing.changed = fd >= 0 && ::write(fd, more.data(), more.size()) == 4096;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+// Every read() of the process passes through here; it behaves as the C library's unless a file
+// is armed to change.
+extern "C" ssize_t read(int fd, void* buf, size_t count) {
+    using Read = ssize_t (*)(int, void*, size_t);
+    static const auto realread = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
+    const ssize_t n = realread(fd, buf, count);
+    if (n > 0 && changing.armed && std::this_thread::get_id() == mainthread) {
+        const int saved = errno;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && st.st_dev == changing.dev && st.st_ino == changing.ino) {
+            changing.armed = false;
+            changefile();
+        }
+        errno = saved;
+    }
+    return n;
+}
+
+namespace {
+
+constexpr int kDocSize = 1 << 20;  // the document open when a command fails
+constexpr int kNextSize = 3000;    // the file opened and saved after it
+constexpr int kStartRow = 1000;    // the row the document is scrolled to
+constexpr int kSkipped = 77;       // a child's exit code when the system lacks what it needs
+const QString kDenied = QStringLiteral("ファイルへのアクセスが拒否されました.");
+
+QByteArray randombytes(int size, quint32 seed) {
+    QByteArray bytes(size, '\0');
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
+}
+
+QByteArray readall(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeall(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(data) == data.size();
+}
+
+std::string local(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// The entries of a folder, hidden ones included; empty for a folder that does not exist.
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot);
+}
+
+// The files every fault starts from: the document, the file opened after the fault and a folder
+// nobody may write into, for the save after it.
+bool preparefolder(const QString& folder) {
+    return ::chmod(local(folder).c_str(), 0755) == 0 &&
+           writeall(folder + "/doc.bin", randombytes(kDocSize, 1)) &&
+           writeall(folder + "/next.bin", randombytes(kNextSize, 2)) && QDir(folder).mkdir("out") &&
+           ::chown(local(folder + "/out").c_str(), testutil::kNobody, testutil::kNobody) == 0;
+}
+
+// The main window under test, with the checks every fault ends in.
+class Window {
+public:
+    explicit Window(const QString& folder)
+        : folder_(folder), timers_(qApp->findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) {
+        form = new TForm1;
+        form->show();
+    }
+    ~Window() {
+        delete form;
+        droptimers();
+    }
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    QString path(const QString& name) const { return folder_ + '/' + name; }
+
+    QByteArray document() const {
+        return QByteArray(reinterpret_cast<const char*>(form->bindata.data()),
+                          qsizetype(form->bindata.size()));
+    }
+
+    // Runs Open or Save with `target` given to its file dialog, and returns the message box that
+    // followed, if any. A folder cannot be accepted through the dialog, so it ends the dialog.
+    // `afteraccept` runs once the dialog is closed, before the command goes on.
+    windowtest::Box run(void (TForm1::*command)(), const QString& target,
+                        const std::function<void()>& afteraccept = {}) {
+        auto box = std::make_shared<std::shared_ptr<windowtest::Box>>();
+        windowtest::onnextmodal([target, box, afteraccept](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            if (dialog == nullptr) {
+                modal->close();
+                return;
+            }
+            if (QWidget* focus = dialog->focusWidget()) {
+                focus->clearFocus();
+            }
+            dialog->selectFile(target);
+            *box = windowtest::closenextbox();
+            if (QFileInfo(target).isDir()) {
+                static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+            } else {
+                static_cast<QDialog*>(dialog)->accept();
+            }
+            if (afteraccept) {
+                afteraccept();
+            }
+        });
+        QElapsedTimer clock;
+        clock.start();
+        (form->*command)();
+        elapsedms = clock.elapsed();
+        // A box watcher that saw nothing must not answer a later dialog.
+        droptimers();
+        return *box ? **box : windowtest::Box();
+    }
+
+    // Opens the document through the dialog and scrolls down.
+    void start() {
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        QVERIFY(!run(&TForm1::Button1Click, path("doc.bin")).shown);
+        QCOMPARE(form->bindata.size(), std::size_t(kDocSize));
+        form->sbv->setValue(kStartRow);
+        QCOMPARE(form->topaddr, qint64(kStartRow) * form->cols);
+    }
+
+    // What a failed command must leave as it was.
+    QVariantList state() const {
+        return {QCryptographicHash::hash(document(), QCryptographicHash::Sha1).toHex(),
+                document().size(),
+                qint64(form->topaddr),
+                form->cols,
+                form->sbv->minimum(),
+                form->sbv->maximum(),
+                form->sbv->value(),
+                form->sbv->pageStep(),
+                form->windowTitle(),
+                form->panels[0]->text()};
+    }
+
+    // Runs `command` on `target`: it must fail with `text` and change nothing, in the window or
+    // in the target's folder. Then an Open of next.bin and a Save of it into `savefolder` work.
+    void fault(void (TForm1::*command)(), const QString& target, const QString& text,
+               const QString& savefolder, const std::function<void()>& afteraccept = {}) {
+        const QVariantList before = state();
+        const QImage picture = form->Image1->picture();
+        const QString folder = QFileInfo(target).path();
+        const QStringList present = entries(folder);
+
+        const windowtest::Box box = run(command, target, afteraccept);
+
+        QVERIFY(box.shown);
+        QCOMPARE(box.caption, QStringLiteral("Tessarin"));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.text, text);
+        QCOMPARE(state(), before);
+        QVERIFY(!form->Image1->picture().isNull());
+        QCOMPARE(form->Image1->picture(), picture);
+        QCOMPARE(entries(folder), present);
+
+        const QString next = path("next.bin");
+        QVERIFY(!run(&TForm1::Button1Click, next).shown);
+        QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin - ") + next);
+        QCOMPARE(form->panels[0]->text(), QStringLiteral("size:3000bytes"));
+        QVERIFY(document() == readall(next));
+        const QString saved = savefolder + "/saved.bin";
+        QVERIFY(!run(&TForm1::Button3Click, saved).shown);
+        QVERIFY(readall(saved) == readall(next));
+    }
+
+    TForm1* form = nullptr;
+    qint64 elapsedms = 0;
+
+private:
+    void droptimers() {
+        for (QTimer* timer : qApp->findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) {
+            if (!timers_.contains(timer)) {
+                delete timer;
+            }
+        }
+    }
+
+    QString folder_;
+    QList<QTimer*> timers_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The child side: one scenario in a process of its own.
+
+QString childscenario;
+QString childfolder;
+
+// The address space in use now, from /proc/self/status.
+rlim_t addressspace() {
+    const QByteArray status = readall(QStringLiteral("/proc/self/status"));
+    for (const QByteArray& line : status.split('\n')) {
+        if (line.startsWith("VmSize:")) {
+            return rlim_t(line.mid(7).trimmed().split(' ').value(0).toULongLong()) * 1024;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+class FaultChild : public QObject {
+    Q_OBJECT
+
+private slots:
+    void run() {
+        Window window(childfolder);
+        window.start();
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        const QString out = window.path("out");
+        if (childscenario == "unreadable") {
+            window.fault(&TForm1::Button1Click, window.path("secret.bin"), kDenied, out);
+        } else if (childscenario == "unwritable") {
+            window.fault(&TForm1::Button3Click, window.path("locked/saved.bin"), kDenied, out);
+        } else if (childscenario == "diskfull") {
+            const QString small = window.path("small");
+            window.fault(&TForm1::Button3Click, small + "/saved.bin",
+                         QStringLiteral("I/O エラー (112)"), small);
+        } else if (childscenario == "filesize") {
+            window.fault(&TForm1::Button3Click, out + "/big.bin", QStringLiteral("I/O エラー (27)"),
+                         out);
+        } else if (childscenario == "memory") {
+            // Room for the dialogs and the small file, not for the 1.5 GiB one.
+            const rlim_t used = addressspace();
+            QVERIFY(used > 0);
+            const struct rlimit limit = {used + (rlim_t{512} << 20), used + (rlim_t{512} << 20)};
+            QVERIFY(::setrlimit(RLIMIT_AS, &limit) == 0);
+            window.fault(&TForm1::Button1Click, window.path("huge.bin"),
+                         QStringLiteral("メモリが足りません."), out);
+        } else {
+            QFAIL(qPrintable("unknown scenario " + childscenario));
+        }
+    }
+};
+
+namespace {
+
+// Takes away what the scenario needs gone before Qt starts; false with a message when that
+// fails. A system that allows no mounts ends the child as skipped.
+bool childsetup(const QString& scenario, const QString& folder) {
+    if (scenario == "unreadable" || scenario == "unwritable") {
+        if (!testutil::dropprivileges()) {
+            std::perror("dropping privileges");
+            return false;
+        }
+    } else if (scenario == "diskfull") {
+        // A 64 KiB file system seen by this process only.
+        const std::string small = local(folder + "/small");
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+            std::perror("mounting a small tmpfs");
+            std::exit(kSkipped);
+        }
+    } else if (scenario == "filesize") {
+        const struct rlimit limit = {64 << 10, 64 << 10};
+        if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            std::perror("limiting the file size");
+            return false;
+        }
+    }
+    return true;
+}
+
+int childmain(char* program, const char* scenario, const char* folder) {
+    childscenario = QString::fromLocal8Bit(scenario);
+    childfolder = QString::fromLocal8Bit(folder);
+    if (!childsetup(childscenario, childfolder)) {
+        return 2;
+    }
+    int argc = 1;
+    char* argv[] = {program, nullptr};
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    FaultChild child;
+    return QTest::qExec(&child, QStringList{QString::fromLocal8Bit(program), "run"});
+}
+
+}  // namespace
+
+class WindowFaultTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+        QVERIFY(preparefolder(dir->path()));
+    }
+    void cleanup() {
+        changing = Changing();
+        dir.reset();
+    }
+
+    void failedOpen_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("missing folder") << "none" << qint64(0) << "不正なファイル名です.";
+        QTest::newRow("directory") << "folder" << qint64(0) << kDenied;
+        QTest::newRow("FIFO") << "fifo" << qint64(0) << kDenied;
+        QTest::newRow("2^31 bytes") << "sparse" << (qint64(1) << 31) << "範囲チェックエラー.";
+        QTest::newRow("2^32 bytes") << "sparse" << (qint64(1) << 32) << "範囲チェックエラー.";
+    }
+
+    void failedOpen() {
+        QFETCH(QString, kind);
+        QFETCH(qint64, size);
+        QFETCH(QString, text);
+        Window window(dir->path());
+        window.start();
+        QString target = window.path("none/doc.bin");
+        if (kind == "folder") {
+            target = window.path("folder");
+            QVERIFY(QDir().mkdir(target));
+        } else if (kind == "fifo") {
+            target = window.path("pipe");
+            QVERIFY(::mkfifo(local(target).c_str(), 0644) == 0);
+        } else if (kind == "sparse") {
+            target = window.path("sparse.bin");
+            QVERIFY(testutil::makesparse(local(target), off_t(size)));
+        }
+        // Should the load wait for a writer after all, one comes after 5 s.
+        std::atomic<bool> finished = false;
+        std::thread writer([&] {
+            for (int i = 0; i < 100 && !finished; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            if (!finished && kind == "fifo") {
+                const int fd = ::open(local(target).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                if (fd >= 0) {
+                    ::close(fd);
+                }
+            }
+        });
+        window.fault(&TForm1::Button1Click, target, text, window.path("out"));
+        finished = true;
+        writer.join();
+        QVERIFY2(window.elapsedms < 4000, "the failed Open did not return at once");
+    }
+
+    void fileChangingWhileLoading_data() {
+        QTest::addColumn<bool>("grow");
+        QTest::newRow("shrinks") << false;
+        QTest::newRow("grows") << true;
+    }
+
+    void fileChangingWhileLoading() {
+        QFETCH(bool, grow);
+        Window window(dir->path());
+        window.start();
+        // Four blocks of the load: the change comes after the first.
+        const QString target = window.path("changing.bin");
+        const QByteArray content = randombytes(4 << 20, 3);
+        QVERIFY(writeall(target, content));
+        const std::string path = local(target);
+        struct stat st {};
+        QVERIFY(::stat(path.c_str(), &st) == 0);
+        // Armed once the dialog, which may look into the file, is closed.
+        const auto arm = [&] {
+            changing = {true, grow, false, st.st_dev, st.st_ino, st.st_size, path.c_str()};
+        };
+
+        if (!grow) {
+            window.fault(&TForm1::Button1Click, target,
+                         QStringLiteral("ファイルの末尾以降を読み込みました."), window.path("out"),
+                         arm);
+            QVERIFY(changing.changed);
+            QCOMPARE(QFileInfo(target).size(), qint64(2 << 20));
+            return;
+        }
+        QVERIFY(!window.run(&TForm1::Button1Click, target, arm).shown);
+        QVERIFY(changing.changed);
+        QCOMPARE(QFileInfo(target).size(), qint64((4 << 20) + 4096));
+        QCOMPARE(window.form->panels[0]->text(), QStringLiteral("size:4194304bytes"));
+        QCOMPARE(window.form->windowTitle(), QStringLiteral("Tessarin - ") + target);
+        QVERIFY(window.document() == content);
+    }
+
+    void childScenario_data() {
+        QTest::addColumn<QString>("scenario");
+        QTest::newRow("open a file nobody may read") << "unreadable";
+        QTest::newRow("save into a folder nobody may write") << "unwritable";
+        QTest::newRow("save onto a 64 KiB tmpfs") << "diskfull";
+        QTest::newRow("save over the file size limit") << "filesize";
+        QTest::newRow("open more than the memory left") << "memory";
+    }
+
+    void childScenario() {
+        QFETCH(QString, scenario);
+        if (scenario == "memory" && testutil::kSanitized) {
+            QSKIP("AddressSanitizer reserves more address space than any limit would leave");
+        }
+        const QString folder = dir->path();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        // Files no one but root may read, a folder no one but root may write into, a mount
+        // point, a sparse file of 1.5 GiB and a runtime folder for nobody.
+        QVERIFY(writeall(folder + "/secret.bin", "secret"));
+        QVERIFY(
+            QFile::setPermissions(folder + "/secret.bin", QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(QDir(folder).mkdir("locked"));
+        QVERIFY(QDir(folder).mkdir("small"));
+        QVERIFY(testutil::makesparse(local(folder + "/huge.bin"), off_t(3) << 29));
+        QVERIFY(QDir(folder).mkdir("run"));
+        QVERIFY(::chown(local(folder + "/run").c_str(), testutil::kNobody, testutil::kNobody) == 0);
+        QVERIFY(::chmod(local(folder + "/run").c_str(), 0700) == 0);
+        if (scenario == "unreadable" || scenario == "unwritable") {
+            env.insert("XDG_RUNTIME_DIR", folder + "/run");
+            env.insert("HOME", folder + "/run");
+        }
+
+        QProcess child;
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {"--child", scenario, folder});
+        QVERIFY(child.waitForFinished(240000));
+        const QByteArray output = child.readAll();
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        if (child.exitCode() == kSkipped) {
+            QSKIP(qPrintable("the system does not allow it: " + output));
+        }
+        QVERIFY2(child.exitCode() == 0, output.constData());
+        QCOMPARE(entries(folder + "/locked"), QStringList());
+        QCOMPARE(entries(folder + "/small"), QStringList());
+        QCOMPARE(readall(folder + "/secret.bin"), QByteArray("secret"));
+    }
+
+    void farEndClicks_data() {
+        QTest::addColumn<qint64>("topaddr");
+        QTest::addColumn<QPoint>("point");
+        QTest::addColumn<int>("selpos");
+        QTest::addColumn<bool>("editor");
+        QTest::addColumn<QString>("panel");
+        QTest::addColumn<QByteArray>("stored");  // the document after a pick from the list
+
+        const qint64 far = INT32_MAX - 3;
+        const QString was = QStringLiteral("Addr.:1");  // what an ignored point leaves
+        QTest::newRow("far, cell 0")
+            << far << QPoint(10, 5) << INT32_MAX - 3 << false << was << QByteArray("\x10\x20");
+        QTest::newRow("far, cell 3 at 2^31 - 1")
+            << far << QPoint(60, 25) << INT32_MAX << false << was << QByteArray("\x10\x20");
+        QTest::newRow("far, last whole cell")
+            << far << QPoint(99, 239) << INT32_MAX << false << was << QByteArray("\x10\x20");
+        QTest::newRow("far, strip below the rows")
+            << far << QPoint(10, 242) << INT32_MAX << false << was << QByteArray("\x10\x20");
+        QTest::newRow("far, right margin")
+            << far << QPoint(120, 5) << -1 << false << was << QByteArray("\x10\x20");
+        QTest::newRow("top, cell 0")
+            << qint64(0) << QPoint(10, 5) << 0 << true << "Addr.:0" << QByteArray("\x7A\x20");
+        QTest::newRow("top, cell 1")
+            << qint64(0) << QPoint(60, 5) << 1 << true << "Addr.:1" << QByteArray("\x10\x7A");
+        QTest::newRow("top, end marker")
+            << qint64(0) << QPoint(10, 25) << 2 << false << was << QByteArray("\x10\x20");
+        QTest::newRow("top, strip below the rows")
+            << qint64(0) << QPoint(10, 242) << 24 << false << was << QByteArray("\x10\x20");
+    }
+
+    void farEndClicks() {
+        QFETCH(qint64, topaddr);
+        QFETCH(QPoint, point);
+        QFETCH(int, selpos);
+        QFETCH(bool, editor);
+        QFETCH(QString, panel);
+        QFETCH(QByteArray, stored);
+        Window window(dir->path());
+        TForm1* form = window.form;
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        form->bindata = {0x10, 0x20};
+        form->setscrollbars();
+        QCOMPARE(form->topaddr, 0);
+        QCOMPARE(form->cols, 2);
+        form->Image1Click(QPoint(10, 5));
+        form->Image1MouseMove(QPoint(60, 5));
+        QVERIFY(form->cbc->isVisible());
+        QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:1"));
+        form->topaddr = topaddr;
+
+        form->Image1Click(point);
+        form->Image1MouseMove(point);
+
+        QCOMPARE(form->selpos, selpos);
+        QCOMPARE(form->cbc->isVisible(), editor);
+        QCOMPARE(form->panels[1]->text(), panel);
+        form->cbcChange(0x7A);
+        QCOMPARE(window.document(), stored);
+        form->redraw();
+        const QImage picture = form->Image1->picture();
+        QImage white(picture.size(), picture.format());
+        white.fill(Qt::white);
+        QCOMPARE(picture == white, topaddr != 0);
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+int main(int argc, char* argv[]) {
+    if (argc == 4 && std::strcmp(argv[1], "--child") == 0) {
+        return childmain(argv[0], argv[2], argv[3]);
+    }
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    WindowFaultTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "window_fault_test.moc"
