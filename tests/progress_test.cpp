@@ -1,0 +1,350 @@
+// The progress dialog of long loads and saves: when it comes up, what it shows, its Cancel, and
+// what a cancelled or finished load or save leaves behind in the window.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QStorageInfo>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "binio/binio.h"
+#include "main/progress.h"
+#include "main/tform1.h"
+#include "tests/windowtest.h"
+
+using tessarin::ProgressWatch;
+using tessarin::TForm1;
+
+namespace {
+
+constexpr qint64 kMiB = qint64{1} << 20;
+
+// Records the class of every modal window that comes up while it lives, presses Cancel on a
+// progress dialog when asked to, and closes any other dialog but a file dialog (those are
+// answered by windowtest::choosefile).
+class Modals {
+public:
+    explicit Modals(bool cancel) {
+        QObject::connect(&poll_, &QTimer::timeout, [this, cancel] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr || !modal->isVisible() || modal == last_) {
+                return;
+            }
+            last_ = modal;
+            seen << QString::fromLatin1(modal->metaObject()->className());
+            if (auto* progress = qobject_cast<QProgressDialog*>(modal)) {
+                if (cancel) {
+                    progress->cancel();
+                }
+            } else if (qobject_cast<QFileDialog*>(modal) == nullptr) {
+                if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+                    dialog->reject();
+                }
+            }
+        });
+        poll_.start(5);
+    }
+
+    QStringList seen;
+
+private:
+    QTimer poll_;
+    QPointer<QWidget> last_;
+};
+
+// A byte pattern that differs from position to position and is cheap to make.
+std::vector<std::uint8_t> patterned(qint64 size) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
+    }
+    return bytes;
+}
+
+bool samecontent(const QString& a, const QString& b) {
+    QFile fa(a);
+    QFile fb(b);
+    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly) || fa.size() != fb.size()) {
+        return false;
+    }
+    if (fa.size() == 0) {
+        return true;
+    }
+    const uchar* ma = fa.map(0, fa.size());
+    const uchar* mb = fb.map(0, fb.size());
+    return ma != nullptr && mb != nullptr && std::memcmp(ma, mb, std::size_t(fa.size())) == 0;
+}
+
+// What a cancelled load or save must leave as it was.
+struct WindowState {
+    std::vector<std::uint8_t> bindata;
+    qint64 topaddr;
+    QList<int> scroll;  // minimum, maximum, position, page step, line step
+    QString caption;
+    QStringList panels;
+    QImage picture;
+};
+
+WindowState stateof(const TForm1& form) {
+    WindowState state{form.bindata,
+                      form.topaddr,
+                      {form.sbv->minimum(), form.sbv->maximum(), form.sbv->value(),
+                       form.sbv->pageStep(), form.sbv->singleStep()},
+                      form.windowTitle(),
+                      {},
+                      form.Image1->picture()};
+    for (const QLabel* panel : form.panels) {
+        state.panels << panel->text();
+    }
+    return state;
+}
+
+}  // namespace
+
+class ProgressTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> tmp;
+    TForm1* form = nullptr;
+    QList<QTimer*> timersbefore;
+    QString startdir;
+
+    // Every part of the window state that a cancelled operation must leave alone.
+    void comparestate(const WindowState& before) {
+        const WindowState now = stateof(*form);
+        QVERIFY(now.bindata == before.bindata);
+        QCOMPARE(now.topaddr, before.topaddr);
+        QCOMPARE(now.scroll, before.scroll);
+        QCOMPARE(now.caption, before.caption);
+        QCOMPARE(now.panels, before.panels);
+        QVERIFY(!now.picture.isNull());
+        QCOMPARE(now.picture, before.picture);
+    }
+
+    void setdocument(std::vector<std::uint8_t> bytes) {
+        form->bindata = std::move(bytes);
+        form->setscrollbars();
+        form->redraw();
+    }
+
+    // Runs Open or Save with `path` typed into its dialog and returns the modal windows that came
+    // up, the file dialog first.
+    QStringList run(void (TForm1::*command)(), const QString& path, bool cancel) {
+        Modals modals(cancel);
+        windowtest::choosefile(path);
+        (form->*command)();
+        return modals.seen;
+    }
+
+    bool enoughdisk(qint64 bytes) const {
+        return QStorageInfo(tmp->path()).bytesAvailable() > bytes;
+    }
+
+private slots:
+    void initTestCase() { startdir = QDir::currentPath(); }
+
+    void init() {
+        timersbefore = qApp->findChildren<QTimer*>(Qt::FindDirectChildrenOnly);
+        tmp = std::make_unique<QTemporaryDir>();
+        QVERIFY(tmp->isValid());
+        form = new TForm1;
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+    }
+
+    void cleanup() {
+        delete form;
+        form = nullptr;
+        // A watcher for a dialog that never came must not answer the next test's.
+        for (QTimer* timer : qApp->findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) {
+            if (!timersbefore.contains(timer)) {
+                delete timer;
+            }
+        }
+        QDir::setCurrent(startdir);
+        tmp.reset();
+    }
+
+    // ProgressWatch on its own, around a real load.
+    void showsOnlyAfterDelay_data() {
+        QTest::addColumn<int>("delayms");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("no delay") << 0 << 4'000'000 << true;
+        QTest::newRow("no delay, empty file") << 0 << 0 << false;
+        QTest::newRow("fast load, long delay") << 60'000 << 4'000'000 << false;
+    }
+
+    void showsOnlyAfterDelay() {
+        QFETCH(int, delayms);
+        QFETCH(int, size);
+        QFETCH(bool, shown);
+        const QString path = tmp->filePath("in");
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
+        }
+        QWidget owner;
+        std::vector<std::uint8_t> document{1, 2, 3};
+        {
+            ProgressWatch watch(&owner, "Loading", delayms);
+            binio::loadfile(QFile::encodeName(path).toStdString(), document, watch.callback());
+            QCOMPARE(watch.shown(), shown);
+            QCOMPARE(owner.findChildren<QProgressDialog*>().size(), shown ? 1 : 0);
+        }
+        QCOMPARE(document.size(), std::size_t(size));
+        QVERIFY(owner.findChildren<QProgressDialog*>().isEmpty());
+    }
+
+    void showsBytesUntilCancel_data() {
+        QTest::addColumn<qulonglong>("done");
+        QTest::addColumn<qulonglong>("total");
+        QTest::addColumn<int>("permille");
+        QTest::newRow("start") << 0ULL << 4000ULL << 0;
+        QTest::newRow("a quarter") << 1000ULL << 4000ULL << 250;
+        QTest::newRow("almost all of the largest document")
+            << 2147483646ULL << 2147483647ULL << 999;
+    }
+
+    void showsBytesUntilCancel() {
+        QFETCH(qulonglong, done);
+        QFETCH(qulonglong, total);
+        QFETCH(int, permille);
+        QWidget owner;
+        ProgressWatch watch(&owner, "Saving x", 0);
+        const binio::Progress progress = watch.callback();
+        // A first call that is already complete shows nothing.
+        QVERIFY(progress(total, total));
+        QVERIFY(!watch.shown());
+
+        QVERIFY(progress(done, total));
+        auto* dialog = owner.findChild<QProgressDialog*>();
+        QVERIFY(dialog != nullptr);
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(QApplication::activeModalWidget(), static_cast<QWidget*>(dialog));
+        const QLocale locale;
+        QCOMPARE(dialog->labelText(), QStringLiteral("Saving x\n%1 / %2 bytes")
+                                          .arg(locale.toString(done), locale.toString(total)));
+        QCOMPARE(dialog->value() - dialog->minimum(),
+                 permille * (dialog->maximum() - dialog->minimum()) / 1000);
+        QTest::qWait(20);
+        QVERIFY(progress(done, total));
+
+        QPointer<QWidget> pressed;
+        windowtest::onnextmodal([&pressed](QWidget* modal) {
+            if (auto* progressdialog = qobject_cast<QProgressDialog*>(modal)) {
+                progressdialog->cancel();
+                pressed = modal;
+            }
+        });
+        QTRY_VERIFY(pressed != nullptr);
+        QCOMPARE(pressed.data(), static_cast<QWidget*>(dialog));
+        QVERIFY(!progress(done, total));
+        QVERIFY(!progress(total, total));
+    }
+
+    // Through the window.
+    void cancelledLoadChangesNothing() {
+        // Long enough to pass the delay: reading it takes seconds even from the page cache.
+        const QString big = tmp->filePath("big");
+        {
+            QFile file(big);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(1536 * kMiB));
+        }
+        const QString small = tmp->filePath("small");
+        {
+            QFile file(small);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            const std::vector<std::uint8_t> bytes = patterned(300);
+            file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+        }
+        form->rb_mbHEX->setChecked(true);
+        QCOMPARE(run(&TForm1::Button1Click, small, false), QStringList{"QFileDialog"});
+        form->sbv->setValue(5);
+        form->Image1MouseMove(QPoint(60, 25));
+        const WindowState before = stateof(*form);
+        QCOMPARE(before.topaddr, qint64{10});
+        QCOMPARE(before.panels[1], QStringLiteral("Addr.:D"));
+
+        // No error box: a cancelled load is not an error.
+        QCOMPARE(run(&TForm1::Button1Click, big, true),
+                 (QStringList{"QFileDialog", "QProgressDialog"}));
+        comparestate(before);
+    }
+
+    void cancelledSaveLeavesNoFile() {
+        if (!enoughdisk(3 * 1024 * kMiB)) {
+            QSKIP("needs 3 GiB of free disk for the text being written");
+        }
+        form->rb_mbbin->setChecked(true);
+        setdocument(patterned(256 * kMiB));  // 2 GiB of text
+        form->sbv->setValue(3);
+        const WindowState before = stateof(*form);
+        const QStringList files = QDir(tmp->path()).entryList(QDir::AllEntries | QDir::System);
+
+        const QString path = tmp->filePath("out.txt");
+        QCOMPARE(run(&TForm1::Button3Click, path, true),
+                 (QStringList{"QFileDialog", "QProgressDialog"}));
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(QDir(tmp->path()).entryList(QDir::AllEntries | QDir::System), files);
+        comparestate(before);
+    }
+
+    void finishedSaveWritesAsBinio_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("slow");
+        QTest::newRow("ascii") << 0 << 3 * kMiB + 5 << false;
+        QTest::newRow("hex") << 1 << 3 * kMiB + 5 << false;
+        QTest::newRow("bin") << 2 << 3 * kMiB + 5 << false;
+        QTest::newRow("dec") << 3 << 3 * kMiB + 5 << false;
+        QTest::newRow("empty") << 1 << qint64{0} << false;
+        // 1 GiB of text: the progress dialog comes up and stays until the end.
+        QTest::newRow("bin, with the progress dialog") << 2 << 128 * kMiB << true;
+    }
+
+    void finishedSaveWritesAsBinio() {
+        QFETCH(int, mode);
+        QFETCH(qint64, size);
+        QFETCH(bool, slow);
+        if (!enoughdisk(8 * size + 1024 * kMiB)) {
+            QSKIP("not enough free disk for two copies of the text");
+        }
+        QRadioButton* const buttons[] = {form->rb_mdASCII, form->rb_mbHEX, form->rb_mbbin,
+                                         form->rb_mbdec};
+        buttons[mode]->setChecked(true);
+        setdocument(patterned(size));
+
+        const QString path = tmp->filePath("out");
+        const QStringList seen = run(&TForm1::Button3Click, path, false);
+        if (slow) {
+            QCOMPARE(seen, (QStringList{"QFileDialog", "QProgressDialog"}));
+        } else {
+            QVERIFY2(!seen.contains("QMessageBox"), qPrintable(seen.join(' ')));
+        }
+
+        const std::string reference = QFile::encodeName(tmp->filePath("reference")).toStdString();
+        const std::uint8_t radix[] = {0, 16, 2, 10};
+        if (mode == 0) {
+            binio::savebin(reference, form->bindata);
+        } else {
+            binio::savetext(reference, form->bindata, radix[mode]);
+        }
+        QVERIFY(QFile::exists(path));
+        QVERIFY(samecontent(path, tmp->filePath("reference")));
+    }
+};
+
+QTEST_MAIN(ProgressTest)
+#include "progress_test.moc"
