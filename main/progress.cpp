@@ -1,6 +1,7 @@
 // The progress dialog of long loads and saves.
 #include "main/progress.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLocale>
 
@@ -18,7 +19,11 @@ ProgressWatch::ProgressWatch(QWidget* owner, QString label, int delayms)
     clock_.start();
 }
 
-ProgressWatch::~ProgressWatch() = default;
+ProgressWatch::~ProgressWatch() {
+    if (dialog_) {
+        QApplication::restoreOverrideCursor();
+    }
+}
 
 binio::Progress ProgressWatch::callback() {
     return [this](std::uint64_t done, std::uint64_t total) { return update(done, total); };
@@ -36,6 +41,9 @@ bool ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
         dialog_->setMinimumDuration(0);
         dialog_->setAutoClose(false);
         dialog_->setAutoReset(false);
+        // The window shows the busy pointer meanwhile; over the dialog the Cancel button must look
+        // like something to press.
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
         dialog_->show();
     }
     const QLocale locale;
