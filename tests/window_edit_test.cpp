@@ -66,16 +66,6 @@ extern "C" int lstat(const char* path, struct stat* buf) noexcept {
 
 namespace {
 
-QByteArray readall(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeall(const QString& path, const QByteArray& data) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(data) == data.size();
-}
-
 QByteArray randombytes(int size, quint32 seed) {
     QRandomGenerator random(seed);
     QByteArray bytes(size, '\0');
@@ -88,22 +78,6 @@ QByteArray randombytes(int size, quint32 seed) {
 bool lexists(const QString& path) {
     struct stat st {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-}
-
-// Answers a file dialog with `path` typed into it; false when it did not take the name. The name
-// field ignores a selection made while it has the focus, so the focus is taken away first.
-bool answerfiledialog(QWidget* modal, const QString& path) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
-    if (dialog == nullptr) {
-        modal->close();
-        return false;
-    }
-    if (QWidget* focused = dialog->focusWidget()) {
-        focused->clearFocus();
-    }
-    dialog->selectFile(path);
-    static_cast<QDialog*>(dialog)->accept();
-    return dialog->result() == QDialog::Accepted;
 }
 
 enum Mode { ascii, hex, bin, dec };
@@ -205,7 +179,7 @@ void WindowEditTest::setdocument(const QByteArray& bytes) {
 }
 
 void WindowEditTest::openfile(const QString& path) {
-    windowtest::onnextmodal([path](QWidget* modal) { answerfiledialog(modal, path); });
+    windowtest::onnextmodal([path](QWidget* modal) { windowtest::answerfiledialog(modal, path); });
     form->Button1Click();
     QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin - ") + path);
 }
@@ -221,7 +195,7 @@ windowtest::Box WindowEditTest::save(const QString& path,
     auto box = std::make_shared<std::shared_ptr<windowtest::Box>>();
     auto accepted = std::make_shared<bool>(false);
     windowtest::onnextmodal([path, afteraccept, box, accepted](QWidget* modal) {
-        *accepted = answerfiledialog(modal, path);
+        *accepted = windowtest::answerfiledialog(modal, path);
         if (afteraccept) {
             afteraccept();
         }
@@ -546,7 +520,7 @@ void WindowEditTest::saveWritesModeText() {
     QFETCH(QByteArray, bytes);
     QFETCH(QByteArray, expected);
     const QString source = dir->filePath("source.bin");
-    QVERIFY(writeall(source, bytes));
+    QVERIFY(windowtest::writeall(source, bytes));
     openfile(source);
     setmode(mode);
     clickgrid({60, 25});
@@ -557,7 +531,7 @@ void WindowEditTest::saveWritesModeText() {
     QVERIFY(!save(target).shown);
 
     QVERIFY(QFileInfo(target).isFile());
-    QCOMPARE(readall(target), expected);
+    QCOMPARE(windowtest::readall(target), expected);
     QCOMPARE(snapshot(), before);
 }
 
@@ -574,8 +548,8 @@ void WindowEditTest::saveMatchesBasenc() {
     QFETCH(int, mode);
     QFETCH(QStringList, basenc);
     const QString source = dir->filePath("random.bin");
-    QVERIFY(writeall(source, randombytes(4099, 20240611)));
-    QByteArray expected = readall(source);
+    QVERIFY(windowtest::writeall(source, randombytes(4099, 20240611)));
+    QByteArray expected = windowtest::readall(source);
     if (!basenc.isEmpty()) {
         QProcess process;
         process.start(QStringLiteral("basenc"), basenc << source);
@@ -589,7 +563,7 @@ void WindowEditTest::saveMatchesBasenc() {
     const QString target = dir->filePath("random.out");
     QVERIFY(!save(target).shown);
 
-    const QByteArray saved = readall(target);
+    const QByteArray saved = windowtest::readall(target);
     QCOMPARE(saved.size(), expected.size());
     QVERIFY(saved == expected);
 }
@@ -605,20 +579,20 @@ void WindowEditTest::saveRefusesExistingName_data() {
 void WindowEditTest::saveRefusesExistingName() {
     QFETCH(QString, kind);
     const QString source = dir->filePath("doc.bin");
-    QVERIFY(writeall(source, "\x01\x02\x03\x04"));
+    QVERIFY(windowtest::writeall(source, "\x01\x02\x03\x04"));
     openfile(source);
     clickgrid({10, 5});
     const QString other = dir->filePath("other.txt");
     const QString target = kind == "opened" ? source : dir->filePath("target");
     if (kind == "file") {
-        QVERIFY(writeall(target, "old contents\n"));
+        QVERIFY(windowtest::writeall(target, "old contents\n"));
     } else if (kind == "link") {
-        QVERIFY(writeall(other, "old contents\n"));
+        QVERIFY(windowtest::writeall(other, "old contents\n"));
         QVERIFY(QFile::link(other, target));
     } else if (kind == "dangling") {
         QVERIFY(QFile::link(other, target));
     }
-    const QByteArray targetbefore = readall(target);
+    const QByteArray targetbefore = windowtest::readall(target);
     const QVariantList before = snapshot();
 
     for (int mode : {ascii, hex}) {
@@ -629,10 +603,10 @@ void WindowEditTest::saveRefusesExistingName() {
         QCOMPARE(box.caption, QStringLiteral("エラー"));
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.text, kRefusal);
-        QCOMPARE(readall(target), targetbefore);
+        QCOMPARE(windowtest::readall(target), targetbefore);
         QCOMPARE(snapshot(), before);
     }
-    QCOMPARE(readall(source), QByteArray("\x01\x02\x03\x04"));
+    QCOMPARE(windowtest::readall(source), QByteArray("\x01\x02\x03\x04"));
     if (kind == "link" || kind == "dangling") {
         QCOMPARE(QFileInfo(target).symLinkTarget(), other);
         QCOMPARE(lexists(other), kind == "link");
@@ -671,7 +645,7 @@ void WindowEditTest::nameAppearingDuringSaveIsRefused() {
     QCOMPARE(box.caption, QStringLiteral("エラー"));
     QCOMPARE(box.icon, QMessageBox::Critical);
     QCOMPARE(box.text, kRefusal);
-    QCOMPARE(readall(target), QByteArray("someone else's\n"));
+    QCOMPARE(windowtest::readall(target), QByteArray("someone else's\n"));
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
              QStringList{"late.txt"});
     QCOMPARE(snapshot(), before);
@@ -703,7 +677,7 @@ void WindowEditTest::failedSaveLeavesNothing_data() {
 void WindowEditTest::failedSaveLeavesNothing() {
     QFETCH(int, mode);
     const QString source = dir->filePath("doc.bin");
-    QVERIFY(writeall(source, "\x10\x20\x30"));
+    QVERIFY(windowtest::writeall(source, "\x10\x20\x30"));
     openfile(source);
     setmode(mode);
     clickgrid({10, 5});
@@ -719,7 +693,7 @@ void WindowEditTest::failedSaveLeavesNothing() {
     QCOMPARE(box.icon, QMessageBox::Critical);
     QVERIFY(!lexists(target));
     QVERIFY(!lexists(folder));
-    QCOMPARE(readall(source), QByteArray("\x10\x20\x30"));
+    QCOMPARE(windowtest::readall(source), QByteArray("\x10\x20\x30"));
     QCOMPARE(snapshot(), before);
 }
 
@@ -729,7 +703,7 @@ void WindowEditTest::editedBytesRoundTrip() {
     original[500] = '\xFF';
     original[999] = '\x00';
     const QString source = dir->filePath("original.bin");
-    QVERIFY(writeall(source, original));
+    QVERIFY(windowtest::writeall(source, original));
     openfile(source);
     QCOMPARE(document(), original);
 
@@ -753,7 +727,7 @@ void WindowEditTest::editedBytesRoundTrip() {
     const QString target = dir->filePath("patched.bin");
     QVERIFY(!save(target).shown);
 
-    const QByteArray patched = readall(target);
+    const QByteArray patched = windowtest::readall(target);
     QCOMPARE(patched.size(), original.size());
     QList<int> changed;
     for (int i = 0; i < original.size(); ++i) {
@@ -765,7 +739,7 @@ void WindowEditTest::editedBytesRoundTrip() {
     QCOMPARE(patched.at(0), '\x11');
     QCOMPARE(patched.at(500), '\xFE');
     QCOMPARE(patched.at(999), '\x7A');
-    QCOMPARE(readall(source), original);
+    QCOMPARE(windowtest::readall(source), original);
 }
 
 QTEST_MAIN(WindowEditTest)

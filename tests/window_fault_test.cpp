@@ -102,16 +102,6 @@ QByteArray randombytes(int size, quint32 seed) {
     return bytes;
 }
 
-QByteArray readall(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeall(const QString& path, const QByteArray& data) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(data) == data.size();
-}
-
 std::string local(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
@@ -126,8 +116,9 @@ QStringList entries(const QString& folder) {
 // nobody may write into, for the save after it.
 bool preparefolder(const QString& folder) {
     return ::chmod(local(folder).c_str(), 0755) == 0 &&
-           writeall(folder + "/doc.bin", randombytes(kDocSize, 1)) &&
-           writeall(folder + "/next.bin", randombytes(kNextSize, 2)) && QDir(folder).mkdir("out") &&
+           windowtest::writeall(folder + "/doc.bin", randombytes(kDocSize, 1)) &&
+           windowtest::writeall(folder + "/next.bin", randombytes(kNextSize, 2)) &&
+           QDir(folder).mkdir("out") &&
            ::chown(local(folder + "/out").c_str(), testutil::kNobody, testutil::kNobody) == 0;
 }
 
@@ -160,20 +151,9 @@ public:
                         const std::function<void()>& afteraccept = {}) {
         auto box = std::make_shared<std::shared_ptr<windowtest::Box>>();
         windowtest::onnextmodal([target, box, afteraccept](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            if (dialog == nullptr) {
-                modal->close();
-                return;
-            }
-            if (QWidget* focus = dialog->focusWidget()) {
-                focus->clearFocus();
-            }
-            dialog->selectFile(target);
             *box = windowtest::closenextbox();
-            if (QFileInfo(target).isDir()) {
-                static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
-            } else {
-                static_cast<QDialog*>(dialog)->accept();
+            if (!windowtest::answerfiledialog(modal, target)) {
+                return;
             }
             if (afteraccept) {
                 afteraccept();
@@ -235,10 +215,10 @@ public:
         QVERIFY(!run(&TForm1::Button1Click, next).shown);
         QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin - ") + next);
         QCOMPARE(form->panels[0]->text(), QStringLiteral("size:3000bytes"));
-        QVERIFY(document() == readall(next));
+        QVERIFY(document() == windowtest::readall(next));
         const QString saved = savefolder + "/saved.bin";
         QVERIFY(!run(&TForm1::Button3Click, saved).shown);
-        QVERIFY(readall(saved) == readall(next));
+        QVERIFY(windowtest::readall(saved) == windowtest::readall(next));
     }
 
     TForm1* form = nullptr;
@@ -265,7 +245,7 @@ QString childfolder;
 
 // The address space in use now, from /proc/self/status.
 rlim_t addressspace() {
-    const QByteArray status = readall(QStringLiteral("/proc/self/status"));
+    const QByteArray status = windowtest::readall(QStringLiteral("/proc/self/status"));
     for (const QByteArray& line : status.split('\n')) {
         if (line.startsWith("VmSize:")) {
             return rlim_t(line.mid(7).trimmed().split(' ').value(0).toULongLong()) * 1024;
@@ -431,7 +411,7 @@ private slots:
         // Four blocks of the load: the change comes after the first.
         const QString target = window.path("changing.bin");
         const QByteArray content = randombytes(4 << 20, 3);
-        QVERIFY(writeall(target, content));
+        QVERIFY(windowtest::writeall(target, content));
         const std::string path = local(target);
         struct stat st {};
         QVERIFY(::stat(path.c_str(), &st) == 0);
@@ -475,7 +455,7 @@ private slots:
         env.insert("QT_QPA_PLATFORM", "offscreen");
         // Files no one but root may read, a folder no one but root may write into, a mount
         // point, a sparse file of 1.5 GiB and a runtime folder for nobody.
-        QVERIFY(writeall(folder + "/secret.bin", "secret"));
+        QVERIFY(windowtest::writeall(folder + "/secret.bin", "secret"));
         QVERIFY(
             QFile::setPermissions(folder + "/secret.bin", QFile::ReadOwner | QFile::WriteOwner));
         QVERIFY(QDir(folder).mkdir("locked"));
@@ -502,7 +482,7 @@ private slots:
         QVERIFY2(child.exitCode() == 0, output.constData());
         QCOMPARE(entries(folder + "/locked"), QStringList());
         QCOMPARE(entries(folder + "/small"), QStringList());
-        QCOMPARE(readall(folder + "/secret.bin"), QByteArray("secret"));
+        QCOMPARE(windowtest::readall(folder + "/secret.bin"), QByteArray("secret"));
     }
 
     void farEndClicks_data() {

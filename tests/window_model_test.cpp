@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "main/tform1.h"
+#include "windowtest.h"
 
 using tessarin::TForm1;
 
@@ -274,7 +275,7 @@ struct Model {
 
 // One planned answer to a modal window the next action brings up.
 struct Answer {
-    enum Kind { accept, acceptfolder, cancel, box } kind;
+    enum Kind { accept, cancel, box } kind;
     QString path;
 };
 
@@ -399,17 +400,7 @@ void WindowModelTest::answermodal() {
         dialog->reject();
         return;
     }
-    // The dialog leaves its name field alone while that field has the focus.
-    if (QWidget* focus = dialog->focusWidget()) {
-        focus->clearFocus();
-    }
-    dialog->selectFile(answer.path);
-    if (answer.kind == Answer::acceptfolder) {
-        // accept() would enter the folder; the dialog is ended with it chosen instead.
-        static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
-    } else {
-        static_cast<QDialog*>(dialog)->accept();
-    }
+    windowtest::answerfiledialog(dialog, answer.path);
 }
 
 // Checks that every planned modal window came, in order, and nothing else did.
@@ -618,7 +609,7 @@ QString WindowModelTest::open() {
         boxcaptions << QStringLiteral("Tessarin");
         what = QStringLiteral("open missing ") + what;
     } else if (kind < 87) {
-        plan.push_back({Answer::acceptfolder, dir->filePath(QStringLiteral("folder"))});
+        plan.push_back({Answer::accept, dir->filePath(QStringLiteral("folder"))});
         plan.push_back({Answer::box, {}});
         boxcaptions << QStringLiteral("Tessarin");
         what = QStringLiteral("open the folder");

@@ -590,24 +590,10 @@ private slots:
         const QString title = form->windowTitle();
         const QString target = tmp->filePath(name);
         std::shared_ptr<windowtest::Box> box;
-        // Answers the file dialog with `target`, then records the error box that follows. A
-        // folder name makes the dialog change folder on accept(), so the dialog is ended directly.
+        // Answers the file dialog with `target`, then records the error box that follows.
         windowtest::onnextmodal([&box, target](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            if (dialog == nullptr) {
-                modal->close();
-                return;
-            }
-            if (QWidget* focus = dialog->focusWidget()) {
-                focus->clearFocus();
-            }
-            dialog->selectFile(target);
             box = windowtest::closenextbox();
-            if (QFileInfo(target).isDir()) {
-                static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
-            } else {
-                static_cast<QDialog*>(dialog)->accept();
-            }
+            windowtest::answerfiledialog(modal, target);
         });
         form->Button1Click();
         QVERIFY(box);

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <QApplication>
+#include <QByteArray>
 #include <QDialog>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QString>
@@ -33,21 +36,44 @@ inline void onnextmodal(std::function<void(QWidget*)> action) {
     timer->start(5);
 }
 
+// Types `path` into a file dialog and ends it with OK; false when `modal` is no file dialog (it is
+// closed) or the dialog did not take the name. The name field ignores a selection made while it
+// has the focus, so the focus is taken away first. A folder's name makes the dialog open that
+// folder on OK, so for a folder the dialog is ended directly, as if the user had chosen it.
+inline bool answerfiledialog(QWidget* modal, const QString& path) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (dialog == nullptr) {
+        modal->close();
+        return false;
+    }
+    if (QWidget* focus = dialog->focusWidget()) {
+        focus->clearFocus();
+    }
+    dialog->selectFile(path);
+    // accept() and done() are public in QDialog, protected in QFileDialog.
+    if (QFileInfo(path).isDir()) {
+        static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+    } else {
+        static_cast<QDialog*>(dialog)->accept();
+    }
+    return dialog->result() == QDialog::Accepted;
+}
+
 // Accepts the next file dialog with `path` typed into it.
 inline void choosefile(const QString& path) {
-    onnextmodal([path](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
-        if (dialog == nullptr) {
-            modal->close();
-            return;
-        }
-        // The dialog leaves its name field alone while that field has the focus.
-        if (QWidget* focus = dialog->focusWidget()) {
-            focus->clearFocus();
-        }
-        dialog->selectFile(path);
-        static_cast<QDialog*>(dialog)->accept();  // public in QDialog, protected in QFileDialog
-    });
+    onnextmodal([path](QWidget* modal) { answerfiledialog(modal, path); });
+}
+
+// A whole file's bytes; empty when it cannot be read.
+inline QByteArray readall(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Writes a new file; false when the name exists or the write fails.
+inline bool writeall(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(data) == data.size();
 }
 
 // Cancels the next modal dialog.
