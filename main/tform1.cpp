@@ -62,6 +62,18 @@ std::string localpath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
+// Runs a file dialog; the chosen path, or an empty one when the user cancelled. The dialog offers
+// the chosen path again next time, and its folder becomes the current one.
+QString choosepath(QFileDialog* dialog) {
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+        return {};
+    }
+    const QString path = dialog->selectedFiles().constFirst();
+    dialog->selectFile(path);
+    QDir::setCurrent(QFileInfo(path).absolutePath());
+    return path;
+}
+
 void configurefiledialog(QFileDialog* dialog, QFileDialog::AcceptMode mode) {
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setOption(QFileDialog::DontConfirmOverwrite);
@@ -265,12 +277,10 @@ void TForm1::redraw() {
 
 void TForm1::Button1Click() {
     guard(this, apptitle, [this] {
-        if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) {
+        const QString path = choosepath(OpenDialog1);
+        if (path.isEmpty()) {
             return;
         }
-        const QString path = OpenDialog1->selectedFiles().constFirst();
-        OpenDialog1->selectFile(path);
-        QDir::setCurrent(QFileInfo(path).absolutePath());
         Image1->discardpicture();
         try {
             BusyCursor busy;
@@ -467,13 +477,10 @@ void TForm1::save(const QString& path) {
 
 void TForm1::Button3Click() {
     guard(this, apptitle, [this] {
-        if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty()) {
-            return;
+        const QString path = choosepath(SaveDialog1);
+        if (!path.isEmpty()) {
+            save(path);
         }
-        const QString path = SaveDialog1->selectedFiles().constFirst();
-        SaveDialog1->selectFile(path);
-        QDir::setCurrent(QFileInfo(path).absolutePath());
-        save(path);
     });
 }
 
