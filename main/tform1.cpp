@@ -233,8 +233,7 @@ void TForm1::setgridfont(const QFont& font) {
 void TForm1::layoutcontrols(int width, int height) {
     Image1->setGeometry(8, 8, width - 127, height - 29);
     sbv->setGeometry(width - 119, 8, 17, height - 29);
-    for (QWidget* control : {static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button2),
-                             static_cast<QWidget*>(Button3), static_cast<QWidget*>(GroupBox1)}) {
+    for (QWidget* control : std::array<QWidget*, 4>{Button1, Button2, Button3, GroupBox1}) {
         control->move(width - 95, control->y());
     }
     StatusBar1->setGeometry(0, height - kStatusHeight, width, kStatusHeight);
