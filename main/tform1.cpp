@@ -387,15 +387,15 @@ void TForm1::Image1Click(QPoint pos) {
         cbc->resize(cellw + 16, cbc->sizeHint().height());
         const std::int32_t idx = textout::cellat({pos.x(), pos.y()}, cols, cellw, cellh);
         selpos = idx;
+        // A click on no byte leaves no editor showing a value that would be stored nowhere.
         if (idx == -1) {
-            // A click on no byte leaves no editor showing a value that would be stored nowhere.
-            cbc->hide();
+            closeeditor();
             return;
         }
         const std::int64_t offset = topaddr + idx;
         selpos = static_cast<std::int32_t>(std::min<std::int64_t>(offset, INT32_MAX));
         if (offset >= static_cast<std::int64_t>(bindata.size())) {
-            cbc->hide();
+            closeeditor();
             return;
         }
         cbc->show();
@@ -408,6 +408,15 @@ void TForm1::Image1Click(QPoint pos) {
         }
         redraw();
     });
+}
+
+void TForm1::closeeditor() {
+    if (cbc->isHidden()) {
+        return;
+    }
+    cbc->hide();
+    // The editor covered its cell, whose byte may have changed since the last redraw.
+    redraw();
 }
 
 void TForm1::Image1MouseDown(Qt::MouseButton button, QPoint) {

@@ -54,7 +54,7 @@ public:
     const std::int32_t cellh = 20;
     std::int32_t cols = 8;     // cells per row, from the width of Image1
     std::int64_t topaddr = 0;  // offset in the top-left cell, set only by scrolling
-    std::int32_t selpos = 0;   // offset the byte editor edits, or -1 after a click on no cell
+    std::int32_t selpos = 0;   // offset of the last click: -1 on no cell, >= length past the end
     const QString apptitle = QStringLiteral("Tessarin");
 
     // The display mode: the checked Mode button, tested in the order ASCII, Hex, Bin; Dec when
@@ -91,6 +91,7 @@ protected:
 private:
     void layoutcontrols(int width, int height);
     void fillcbc();
+    void closeeditor();
     void placecbc();
     void refuse();
     void save(const QString& path);
