@@ -53,15 +53,9 @@ void encodewidth(const std::uint8_t* bytes, std::size_t n, const char* table, st
     }
 }
 
-// The same for any other width, writing nothing past the last text.
-void encodeany(const std::uint8_t* bytes, std::size_t n, const char* table, std::size_t width,
-               std::uint8_t* out) {
-    const std::size_t stride = tablestride(width);
-    for (const std::uint8_t* end = bytes + n; bytes != end; ++bytes) {
-        std::memcpy(out, table + *bytes * stride, width);
-        out += width;
-    }
-}
+// The texts of one radix are 2 (hex), 3 (decimal) or 8 (binary) characters wide.
+constexpr std::size_t kWidestText = 8;
+static_assert(tablestride(kWidestText) == kWidestText);
 
 void encode(const std::uint8_t* bytes, std::size_t n, const char* table, std::size_t width,
             std::uint8_t* out) {
@@ -70,10 +64,8 @@ void encode(const std::uint8_t* bytes, std::size_t n, const char* table, std::si
             return encodewidth<2>(bytes, n, table, out);
         case 3:
             return encodewidth<3>(bytes, n, table, out);
-        case 8:
-            return encodewidth<8>(bytes, n, table, out);
         default:
-            return encodeany(bytes, n, table, width, out);
+            return encodewidth<kWidestText>(bytes, n, table, out);
     }
 }
 
@@ -116,8 +108,13 @@ void loadfile(const std::string& path, std::vector<std::uint8_t>& document) {
 
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
               const Progress& progress) {
-    // Read only: a viewer must open what the user can read. O_NONBLOCK keeps a FIFO or a device
-    // from blocking the open; anything but a regular file is refused before it is read.
+    // Read only: a viewer must open what the user can read. Anything but a regular file is
+    // refused before it is opened (a socket cannot be, a device may act on being opened), and
+    // again after: O_NONBLOCK keeps a FIFO put there meanwhile from blocking the open.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        throw IOError(kAccessDenied);
+    }
     Fd file;
     do {
         file = Fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -125,7 +122,6 @@ void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
     if (!file) {
         throwerrno(errno, path, Direction::reading);
     }
-    struct stat st {};
     if (::fstat(file.get(), &st) != 0) {
         throwerrno(errno, path, Direction::reading);
     }
@@ -224,7 +220,7 @@ void savetext(const std::string& path, const std::vector<std::uint8_t>& document
     // and copied into a large buffer that is written whenever it is full.
     const std::size_t width = label(0).size();
     const std::size_t stride = tablestride(width);
-    std::array<char, 256 * 8> table{};
+    std::array<char, 256 * kWidestText> table{};
     for (int b = 0; b < 256; ++b) {
         std::memcpy(table.data() + b * stride, label(static_cast<std::uint8_t>(b)).data(), width);
     }

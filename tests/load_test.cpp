@@ -4,7 +4,9 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -125,6 +127,19 @@ TEST(Load, FailuresGiveCodeAndLeaveDocument) {
          },
          5, kDenied},
         {"character device", [](const TempDir&) { return std::string("/dev/null"); }, 5, kDenied},
+        {"socket",
+         [](const TempDir& d) {
+             const std::string path = d / "socket";
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             path.copy(address.sun_path, sizeof address.sun_path - 1);
+             int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             // The socket's name stays in the folder after its descriptor is closed.
+             ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+             ::close(fd);
+             return path;
+         },
+         5, kDenied},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
