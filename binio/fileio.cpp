@@ -36,8 +36,9 @@ int Fd::close() {
         return 0;
     }
     // Linux releases the descriptor even when close() reports an error, so it is never retried.
+    // EINTR from close() still released it and is no failure of the file.
     int result = ::close(release());
-    return result == 0 ? 0 : errno;
+    return result == 0 || errno == EINTR ? 0 : errno;
 }
 
 std::string dirpart(const std::string& path) {
@@ -142,6 +143,12 @@ bool nounnamedfiles(int err) {
     return err == EOPNOTSUPP || err == EISDIR || err == EINVAL;
 }
 
+// Whether an unnamed file can be given a name later: through /proc, or by its descriptor, which
+// older kernels allow only with CAP_DAC_READ_SEARCH (root, near enough).
+bool canlinkunnamed() {
+    return ::access("/proc/self/fd", X_OK) == 0 || ::geteuid() == 0;
+}
+
 }  // namespace
 
 OutputFile::OutputFile(const std::string& path, bool allowunnamed)
@@ -154,7 +161,7 @@ OutputFile::OutputFile(const std::string& path, bool allowunnamed)
     if (!dir_) {
         fail(errno);
     }
-    if (allowunnamed) {
+    if (allowunnamed && canlinkunnamed()) {
         file_ = Fd(retryopenat(dir_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
         if (file_) {
             unnamed_ = true;
@@ -236,7 +243,7 @@ void OutputFile::commit() {
     // Make the new name itself durable. A folder that cannot be opened for reading (write and
     // search permission only) or whose file system does not sync folders keeps the name as the
     // kernel has it.
-    Fd folder(::open(dirpart(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd folder(::openat(dir_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder && ::fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS) {
         int err = errno;
         ::unlinkat(dir_.get(), name_.c_str(), 0);
