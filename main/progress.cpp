@@ -41,8 +41,9 @@ bool ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
         dialog_->setMinimumDuration(0);
         dialog_->setAutoClose(false);
         dialog_->setAutoReset(false);
-        // The window shows the busy pointer meanwhile; over the dialog the Cancel button must look
-        // like something to press.
+        // The busy pointer of the operation would cover the dialog too and make Cancel look
+        // unpressable: an arrow is pushed over it, for the whole application, while the dialog
+        // is up (the window takes no input meanwhile anyway).
         QApplication::setOverrideCursor(Qt::ArrowCursor);
         dialog_->show();
     }
