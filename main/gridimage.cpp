@@ -22,7 +22,6 @@ QPoint logicalpos(const QMouseEvent* event) {
 
 GridImage::GridImage(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 
 void GridImage::setpicture(QImage picture) {

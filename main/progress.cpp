@@ -51,8 +51,9 @@ bool ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
     dialog_->setLabelText(
         QStringLiteral("%1\n%2 / %3 bytes")
             .arg(label_, locale.toString(qulonglong(done)), locale.toString(qulonglong(total))));
-    // A modal dialog's setValue() lets the event loop paint the window and see the Cancel button.
     dialog_->setValue(total == 0 ? kSteps : int(done * kSteps / total));
+    // setValue() runs the event loop only when the bar moves; the window must repaint and the
+    // Cancel button be seen after every block.
     QCoreApplication::processEvents();
     return !dialog_->wasCanceled();
 }
