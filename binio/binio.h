@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,12 @@ std::string addrtohex(std::int32_t offset);
 // operation to stop; it then throws Cancelled and leaves everything as it was.
 using Progress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 
+// The total a load reports while the file's size cannot be known before its end is read.
+inline constexpr std::uint64_t kUnknownTotal = std::numeric_limits<std::uint64_t>::max();
+
 // Reads the whole regular file at `path` into `document`. All or nothing: on any failure the
-// document is left exactly as it was.
+// document is left exactly as it was. A file that reports a size of 0 is read to its end, since
+// pseudo-files such as those in /proc report no size but have content.
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document);
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
               const Progress& progress);

@@ -69,6 +69,78 @@ void encode(const std::uint8_t* bytes, std::size_t n, const char* table, std::si
     }
 }
 
+// Gives `content` room for `size` bytes, reporting a failure as the out-of-memory error.
+void makeroom(std::vector<std::uint8_t>& content, std::size_t size) {
+    try {
+        content.resize(size);
+    } catch (const std::bad_alloc&) {
+        throw OutOfMemoryError();
+    } catch (const std::length_error&) {
+        throw OutOfMemoryError();
+    }
+}
+
+// One read() into `data`, retried when interrupted: the bytes read, 0 at the end of the file.
+std::size_t readblock(int fd, const std::string& path, std::uint8_t* data, std::size_t size) {
+    for (;;) {
+        ssize_t n = ::read(fd, data, size);
+        if (n >= 0) {
+            return static_cast<std::size_t>(n);
+        }
+        if (errno != EINTR) {
+            throwerrno(errno, path, Direction::reading);
+        }
+    }
+}
+
+// Reads the `size` bytes the file had when the load began; bytes added since are not read, and a
+// file that ends before is an error.
+std::vector<std::uint8_t> readsized(int fd, const std::string& path, off_t filesize,
+                                    const Progress& progress) {
+    const auto size = static_cast<std::size_t>(filesize);
+    std::vector<std::uint8_t> content;
+    makeroom(content, size);
+    std::size_t done = 0;
+    report(progress, 0, size);
+    while (done < size) {
+        std::size_t n =
+            readblock(fd, path, content.data() + done, std::min(kBlockSize, size - done));
+        if (n == 0) {
+            throw IOError(kReadPastEnd);
+        }
+        done += n;
+        report(progress, done, size);
+    }
+    return content;
+}
+
+// Reads a file of unknown size block by block until it ends. Reading one byte more than the
+// largest document is enough to know that the file does not fit. The total is reported as
+// unknown until the end is reached; an empty file reports only that it is done.
+std::vector<std::uint8_t> readtoend(int fd, const std::string& path, const Progress& progress) {
+    std::vector<std::uint8_t> content;
+    std::size_t done = 0;
+    for (;;) {
+        const std::size_t room = std::min<std::size_t>(kBlockSize, kMaxDocument + 1 - done);
+        makeroom(content, done + room);
+        std::size_t n = readblock(fd, path, content.data() + done, room);
+        if (n == 0) {
+            break;
+        }
+        if (done == 0) {
+            report(progress, 0, kUnknownTotal);
+        }
+        done += n;
+        if (done > static_cast<std::size_t>(kMaxDocument)) {
+            throw RangeError();
+        }
+        report(progress, done, kUnknownTotal);
+    }
+    content.resize(done);
+    report(progress, done, done);
+    return content;
+}
+
 }  // namespace
 
 std::string iomessage(int code) {
@@ -135,35 +207,12 @@ void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
     if (st.st_size > kMaxDocument) {
         throw RangeError();
     }
-    const auto size = static_cast<std::size_t>(st.st_size);
 
     // The new content goes into a buffer of its own and replaces the document only once it is
     // complete, so a failed load changes nothing.
-    std::vector<std::uint8_t> content;
-    try {
-        content.resize(size);
-    } catch (const std::bad_alloc&) {
-        throw OutOfMemoryError();
-    } catch (const std::length_error&) {
-        throw OutOfMemoryError();
-    }
-
-    std::size_t done = 0;
-    report(progress, 0, size);
-    while (done < size) {
-        ssize_t n = ::read(file.get(), content.data() + done, std::min(kBlockSize, size - done));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throwerrno(errno, path, Direction::reading);
-        }
-        if (n == 0) {
-            throw IOError(kReadPastEnd);
-        }
-        done += static_cast<std::size_t>(n);
-        report(progress, done, size);
-    }
+    std::vector<std::uint8_t> content = st.st_size == 0
+                                            ? readtoend(file.get(), path, progress)
+                                            : readsized(file.get(), path, st.st_size, progress);
     if (int err = file.close()) {
         throwerrno(err, path, Direction::reading);
     }

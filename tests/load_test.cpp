@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "binio/binio.h"
 #include "tests/testutil.h"
@@ -43,12 +45,32 @@ int failingload(const std::string& path, const std::string& message) {
     });
 }
 
-TEST(Load, EmptyFileEmptiesTheDocument) {
+// Files that report a size of 0 are read to their end: an empty file empties the document, a
+// pseudo-file of /proc loads what it holds. Until the end the total is unknown.
+TEST(Load, FilesReportingNoSizeAreReadToTheirEnd) {
     TempDir dir;
     testutil::writefile(dir / "empty", Bytes{});
-    Bytes doc = kBefore;
-    binio::loadfile(dir / "empty", doc);
-    EXPECT_TRUE(doc.empty());
+    const std::string cmdline = "/proc/self/cmdline";
+    for (const auto& [path, content] : {std::pair{dir / "empty", std::string()},
+                                        std::pair{cmdline, testutil::readfile(cmdline)}}) {
+        SCOPED_TRACE(path);
+        Bytes doc = kBefore;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+        binio::loadfile(path, doc, [&](std::uint64_t done, std::uint64_t total) {
+            calls.emplace_back(done, total);
+            return true;
+        });
+        EXPECT_EQ(testutil::text(doc), content);
+        EXPECT_EQ(calls.back(),
+                  std::pair(std::uint64_t{content.size()}, std::uint64_t{content.size()}));
+        if (!content.empty()) {
+            EXPECT_EQ(calls.front(), std::pair(std::uint64_t{0}, binio::kUnknownTotal));
+            doc = kBefore;
+            EXPECT_THROW(binio::loadfile(path, doc, [](auto, auto) { return false; }),
+                         binio::Cancelled);
+            EXPECT_EQ(doc, kBefore);
+        }
+    }
 }
 
 TEST(Load, LaterFileReplacesEarlierWholly) {
