@@ -37,7 +37,6 @@ bool ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
         dialog_ = std::make_unique<QProgressDialog>(owner_);
         dialog_->setWindowTitle(QCoreApplication::applicationName());
         dialog_->setWindowModality(Qt::ApplicationModal);
-        dialog_->setRange(0, kSteps);
         dialog_->setMinimumDuration(0);
         dialog_->setAutoClose(false);
         dialog_->setAutoReset(false);
@@ -48,10 +47,18 @@ bool ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
         dialog_->show();
     }
     const QLocale locale;
-    dialog_->setLabelText(
-        QStringLiteral("%1\n%2 / %3 bytes")
-            .arg(label_, locale.toString(qulonglong(done)), locale.toString(qulonglong(total))));
-    dialog_->setValue(total == 0 ? kSteps : int(done * kSteps / total));
+    if (total == binio::kUnknownTotal) {
+        // A file that tells its size only at its end: a busy bar and the bytes read so far.
+        dialog_->setRange(0, 0);
+        dialog_->setLabelText(
+            QStringLiteral("%1\n%2 bytes").arg(label_, locale.toString(qulonglong(done))));
+    } else {
+        dialog_->setRange(0, kSteps);
+        dialog_->setLabelText(QStringLiteral("%1\n%2 / %3 bytes")
+                                  .arg(label_, locale.toString(qulonglong(done)),
+                                       locale.toString(qulonglong(total))));
+        dialog_->setValue(total == 0 ? kSteps : int(done * kSteps / total));
+    }
     // setValue() runs the event loop only when the bar moves; the window must repaint and the
     // Cancel button be seen after every block.
     QCoreApplication::processEvents();

@@ -17,7 +17,7 @@ namespace tessarin {
 class ProgressWatch {
 public:
     // Shows nothing for operations that end within `delayms`.
-    ProgressWatch(QWidget* owner, QString label, int delayms = 500);
+    ProgressWatch(QWidget* owner, QString label, int delayms);
     ~ProgressWatch();
     ProgressWatch(const ProgressWatch&) = delete;
     ProgressWatch& operator=(const ProgressWatch&) = delete;

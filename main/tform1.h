@@ -56,6 +56,8 @@ public:
     std::int64_t topaddr = 0;  // offset in the top-left cell, set only by scrolling
     std::int32_t selpos = 0;   // offset of the last click: -1 on no cell, >= length past the end
     const QString apptitle = QStringLiteral("Tessarin");
+    // How long a load or save runs before its progress dialog comes up, in milliseconds.
+    int progressdelay = 500;
 
     // The display mode: the checked Mode button, tested in the order ASCII, Hex, Bin; Dec when
     // none of those is checked.
