@@ -1,14 +1,17 @@
 // The main window: layout, the viewing commands, the byte editor and Save.
 #include "main/tform1.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCompleter>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QSizeGrip>
 #include <QWheelEvent>
@@ -81,7 +84,33 @@ void configurefiledialog(QFileDialog* dialog, QFileDialog::AcceptMode mode) {
     // Any name is accepted; one that does not exist goes to the load, which reports it.
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setModal(true);
+    // Enter on a typed name accepts the dialog while the name field's completion list may be up,
+    // and Qt leaves that list on the screen, where it would swallow the next click or key.
+    // Nothing of the dialog outlives it.
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog] {
+        for (QCompleter* completer : dialog->findChildren<QCompleter*>()) {
+            completer->popup()->hide();
+        }
+    });
 }
+
+// The refusal box stands in the middle of the screen that holds the window, not over the window
+// as Qt places a dialog.
+class ScreenCentredBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        // The box has its final size only once QMessageBox has handled the event.
+        QMessageBox::showEvent(event);
+        const QScreen* screen =
+            parentWidget() ? parentWidget()->window()->screen() : this->screen();
+        QRect box = frameGeometry();
+        box.moveCenter(screen->availableGeometry().center());
+        move(box.topLeft());
+    }
+};
 
 }  // namespace
 
@@ -308,10 +337,16 @@ void TForm1::sbvChange(int position) {
 
 void TForm1::Button2Click() {
     guard(this, apptitle, [this] {
-        // The dialog speaks in points; the grid font is kept in pixels.
+        // The dialog starts from the font the grid is drawn with: the family it resolved to (the
+        // first one asked for may not be installed), its style, and its size in points, as the
+        // dialog speaks in points while the grid font is kept in pixels.
         const qreal dpi = logicalDpiY();
-        QFont shown = gridfont_;
-        shown.setPointSizeF(gridfont_.pixelSize() * 72.0 / dpi);
+        const QFontInfo drawn(gridfont_);
+        QFont shown(drawn.family());
+        shown.setStyleName(drawn.styleName());
+        shown.setWeight(QFont::Weight(drawn.weight()));
+        shown.setItalic(drawn.italic());
+        shown.setPointSizeF(drawn.pixelSize() * 72.0 / dpi);
         FontDialog1->setCurrentFont(shown);
         if (FontDialog1->exec() != QDialog::Accepted) {
             return;
@@ -440,10 +475,10 @@ void TForm1::cbcChange(int index) {
 }
 
 void TForm1::refuse() {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("エラー"),
-                    QStringLiteral("申し訳ありませんが、本ソフトは上書き保存ができません。\n"
-                                   "別名で保存してください。"),
-                    QMessageBox::Ok, this);
+    ScreenCentredBox box(QMessageBox::Critical, QStringLiteral("エラー"),
+                         QStringLiteral("申し訳ありませんが、本ソフトは上書き保存ができません。\n"
+                                        "別名で保存してください。"),
+                         QMessageBox::Ok, this);
     box.setEscapeButton(QMessageBox::Ok);
     box.setDefaultButton(QMessageBox::Ok);
     box.exec();

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -404,12 +405,21 @@ void WindowEditTest::rightPressClosesEditor() {
     setdocument("\x01\x02\x03");
     clickgrid({60, 5});
     QVERIFY(form->cbc->isVisible());
+    const QImage unpicked = form->Image1->picture();
+    form->cbcChange('A');
 
     QTest::mousePress(form->Image1, Qt::RightButton, {}, QPoint(10, 5));
     QTest::mouseRelease(form->Image1, Qt::RightButton, {}, QPoint(10, 5));
 
     QVERIFY(form->cbc->isHidden());
-    QCOMPARE(document(), QByteArray("\x01\x02\x03"));
+    QCOMPARE(document(), QByteArray("\x01"
+                                    "A"
+                                    "\x03"));
+    // The uncovered cell shows the picked byte.
+    const QImage shown = form->Image1->picture();
+    QVERIFY(shown != unpicked);
+    form->redraw();
+    QCOMPARE(shown, form->Image1->picture());
 }
 
 void WindowEditTest::wheelOverEditorScrollsGrid() {
@@ -582,6 +592,7 @@ void WindowEditTest::saveRefusesExistingName_data() {
     QTest::newRow("file") << "file";
     QTest::newRow("link to a file") << "link";
     QTest::newRow("dangling link") << "dangling";
+    QTest::newRow("link to a folder") << "folderlink";
     QTest::newRow("the opened file") << "opened";
 }
 
@@ -600,6 +611,9 @@ void WindowEditTest::saveRefusesExistingName() {
         QVERIFY(QFile::link(other, target));
     } else if (kind == "dangling") {
         QVERIFY(QFile::link(other, target));
+    } else if (kind == "folderlink") {
+        QVERIFY(QDir().mkdir(other));
+        QVERIFY(QFile::link(other, target));
     }
     const QByteArray targetbefore = windowtest::readall(target);
     const QVariantList before = snapshot();
@@ -612,13 +626,20 @@ void WindowEditTest::saveRefusesExistingName() {
         QCOMPARE(box.caption, QStringLiteral("エラー"));
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.text, kRefusal);
+        // In the middle of the screen, not over the window.
+        const QPoint centre = form->screen()->availableGeometry().center();
+        QVERIFY(form->frameGeometry().center() != centre);
+        QVERIFY2((box.geometry.center() - centre).manhattanLength() <= 2,
+                 qPrintable(QStringLiteral("box centred at %1, %2")
+                                .arg(box.geometry.center().x())
+                                .arg(box.geometry.center().y())));
         QCOMPARE(windowtest::readall(target), targetbefore);
         QCOMPARE(snapshot(), before);
     }
     QCOMPARE(windowtest::readall(source), QByteArray("\x01\x02\x03\x04"));
-    if (kind == "link" || kind == "dangling") {
+    if (kind != "file" && kind != "opened") {
         QCOMPARE(QFileInfo(target).symLinkTarget(), other);
-        QCOMPARE(lexists(other), kind == "link");
+        QCOMPARE(lexists(other), kind != "dangling");
     }
 }
 

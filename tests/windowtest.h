@@ -12,7 +12,9 @@
 #include <QPointer>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
@@ -64,6 +66,23 @@ inline void choosefile(const QString& path) {
     onnextmodal([path](QWidget* modal) { answerfiledialog(modal, path); });
 }
 
+// Types `path` into the next file dialog and presses Enter once the name field's completion list
+// is up, as a person at the keyboard does: the keys go through the dialog's window, so the list
+// takes them as it would on a desktop. The result says whether the list came up.
+inline std::shared_ptr<bool> typefile(const QString& path) {
+    auto popped = std::make_shared<bool>(false);
+    onnextmodal([path, popped](QWidget* modal) {
+        QWindow* window = modal->windowHandle();
+        for (const QChar c : path) {
+            QTest::keyClick(window, c.toLatin1());
+        }
+        // The list comes up once the folder has been read.
+        *popped = QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; });
+        QTest::keyClick(window, Qt::Key_Return);
+    });
+    return popped;
+}
+
 // A whole file's bytes; empty when it cannot be read.
 inline QByteArray readall(const QString& path) {
     QFile file(path);
@@ -91,6 +110,7 @@ struct Box {
     QString caption;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QRect geometry;
 };
 
 // Records and closes the next message box. Keep the returned pointer until the box was shown.
@@ -102,6 +122,7 @@ inline std::shared_ptr<Box> closenextbox() {
             box->caption = message->windowTitle();
             box->text = message->text();
             box->icon = message->icon();
+            box->geometry = message->frameGeometry();
             message->accept();
         } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
             dialog->reject();
