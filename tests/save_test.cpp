@@ -2,6 +2,7 @@
 // are missing or closed, a full disk, and both ways binio::OutputFile makes its file.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -10,13 +11,82 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "binio/binio.h"
 #include "binio/fileio.h"
 #include "tests/testutil.h"
+
+namespace {
+
+// A save's target name as the calls below see it. While `path` is set they record the save's
+// sync and link calls in order, each with whether the target had a name at that moment, and the
+// first lstat() of `path` that finds nothing makes `appear` ("file" or "symlink") there right
+// behind it, as another program could between a check and an open.
+struct Watch {
+    std::string path;
+    std::string appear;
+    std::vector<std::string> calls;
+};
+Watch watch;
+
+template <typename Function>
+Function real(const char* name) {
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+const auto reallstat = real<int (*)(const char*, struct stat*)>("lstat");
+
+void record(std::string call, int fd) {
+    if (watch.path.empty()) {
+        return;
+    }
+    struct stat st {};
+    if (fd >= 0) {
+        call += ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? " folder" : " file";
+    }
+    call += reallstat(watch.path.c_str(), &st) == 0 ? ", named" : ", no name";
+    watch.calls.push_back(call);
+}
+
+}  // namespace
+
+extern "C" int fdatasync(int fd) {
+    static const auto next = real<int (*)(int)>("fdatasync");
+    record("fdatasync", fd);
+    return next(fd);
+}
+
+extern "C" int fsync(int fd) {
+    static const auto next = real<int (*)(int)>("fsync");
+    record("fsync", fd);
+    return next(fd);
+}
+
+extern "C" int linkat(int olddir, const char* oldpath, int newdir, const char* newpath,
+                      int flags) noexcept {
+    static const auto next = real<int (*)(int, const char*, int, const char*, int)>("linkat");
+    record("linkat", -1);
+    return next(olddir, oldpath, newdir, newpath, flags);
+}
+
+extern "C" int lstat(const char* path, struct stat* buf) noexcept {
+    const int result = reallstat(path, buf);
+    if (result != 0 && !watch.appear.empty() && watch.path == path) {
+        const int saved = errno;
+        if (watch.appear == "file") {
+            testutil::writefile(watch.path, "someone else's");
+        } else if (::symlink("elsewhere", path) != 0) {
+            std::abort();
+        }
+        watch.appear.clear();
+        errno = saved;
+    }
+    return result;
+}
 
 namespace {
 
@@ -261,7 +331,6 @@ TEST(OutputFile, UncommittedLeavesNoFile) {
     }
 }
 
-// A name that appears while an unnamed file is written is not replaced by the commit.
 // A name that appears while an unnamed file is written is not replaced by the commit, whether
 // the file is linked through /proc or, where /proc is missing, by its descriptor.
 TEST(OutputFile, NameTakenBeforeCommit) {
@@ -289,6 +358,43 @@ TEST(OutputFile, NameTakenBeforeCommit) {
                   80);
         EXPECT_EQ(testutil::readfile(path), "someone else's");
         EXPECT_EQ(testutil::readfile(dir / "plain"), testutil::text(kDoc));
+    }
+}
+
+// The data is on disk before the file gets its name, and the folder holding the new name is
+// synced after; the named fallback holds its name from the start and syncs in the same order.
+TEST(Save, SyncsDataBeforeNameAndFolderAfter) {
+    const std::vector<std::string> unnamed = {"fdatasync file, no name", "linkat, no name",
+                                              "fsync folder, named"};
+    const std::vector<std::string> named = {"fdatasync file, named", "fsync folder, named"};
+    for (const auto& saver : kSavers) {
+        SCOPED_TRACE(saver.name);
+        TempDir dir;
+        watch = {dir / "out", "", {}};
+        saver.save(dir / "out", kDoc);
+        EXPECT_EQ(watch.calls, std::string(saver.name) == "named OutputFile" ? named : unnamed);
+        watch = {};
+    }
+}
+
+// The named fallback creates its name exclusively: a file or symlink that appears between the
+// check for the name and the open is neither written nor followed.
+TEST(OutputFile, NameAppearingBeforeNamedOpen) {
+    for (const std::string kind : {"file", "symlink"}) {
+        SCOPED_TRACE(kind);
+        TempDir dir;
+        const std::string path = dir / "out";
+        watch = {path, kind, {}};
+        EXPECT_EQ(testutil::outcome([&] { fallbacksave(path, kDoc); }), 80);
+        const bool appeared = watch.appear.empty();
+        watch = {};
+        ASSERT_TRUE(appeared);
+        if (kind == "file") {
+            EXPECT_EQ(testutil::readfile(path), "someone else's");
+        } else {
+            EXPECT_TRUE(S_ISLNK(statof(path).st_mode));
+            EXPECT_FALSE(testutil::exists(dir / "elsewhere"));
+        }
     }
 }
 
