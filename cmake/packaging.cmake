@@ -1,7 +1,4 @@
 # A Debian package of what cmake --install puts in place: cpack -G DEB in the build directory.
-set(TESSARIN_MAINTAINER "The Tessarin developers <tessarin@packages.invalid>"
-  CACHE STRING "The Maintainer field of the Debian package")
-
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tessarin)
 set(CPACK_PACKAGE_VENDOR "The Tessarin developers")
