@@ -13,6 +13,7 @@ packages=(
   fonts-ipafont-gothic
   coreutils util-linux
   desktop-file-utils appstream dpkg-dev lintian
+  qt6-translations-l10n
 )
 
 install_missing() {

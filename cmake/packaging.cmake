@@ -22,7 +22,8 @@ new name: as the raw bytes, or as a text of fixed-width numbers.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window's font; Qt loads it by name, so no library dependency shows it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-ipafont-gothic)
-# Without it Qt runs through XWayland on a Wayland desktop.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
+# Without qt6-wayland Qt runs through XWayland on a Wayland desktop; without
+# qt6-translations-l10n Qt's own dialogs speak English.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, qt6-translations-l10n")
 
 include(CPack)

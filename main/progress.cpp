@@ -49,7 +49,7 @@ bool ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
     }
     const QLocale locale;
     dialog_->setLabelText(
-        QStringLiteral("%1\n%2 / %3 bytes")
+        QStringLiteral("%1\n%2 / %3 バイト")
             .arg(label_, locale.toString(qulonglong(done)), locale.toString(qulonglong(total))));
     dialog_->setValue(total == 0 ? kSteps : int(done * kSteps / total));
     // setValue() runs the event loop only when the bar moves; the window must repaint and the

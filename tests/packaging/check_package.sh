@@ -187,8 +187,10 @@ check_deb() {
     if grep -Eq -- '-dev( |,|$)' <<<"$depends"; then
         fail "Depends names a development package: $depends"
     fi
-    grep -Eq "(^|[ ,])qt6-wayland( |,|$)" <<<"$recommends" ||
-        fail "Recommends lacks qt6-wayland: '$recommends'"
+    for field in qt6-wayland qt6-translations-l10n; do
+        grep -Eq "(^|[ ,])$field( |,|$)" <<<"$recommends" ||
+            fail "Recommends lacks $field: '$recommends'"
+    done
 
     # What the package unpacks to is what cmake --install gives, with the program stripped.
     dpkg-deb -x "$deb" "$out/root"
