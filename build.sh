@@ -12,7 +12,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic
   coreutils util-linux
-  desktop-file-utils appstream dpkg-dev
+  desktop-file-utils appstream dpkg-dev lintian
+  qt6-translations-l10n
 )
 
 install_missing() {
@@ -28,26 +29,25 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# Configures and builds one preset of CMakePresets.json: release in build/, asan in build-asan/.
 build() {
-  local dir=$1
-  shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir"
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
 }
 
 case "${1:-}" in
   run)
     install_missing
-    build build
+    build release
     exec ./build/main/tessarin
     ;;
   test)
     install_missing
-    build build
+    build release
     (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600)
     # The same suite again in a build with AddressSanitizer, UndefinedBehaviorSanitizer and
     # LeakSanitizer.
-    build build-asan -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_SANITIZE=ON -DTESSARIN_BENCHMARKS=OFF
+    build asan
     (cd build-asan &&
       QT_QPA_PLATFORM=offscreen \
       ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \

@@ -1,7 +1,4 @@
 # A Debian package of what cmake --install puts in place: cpack -G DEB in the build directory.
-set(TESSARIN_MAINTAINER "The Tessarin developers <tessarin@packages.invalid>"
-  CACHE STRING "The Maintainer field of the Debian package")
-
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tessarin)
 set(CPACK_PACKAGE_VENDOR "The Tessarin developers")
@@ -25,7 +22,8 @@ new name: as the raw bytes, or as a text of fixed-width numbers.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window's font; Qt loads it by name, so no library dependency shows it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-ipafont-gothic)
-# Without it Qt runs through XWayland on a Wayland desktop.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
+# Without qt6-wayland Qt runs through XWayland on a Wayland desktop; without
+# qt6-translations-l10n Qt's own dialogs speak English.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, qt6-translations-l10n")
 
 include(CPack)

@@ -51,10 +51,10 @@ bool ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
         // A file that tells its size only at its end: a busy bar and the bytes read so far.
         dialog_->setRange(0, 0);
         dialog_->setLabelText(
-            QStringLiteral("%1\n%2 bytes").arg(label_, locale.toString(qulonglong(done))));
+            QStringLiteral("%1\n%2 バイト").arg(label_, locale.toString(qulonglong(done))));
     } else {
         dialog_->setRange(0, kSteps);
-        dialog_->setLabelText(QStringLiteral("%1\n%2 / %3 bytes")
+        dialog_->setLabelText(QStringLiteral("%1\n%2 / %3 バイト")
                                   .arg(label_, locale.toString(qulonglong(done)),
                                        locale.toString(qulonglong(total))));
         dialog_->setValue(total == 0 ? kSteps : int(done * kSteps / total));

@@ -312,7 +312,7 @@ void TForm1::Button1Click() {
         Image1->discardpicture();
         try {
             BusyCursor busy;
-            ProgressWatch progress(this, QStringLiteral("Loading %1").arg(path), progressdelay);
+            ProgressWatch progress(this, QStringLiteral("読み込み中: %1").arg(path), progressdelay);
             binio::loadfile(localpath(path), bindata, progress.callback());
         } catch (...) {
             // The load changed nothing; show the document again rather than a blank grid.
@@ -494,7 +494,7 @@ void TForm1::save(const QString& path) {
     }
     try {
         BusyCursor busy;
-        ProgressWatch progress(this, QStringLiteral("Saving %1").arg(path), progressdelay);
+        ProgressWatch progress(this, QStringLiteral("保存中: %1").arg(path), progressdelay);
         switch (dispmode()) {
             case DispMode::ascii:
                 binio::savebin(target, bindata, progress.callback());

@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -19,6 +21,7 @@
 
 #include "binio/binio.h"
 #include "main/progress.h"
+#include "main/qttranslations.h"
 #include "main/tform1.h"
 #include "tests/windowtest.h"
 
@@ -236,10 +239,10 @@ private slots:
         const QLocale locale;
         if (permille < 0) {
             QCOMPARE(dialog->labelText(),
-                     QStringLiteral("Saving x\n%1 bytes").arg(locale.toString(done)));
+                     QStringLiteral("Saving x\n%1 バイト").arg(locale.toString(done)));
             QCOMPARE(dialog->maximum(), dialog->minimum());
         } else {
-            QCOMPARE(dialog->labelText(), QStringLiteral("Saving x\n%1 / %2 bytes")
+            QCOMPARE(dialog->labelText(), QStringLiteral("Saving x\n%1 / %2 バイト")
                                               .arg(locale.toString(done), locale.toString(total)));
             QCOMPARE(dialog->value() - dialog->minimum(),
                      permille * (dialog->maximum() - dialog->minimum()) / 1000);
@@ -258,6 +261,38 @@ private slots:
         QCOMPARE(pressed.data(), static_cast<QWidget*>(dialog));
         QVERIFY(!progress(done, total));
         QVERIFY(!progress(total, total));
+    }
+
+    // Qt's own buttons in the window's dialogs, with and without Qt's Japanese translations.
+    void qtTextsFollowTranslations_data() {
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("accept");
+        QTest::addColumn<QString>("cancel");
+        // What qtbase_ja.qm of Debian's qt6-translations-l10n says.
+        QTest::newRow("installed")
+            << true << QStringLiteral("開く(&O)") << QStringLiteral("キャンセル");
+        QTest::newRow("missing") << false << QStringLiteral("&Open") << QStringLiteral("Cancel");
+    }
+
+    void qtTextsFollowTranslations() {
+        QFETCH(bool, installed);
+        QFETCH(QString, accept);
+        QFETCH(QString, cancel);
+        const QString folder =
+            installed ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : tmp->path();
+        const auto translator =
+            tessarin::installqttranslations(QLocale(QLocale::Japanese, QLocale::Japan), folder);
+        QVERIFY2((translator != nullptr) == installed,
+                 "Qt's Japanese translations: install qt6-translations-l10n (build.sh does)");
+        TForm1 window;
+        QCOMPARE(window.OpenDialog1->labelText(QFileDialog::Accept), accept);
+        ProgressWatch watch(&window, "x", 0);
+        QVERIFY(watch.callback()(1, 2));
+        auto* dialog = window.findChild<QProgressDialog*>();
+        QVERIFY(dialog != nullptr);
+        const auto* button = dialog->findChild<QPushButton*>();
+        QVERIFY(button != nullptr);
+        QCOMPARE(button->text(), cancel);
     }
 
     // Through the window, which shows the progress of every load and save at once here.

@@ -3,7 +3,10 @@
 #   check_package.sh desktop  SOURCE_DIR
 #   check_package.sh metainfo SOURCE_DIR VERSION
 #   check_package.sh install  BUILD_DIR            (CMAKE names the cmake program)
-#   check_package.sh deb      BUILD_DIR VERSION    (CPACK names the cpack program)
+#   check_package.sh deb      BUILD_DIR VERSION DEB_DIR
+#                                                  (CPACK names the cpack program; the package
+#                                                  is left in DEB_DIR for the lintian check)
+#   check_package.sh lintian  DEB_DIR VERSION
 set -uo pipefail
 
 appid=io.github.tessarin.Tessarin
@@ -34,11 +37,13 @@ finish() {
 expected_files() {
     echo bin/tessarin
     echo share/applications/$appid.desktop
+    echo share/doc/tessarin/changelog.gz
     echo share/doc/tessarin/copyright
     echo share/icons/hicolor/scalable/apps/$appid.svg
     for size in "${sizes[@]}"; do
         echo "share/icons/hicolor/${size}x${size}/apps/$appid.png"
     done
+    echo share/man/man1/tessarin.1.gz
     echo share/metainfo/$appid.metainfo.xml
 }
 
@@ -143,17 +148,23 @@ check_install() {
     finish
 }
 
+# The file name cpack gives the package of VERSION.
+debname() {
+    echo "tessarin_${1}_$(dpkg --print-architecture).deb"
+}
+
 check_deb() {
-    local build=$1 version=$2 out=$workdir log deb field arch
+    local build=$1 version=$2 debdir=$3 out=$workdir log deb field
     need dpkg-deb dpkg
     need dpkg-shlibdeps dpkg-dev
+    rm -f "$debdir/$(debname "$version")"
     if ! log=$("${CPACK:-cpack}" -G DEB --config "$build/CPackConfig.cmake" -B "$out" 2>&1); then
         fail "cpack -G DEB failed:"$'\n'"$log"
         finish
     fi
-    arch=$(dpkg --print-architecture)
-    deb=$out/tessarin_${version}_$arch.deb
+    deb=$out/$(debname "$version")
     [ -f "$deb" ] || { fail "cpack made no $(basename "$deb"):"$'\n'"$log"; finish; }
+    mkdir -p "$debdir" && cp "$deb" "$debdir/" || fail "cannot keep the package in $debdir"
 
     # Every file lies under /usr and is one of the installed set.
     dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||' >"$out/list"
@@ -176,8 +187,10 @@ check_deb() {
     if grep -Eq -- '-dev( |,|$)' <<<"$depends"; then
         fail "Depends names a development package: $depends"
     fi
-    grep -Eq "(^|[ ,])qt6-wayland( |,|$)" <<<"$recommends" ||
-        fail "Recommends lacks qt6-wayland: '$recommends'"
+    for field in qt6-wayland qt6-translations-l10n; do
+        grep -Eq "(^|[ ,])$field( |,|$)" <<<"$recommends" ||
+            fail "Recommends lacks $field: '$recommends'"
+    done
 
     # What the package unpacks to is what cmake --install gives, with the program stripped.
     dpkg-deb -x "$deb" "$out/root"
@@ -189,13 +202,29 @@ check_deb() {
     finish
 }
 
+# Debian's own checker must find neither an error nor a warning. It refuses to run as root
+# unless told that this is meant.
+check_lintian() {
+    local deb=$1/$(debname "$2") log asroot=()
+    need lintian lintian
+    [ -f "$deb" ] || { fail "no package $deb to check"; finish; }
+    [ "$(id -u)" -ne 0 ] || asroot=(--allow-root)
+    if ! log=$(lintian "${asroot[@]}" --fail-on error,warning --display-info "$deb" 2>&1); then
+        fail "lintian finds errors or warnings in $(basename "$deb"):"$'\n'"$log"
+    elif [ -n "$log" ]; then
+        echo "$log"
+    fi
+    finish
+}
+
 case "${1:-}" in
     desktop) check_desktop "$2"; finish ;;
     metainfo) check_metainfo "$2" "$3"; finish ;;
     install) check_install "$2" ;;
-    deb) check_deb "$2" "$3" ;;
+    deb) check_deb "$2" "$3" "$4" ;;
+    lintian) check_lintian "$2" "$3" ;;
     *)
-        echo "usage: $0 desktop|metainfo|install|deb DIR [VERSION]" >&2
+        echo "usage: $0 desktop|metainfo|install|deb|lintian DIR [VERSION] [DEB_DIR]" >&2
         exit 2
         ;;
 esac
