@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QSize>
 #include <QWidget>
 
 namespace tessarin {
@@ -20,7 +21,9 @@ public:
     // Drops the picture: the control shows the window's background until the next one.
     void discardpicture();
 
-    QSize sizeHint() const override { return {165, 244}; }
+    // The grid's size in the window's design, at a client size of 292 x 273.
+    static constexpr QSize kDesignSize{165, 244};
+    QSize sizeHint() const override { return kDesignSize; }
 
 signals:
     // A left press and release on the control, reported at the release. The second press of a

@@ -1,6 +1,7 @@
 // Painting the byte grid: what each cell shows, in which colour, and the painter that draws the
-// visible cells of a document onto a fresh picture. Everything here is a function of its
-// arguments, so the window, the tests and the benchmark drive it alike.
+// visible cells of a document onto a fresh picture. The picture depends on the arguments alone:
+// the painter keeps only a cache of rendered labels, so the window, the tests and the benchmark
+// drive it alike.
 #pragma once
 
 #include <QColor>

@@ -4,16 +4,25 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QCompleter>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDialog>
+#include <QGroupBox>
 #include <QIcon>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSizeGrip>
+#include <QStatusBar>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -23,6 +32,7 @@
 #include "binio/binio.h"
 #include "binio/fileio.h"
 #include "main/errorbox.h"
+#include "main/gridimage.h"
 #include "main/progress.h"
 #include "textout/textout.h"
 
@@ -47,10 +57,31 @@ QFont startfont() {
     return font;
 }
 
-// The design client size; the window never gets smaller.
-constexpr int kDesignWidth = 292;
-constexpr int kDesignHeight = 273;
+// The window's layout, from its design at a client size of 292 x 273, which is also its smallest:
+// the grid at the top left with its scroll bar on its right, both stretching with the window; a
+// column of three buttons and the Mode group that keeps its distance to the right edge; the
+// status bar along the bottom.
+constexpr QSize kDesignClient{292, 273};
+constexpr QPoint kDesignPosition{192, 107};
+constexpr int kMargin = 8;  // left of the grid, above the grid and the column
+constexpr int kScrollBarWidth = 17;
+// The width and height the grid leaves to the rest of the window.
+constexpr int kBesideGrid = kDesignClient.width() - GridImage::kDesignSize.width();   // 127
+constexpr int kBelowGrid = kDesignClient.height() - GridImage::kDesignSize.height();  // 29
+// The column: its left edge from the window's right edge, and its controls one under another.
+constexpr int kColumnFromRight = 95;
+constexpr QSize kButtonSize{89, 25};
+constexpr QSize kModeGroupSize{89, 89};
+constexpr int kColumnPitch = 32;
+// The mode buttons inside their group.
+constexpr QPoint kFirstModeButton{8, 16};
+constexpr QSize kModeButtonSize{73, 17};
+constexpr int kModeButtonPitch = 16;
+// The byte editor starts outside the client area; it is shown only once placed over a cell.
+constexpr QRect kEditorAtStart{360, 216, 41, 20};
+// The status bar: panels 0 and 1 are this wide, panel 2 takes the rest.
 constexpr int kStatusHeight = 17;
+constexpr int kPanelWidth = 120;
 
 // The busy pointer while a file operation blocks the window.
 class BusyCursor {
@@ -123,35 +154,55 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     }
     setWindowIcon(icon);
     setFont(startfont());
+    gridfont_ = startfont();
     // Typing in the byte editor searches its labels; a pause of this long starts a new search.
     QApplication::setKeyboardInputInterval(500);
 
+    // The grid and its scroll bar; layoutcontrols gives them their size.
     Image1 = new GridImage(this);
-    Image1->setGeometry(8, 8, 165, 244);
-
-    Button1 = new QPushButton(QStringLiteral("&Open"), this);
-    Button1->setGeometry(197, 8, 89, 25);
-    OpenDialog1 = new QFileDialog(this);
-    configurefiledialog(OpenDialog1, QFileDialog::AcceptOpen);
-
     sbv = new QScrollBar(Qt::Vertical, this);
-    sbv->setGeometry(173, 8, 17, 244);
     sbv->setRange(0, 100);
     sbv->setSingleStep(1);
     sbv->setTracking(true);
     sbv->setFocusPolicy(Qt::StrongFocus);
 
+    // The column at the right: the three buttons with their dialogs, then the Mode group.
+    const int column = kDesignClient.width() - kColumnFromRight;
+    Button1 = new QPushButton(QStringLiteral("&Open"), this);
+    Button1->setGeometry(QRect(QPoint(column, kMargin), kButtonSize));
+    OpenDialog1 = new QFileDialog(this);
+    configurefiledialog(OpenDialog1, QFileDialog::AcceptOpen);
+
+    Button2 = new QPushButton(QStringLiteral("&Font"), this);
+    Button2->setGeometry(QRect(QPoint(column, kMargin + kColumnPitch), kButtonSize));
     FontDialog1 = new QFontDialog(this);
     FontDialog1->setOption(QFontDialog::DontUseNativeDialog);
     FontDialog1->setModal(true);
-    gridfont_ = startfont();
 
-    Button2 = new QPushButton(QStringLiteral("&Font"), this);
-    Button2->setGeometry(197, 40, 89, 25);
+    Button3 = new QPushButton(QStringLiteral("&Save"), this);
+    Button3->setGeometry(QRect(QPoint(column, kMargin + 2 * kColumnPitch), kButtonSize));
+    SaveDialog1 = new QFileDialog(this);
+    configurefiledialog(SaveDialog1, QFileDialog::AcceptSave);
 
+    GroupBox1 = new QGroupBox(QStringLiteral("Mode"), this);
+    GroupBox1->setGeometry(QRect(QPoint(column, kMargin + 3 * kColumnPitch), kModeGroupSize));
+    rb_mdASCII = new QRadioButton(QStringLiteral("ASCII"), GroupBox1);
+    rb_mbHEX = new QRadioButton(QStringLiteral("Hex."), GroupBox1);
+    rb_mbbin = new QRadioButton(QStringLiteral("Bin."), GroupBox1);
+    rb_mbdec = new QRadioButton(QStringLiteral("Dec."), GroupBox1);
+    auto* modes = new QButtonGroup(this);
+    for (QRadioButton* button : {rb_mdASCII, rb_mbHEX, rb_mbbin, rb_mbdec}) {
+        const int index = int(modes->buttons().size());
+        button->setGeometry(
+            QRect(kFirstModeButton + QPoint(0, index * kModeButtonPitch), kModeButtonSize));
+        modes->addButton(button, index);
+    }
+    rb_mdASCII->setChecked(true);
+
+    // The byte editor, hidden until a click on a byte places it over that byte's cell.
     cbc = new QComboBox(this);
     cbc->setEditable(false);
-    cbc->setGeometry(360, 216, 41, 20);
+    cbc->setGeometry(kEditorAtStart);
     // Fusion and other styles show a menu-like popup that ignores the visible-row count unless
     // the popup is a list.
     cbc->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
@@ -159,19 +210,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     cbc->hide();
     cbc->installEventFilter(this);
 
-    Button3 = new QPushButton(QStringLiteral("&Save"), this);
-    Button3->setGeometry(197, 72, 89, 25);
-    SaveDialog1 = new QFileDialog(this);
-    configurefiledialog(SaveDialog1, QFileDialog::AcceptSave);
-
-    GroupBox1 = new QGroupBox(QStringLiteral("Mode"), this);
-    GroupBox1->setGeometry(197, 104, 89, 89);
-    rb_mdASCII = new QRadioButton(QStringLiteral("ASCII"), GroupBox1);
-    rb_mdASCII->setGeometry(8, 16, 73, 17);
-    rb_mdASCII->setChecked(true);
-    rb_mbHEX = new QRadioButton(QStringLiteral("Hex."), GroupBox1);
-    rb_mbHEX->setGeometry(8, 32, 73, 17);
-
+    // The status bar, its panels placed by layoutcontrols.
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setFont(QApplication::font(StatusBar1));
     StatusBar1->setSizeGripEnabled(true);
@@ -185,16 +224,6 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     if (auto* grip = StatusBar1->findChild<QSizeGrip*>()) {
         grip->raise();
     }
-
-    rb_mbbin = new QRadioButton(QStringLiteral("Bin."), GroupBox1);
-    rb_mbbin->setGeometry(8, 48, 73, 17);
-    rb_mbdec = new QRadioButton(QStringLiteral("Dec."), GroupBox1);
-    rb_mbdec->setGeometry(8, 64, 73, 17);
-    auto* modes = new QButtonGroup(this);
-    modes->addButton(rb_mdASCII, 0);
-    modes->addButton(rb_mbHEX, 1);
-    modes->addButton(rb_mbbin, 2);
-    modes->addButton(rb_mbdec, 3);
 
     setTabOrder(Button1, Button2);
     setTabOrder(Button2, Button3);
@@ -227,12 +256,12 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
     FormCreate();
 
-    move(192, 107);
-    setMinimumSize(kDesignWidth, kDesignHeight);
-    resize(kDesignWidth, kDesignHeight);
+    move(kDesignPosition);
+    setMinimumSize(kDesignClient);
+    resize(kDesignClient);
     // A hidden widget gets its first resize event only when shown; the grid is laid out and drawn
     // now, as the first size notification does.
-    layoutcontrols(kDesignWidth, kDesignHeight);
+    layoutcontrols(kDesignClient.width(), kDesignClient.height());
     FormResize();
 }
 
@@ -260,15 +289,17 @@ void TForm1::setgridfont(const QFont& font) {
 }
 
 void TForm1::layoutcontrols(int width, int height) {
-    Image1->setGeometry(8, 8, width - 127, height - 29);
-    sbv->setGeometry(width - 119, 8, 17, height - 29);
+    const int gridwidth = width - kBesideGrid;
+    const int gridheight = height - kBelowGrid;
+    Image1->setGeometry(kMargin, kMargin, gridwidth, gridheight);
+    sbv->setGeometry(kMargin + gridwidth, kMargin, kScrollBarWidth, gridheight);
     for (QWidget* control : std::array<QWidget*, 4>{Button1, Button2, Button3, GroupBox1}) {
-        control->move(width - 95, control->y());
+        control->move(width - kColumnFromRight, control->y());
     }
     StatusBar1->setGeometry(0, height - kStatusHeight, width, kStatusHeight);
-    panels[0]->setGeometry(0, 0, 120, kStatusHeight);
-    panels[1]->setGeometry(120, 0, 120, kStatusHeight);
-    panels[2]->setGeometry(240, 0, std::max(0, width - 240), kStatusHeight);
+    panels[0]->setGeometry(0, 0, kPanelWidth, kStatusHeight);
+    panels[1]->setGeometry(kPanelWidth, 0, kPanelWidth, kStatusHeight);
+    panels[2]->setGeometry(2 * kPanelWidth, 0, std::max(0, width - 2 * kPanelWidth), kStatusHeight);
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {

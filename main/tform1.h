@@ -2,15 +2,8 @@
 // that tie the document and the grid to the user.
 #pragma once
 
-#include <QComboBox>
-#include <QFileDialog>
-#include <QFontDialog>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QScrollBar>
-#include <QStatusBar>
+#include <QFont>
+#include <QPoint>
 #include <QString>
 #include <QWidget>
 
@@ -18,11 +11,24 @@
 #include <cstdint>
 #include <vector>
 
-#include "main/gridimage.h"
 #include "main/gridpaint.h"
+
+class QComboBox;
+class QFileDialog;
+class QFontDialog;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+class QStatusBar;
 
 namespace tessarin {
 
+class GridImage;
+
+// The main window. Its controls and handlers keep the names of the window's design; each says
+// what it is. The caption reads "Form1" from the window's creation until FormCreate sets it.
 class TForm1 : public QWidget {
     Q_OBJECT
 
@@ -30,21 +36,21 @@ public:
     explicit TForm1(QWidget* parent = nullptr);
 
     // Controls. Qt's parent-child ownership deletes them with the window.
-    GridImage* Image1;
-    QPushButton* Button1;
-    QFileDialog* OpenDialog1;
-    QScrollBar* sbv;
-    QFontDialog* FontDialog1;
-    QPushButton* Button2;
-    QComboBox* cbc;
-    QPushButton* Button3;
-    QFileDialog* SaveDialog1;
-    QGroupBox* GroupBox1;
-    QRadioButton* rb_mdASCII;
-    QRadioButton* rb_mbHEX;
-    QStatusBar* StatusBar1;
-    QRadioButton* rb_mbbin;
-    QRadioButton* rb_mbdec;
+    GridImage* Image1;         // the byte grid: its picture, clicks, presses and pointer moves
+    QPushButton* Button1;      // "&Open": opens a file through OpenDialog1
+    QFileDialog* OpenDialog1;  // the Open dialog; offers the last name chosen in it
+    QScrollBar* sbv;           // the grid's vertical scroll bar, one position per row
+    QFontDialog* FontDialog1;  // the font dialog of Button2
+    QPushButton* Button2;      // "&Font": chooses the grid font
+    QComboBox* cbc;            // the byte editor: the 256 values, laid over the clicked cell
+    QPushButton* Button3;      // "&Save": saves under a new name through SaveDialog1
+    QFileDialog* SaveDialog1;  // the Save dialog; offers the last name chosen in it
+    QGroupBox* GroupBox1;      // "Mode": the four mode buttons, which share rb_mdASCIIClick
+    QRadioButton* rb_mdASCII;  // mode "ASCII", checked at start
+    QRadioButton* rb_mbHEX;    // mode "Hex."
+    QStatusBar* StatusBar1;    // the status bar along the bottom, holding the panels below
+    QRadioButton* rb_mbbin;    // mode "Bin."
+    QRadioButton* rb_mbdec;    // mode "Dec."
     // The three sunken panels of StatusBar1: file size, address under the pointer, empty.
     std::array<QLabel*, 3> panels;
 
@@ -74,17 +80,17 @@ public:
     void redraw();
 
     // Handlers, each run inside the error guard.
-    void Button1Click();
-    void sbvChange(int position);
-    void Button2Click();
-    void FormCreate();
-    void Image1Click(QPoint pos);
-    void Image1MouseDown(Qt::MouseButton button, QPoint pos);
-    void cbcChange(int index);
-    void FormResize();
-    void Button3Click();
-    void rb_mdASCIIClick();
-    void Image1MouseMove(QPoint pos);
+    void Button1Click();                                       // Open
+    void sbvChange(int position);                              // scrolling
+    void Button2Click();                                       // Font
+    void FormCreate();                                         // the window's caption
+    void Image1Click(QPoint pos);                              // opens the byte editor
+    void Image1MouseDown(Qt::MouseButton button, QPoint pos);  // a right press closes it
+    void cbcChange(int index);                                 // a value picked in the editor
+    void FormResize();                                         // re-flows the grid
+    void Button3Click();                                       // Save
+    void rb_mdASCIIClick();                                    // a mode button became checked
+    void Image1MouseMove(QPoint pos);                          // the address under the pointer
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -8,6 +8,7 @@
 
 #include "main/gridpaint.h"
 #include "main/tform1.h"
+#include "tests/windowtest.h"
 
 using tessarin::DispMode;
 using tessarin::GridPainter;

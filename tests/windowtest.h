@@ -4,12 +4,19 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QComboBox>
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QStatusBar>
 #include <QString>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,6 +25,8 @@
 
 #include <functional>
 #include <memory>
+
+#include "main/gridimage.h"
 
 namespace windowtest {
 
