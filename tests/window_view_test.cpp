@@ -680,9 +680,11 @@ private slots:
         }
         // A new name that begins an existing one keeps the list up until Enter.
         const QString path = save ? tmp->filePath("typed") : opened;
-        const auto popped = windowtest::typefile(path);
+        const auto typed = windowtest::typefile(path);
         save ? form->Button3Click() : form->Button1Click();
-        QVERIFY2(*popped, "the completion list never came up");
+        QCOMPARE(typed->text, path);
+        QVERIFY2(typed->popped, "the completion list never came up");
+        QVERIFY(typed->accepted);
         QVERIFY(QFileInfo::exists(path));
         QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin - ") + opened);
 

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -75,21 +76,41 @@ inline void choosefile(const QString& path) {
     onnextmodal([path](QWidget* modal) { answerfiledialog(modal, path); });
 }
 
+// What typefile() saw: whether the completion list came up, the name field's text at Enter, and
+// whether Enter ended the dialog (it is cancelled otherwise, so that the test goes on).
+struct Typed {
+    bool popped = false;
+    QString text;
+    bool accepted = false;
+};
+
 // Types `path` into the next file dialog and presses Enter once the name field's completion list
 // is up, as a person at the keyboard does: the keys go through the dialog's window, so the list
-// takes them as it would on a desktop. The result says whether the list came up.
-inline std::shared_ptr<bool> typefile(const QString& path) {
-    auto popped = std::make_shared<bool>(false);
-    onnextmodal([path, popped](QWidget* modal) {
+// takes them as it would on a desktop.
+inline std::shared_ptr<Typed> typefile(const QString& path) {
+    auto typed = std::make_shared<Typed>();
+    onnextmodal([path, typed](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        auto* name = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (dialog == nullptr || name == nullptr) {
+            modal->close();
+            return;
+        }
         QWindow* window = modal->windowHandle();
         for (const QChar c : path) {
             QTest::keyClick(window, c.toLatin1());
         }
         // The list comes up once the folder has been read.
-        *popped = QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; });
+        typed->popped =
+            QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; });
+        typed->text = name->text();
         QTest::keyClick(window, Qt::Key_Return);
+        typed->accepted = !dialog->isVisible();
+        if (!typed->accepted) {
+            dialog->reject();
+        }
     });
-    return popped;
+    return typed;
 }
 
 // A whole file's bytes; empty when it cannot be read.
