@@ -102,7 +102,7 @@ inline std::shared_ptr<Typed> typefile(const QString& path) {
         }
         // The list comes up once the folder has been read.
         typed->popped =
-            QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; });
+            QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 30000);
         typed->text = name->text();
         QTest::keyClick(window, Qt::Key_Return);
         typed->accepted = !dialog->isVisible();
