@@ -9,6 +9,7 @@
 #include <string>
 
 #include "binio/binio.h"
+#include "tests/testutil.h"
 
 namespace {
 
@@ -19,25 +20,11 @@ std::string printed(const char* format, long long value) {
 }
 
 TEST(ByteToAscii, AllValues) {
-    const char* const controls[32] = {
-        "[NUL]", "[SOH]", "[STX]", "[ETX]", "[EOT]", "[ENQ]", "[ACK]", "[BEL]",
-        "[BS]",  "[TAB]", "[LF]",  "[VT]",  "[FF]",  "[CR]",  "[SO]",  "[SI]",
-        "[DLE]", "[DC1]", "[DC2]", "[DC3]", "[DC4]", "[NAK]", "[SYN]", "[ETB]",
-        "[CAN]", "[EM]",  "[SUB]", "[ESC]", "[FS]",  "[GS]",  "[RS]",  "[US]",
-    };
     std::set<std::string> seen;
     for (int b = 0; b < 256; ++b) {
         SCOPED_TRACE("byte " + std::to_string(b));
         const std::string label = binio::bytetoascii(static_cast<std::uint8_t>(b));
-        if (b < 32) {
-            EXPECT_EQ(label, controls[b]);
-        } else if (b == 32) {
-            EXPECT_EQ(label, "space");
-        } else if (b == 127) {
-            EXPECT_EQ(label, "[DEL]");
-        } else {
-            EXPECT_EQ(label, std::string(1, static_cast<char>(b)));
-        }
+        EXPECT_EQ(label, testutil::asciilabel(b));
         if (b <= 32 || b == 127) {
             EXPECT_TRUE(label.size() == 4 || label.size() == 5) << label;
         }

@@ -8,7 +8,6 @@
 #include <QImage>
 #include <QSet>
 #include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,17 +20,20 @@
 #include <vector>
 
 #include "main/gridpaint.h"
+#include "tests/windowtest.h"
 
 using tessarin::DispMode;
 using tessarin::GridPainter;
 using tessarin::GridView;
+using windowtest::coloursin;
+using windowtest::kBlack;
+using windowtest::kRed;
+using windowtest::kWhite;
 
 namespace {
 
 constexpr int kCellW = 50;
 constexpr int kCellH = 20;
-const QRgb kWhite = qRgb(255, 255, 255);
-const QRgb kRed = qRgb(255, 0, 0);
 
 QFont gridfont(int pixels = 12) {
     QFont font;
@@ -41,66 +43,18 @@ QFont gridfont(int pixels = 12) {
     return font;
 }
 
-// The byte labels of ASCII mode, written out from the ASCII control code names.
-QStringList asciilabels() {
-    QStringList labels = {
-        "[NUL]", "[SOH]", "[STX]", "[ETX]", "[EOT]", "[ENQ]", "[ACK]", "[BEL]", "[BS]",
-        "[TAB]", "[LF]",  "[VT]",  "[FF]",  "[CR]",  "[SO]",  "[SI]",  "[DLE]", "[DC1]",
-        "[DC2]", "[DC3]", "[DC4]", "[NAK]", "[SYN]", "[ETB]", "[CAN]", "[EM]",  "[SUB]",
-        "[ESC]", "[FS]",  "[GS]",  "[RS]",  "[US]",  "space",
-    };
-    for (int b = 33; b <= 126; ++b) {
-        labels << QString(QChar(b));
-    }
-    labels << "[DEL]";
-    for (int b = 128; b <= 255; ++b) {
-        // JIS X 0201 katakana: A1 (halfwidth ideographic full stop) to DF (semi-voiced mark).
-        const bool katakana = b >= 0xA1 && b <= 0xDF;
-        labels << QString(QChar(katakana ? char16_t(0xFF61 + (b - 0xA1)) : char16_t(0xFFFD)));
-    }
-    return labels;
+// One row for each display mode.
+void addmoderows() {
+    QTest::addColumn<int>("mode");
+    QTest::newRow("ascii") << int(DispMode::ascii);
+    QTest::newRow("hex") << int(DispMode::hex);
+    QTest::newRow("bin") << int(DispMode::bin);
+    QTest::newRow("dec") << int(DispMode::dec);
 }
 
-QStringList formatted(const char* format) {
-    QStringList labels;
-    for (int b = 0; b < 256; ++b) {
-        labels << QString::asprintf(format, b);
-    }
-    return labels;
-}
-
-QStringList binlabels() {
-    QStringList labels;
-    for (int b = 0; b < 256; ++b) {
-        QString text;
-        for (int bit = 7; bit >= 0; --bit) {
-            text += (b >> bit) & 1 ? QLatin1Char('1') : QLatin1Char('0');
-        }
-        labels << text;
-    }
-    return labels;
-}
-
-// The logical rectangle of cell r, in device pixels.
-QRect cellrect(int r, int cols, qreal ratio = 1) {
-    const int x = (r % cols) * kCellW;
-    const int y = (r / cols) * kCellH;
-    return {int(x * ratio), int(y * ratio), int(kCellW * ratio), int(kCellH * ratio)};
-}
-
-QSet<QRgb> coloursin(const QImage& picture, const QRect& area) {
-    QSet<QRgb> colours;
-    const QRect clipped = area & picture.rect();
-    for (int y = clipped.top(); y <= clipped.bottom(); ++y) {
-        for (int x = clipped.left(); x <= clipped.right(); ++x) {
-            colours.insert(picture.pixel(x, y) | 0xFF000000u);
-        }
-    }
-    return colours;
-}
-
-bool allwhite(const QImage& picture) {
-    return coloursin(picture, picture.rect()) == QSet{kWhite};
+// The logical rectangle of cell r.
+QRect cellrect(int r, int cols) {
+    return {(r % cols) * kCellW, (r / cols) * kCellH, kCellW, kCellH};
 }
 
 QImage painted(GridPainter& painter, std::span<const std::uint8_t> document, std::int64_t topaddr,
@@ -178,23 +132,17 @@ private slots:
 };
 
 void GridPaintTest::celltexts_data() {
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("ascii") << int(DispMode::ascii) << asciilabels();
-    QTest::newRow("hex") << int(DispMode::hex) << formatted("%02X");
-    QTest::newRow("bin") << int(DispMode::bin) << binlabels();
-    QTest::newRow("dec") << int(DispMode::dec) << formatted("%03d");
+    addmoderows();
 }
 
 void GridPaintTest::celltexts() {
     QFETCH(int, mode);
-    QFETCH(QStringList, expected);
-    QCOMPARE(expected.size(), 256);
     QSet<QString> distinct;
     int replaced = 0;
     for (int b = 0; b < 256; ++b) {
         const QString text = tessarin::celltext(std::uint8_t(b), DispMode(mode));
-        QVERIFY2(text == expected[b], qPrintable(QString::asprintf("byte %d: ", b) + text));
+        QVERIFY2(text == windowtest::label(b, DispMode(mode)),
+                 qPrintable(QString::asprintf("byte %d: ", b) + text));
         if (text == QString(QChar(char16_t(0xFFFD)))) {
             ++replaced;
         } else {
@@ -229,14 +177,11 @@ void GridPaintTest::classcolours() {
     QFETCH(int, byte);
     QFETCH(QColor, expected);
     QCOMPARE(tessarin::classcolor(std::uint8_t(byte)).rgb(), expected.rgb());
+    QCOMPARE(windowtest::inkof(byte), expected.rgb());
 }
 
 void GridPaintTest::cellsholdonlytheirclasscolour_data() {
-    QTest::addColumn<int>("mode");
-    QTest::newRow("ascii") << int(DispMode::ascii);
-    QTest::newRow("hex") << int(DispMode::hex);
-    QTest::newRow("bin") << int(DispMode::bin);
-    QTest::newRow("dec") << int(DispMode::dec);
+    addmoderows();
 }
 
 // Every byte value once, 16 to a row: each cell shows ink of its byte's colour and nothing else,
@@ -250,8 +195,7 @@ void GridPaintTest::cellsholdonlytheirclasscolour() {
     const int cols = 16;
     const QImage picture = painted(document, 0, cols, 18 * kCellH, DispMode(mode));
     for (int r = 0; r < 256; ++r) {
-        const QRgb ink = tessarin::classcolor(std::uint8_t(r)).rgb();
-        QVERIFY2(coloursin(picture, cellrect(r, cols)) == (QSet{kWhite, ink}),
+        QVERIFY2(coloursin(picture, cellrect(r, cols)) == (QSet{kWhite, windowtest::inkof(r)}),
                  qPrintable(QString::asprintf("cell %d", r)));
     }
     QCOMPARE(coloursin(picture, cellrect(256, cols)), (QSet{kWhite, kRed}));
@@ -284,7 +228,7 @@ void GridPaintTest::endmarker() {
     for (int r = 0; r < 4 * cols; ++r) {
         const QSet<QRgb> colours = coloursin(picture, cellrect(r, cols));
         const QSet<QRgb> expected = r == eofcell                 ? QSet{kWhite, kRed}
-                                    : eofcell < 0 || r < eofcell ? QSet{kWhite, qRgb(0, 0, 0)}
+                                    : eofcell < 0 || r < eofcell ? QSet{kWhite, kBlack}
                                                                  : QSet{kWhite};
         QVERIFY2(colours == expected, qPrintable(QString::asprintf("cell %d", r)));
     }
@@ -306,7 +250,7 @@ void GridPaintTest::drawsnothing() {
     const std::vector<std::uint8_t> document(10, 'A');
     const QImage picture = painted(document, topaddr, 4, height);
     QCOMPARE(picture.height(), height);
-    QVERIFY(allwhite(picture));
+    QCOMPARE(coloursin(picture), QSet{kWhite});
 }
 
 // A binary label is wider than its cell; the label of the next cell is drawn over the part that
@@ -316,18 +260,17 @@ void GridPaintTest::nextlabelcoversoverflow() {
     const std::uint8_t zero = 0x00;  // grey
     QVERIFY(QFontMetricsF(font).horizontalAdvance(tessarin::celltext(zero, DispMode::bin)) >
             kCellW + 2);
-    const QRgb grey = tessarin::classcolor(zero).rgb();
     const QRect nextcell = cellrect(1, 2);
 
     // Alone in its row, the label runs into the next cell's box.
     const std::vector<std::uint8_t> alone = {zero};
     QVERIFY(coloursin(painted(alone, 0, 1, kCellH, DispMode::bin, font),
                       QRect(kCellW, 0, kCellW, kCellH))
-                .contains(grey));
+                .contains(windowtest::kGrey));
 
     const std::vector<std::uint8_t> two = {zero, 'A'};
     const QImage picture = painted(two, 0, 2, kCellH, DispMode::bin, font);
-    QCOMPARE(coloursin(picture, nextcell), (QSet{kWhite, qRgb(0, 0, 0)}));
+    QCOMPARE(coloursin(picture, nextcell), (QSet{kWhite, kBlack}));
 }
 
 void GridPaintTest::nullpicture() {
@@ -348,10 +291,10 @@ void GridPaintTest::pixelratiotwo() {
     QCOMPARE(picture.size(), QSize(2 * (2 * kCellW + 20), 2 * 2 * kCellH));
     QCOMPARE(picture.devicePixelRatio(), 2.0);
     const QImage first = picture.copy(0, 0, 2 * kCellW, 2 * kCellH);
-    QVERIFY(!allwhite(first));
+    QVERIFY(coloursin(first) != QSet{kWhite});
     QCOMPARE(picture.copy(2 * kCellW, 0, 2 * kCellW, 2 * kCellH), first);
-    QCOMPARE(coloursin(picture, cellrect(2, 2, 2)), (QSet{kWhite, kRed}));
-    QCOMPARE(coloursin(picture, cellrect(3, 2, 2)), QSet{kWhite});
+    QCOMPARE(coloursin(picture, cellrect(2, 2)), (QSet{kWhite, kRed}));
+    QCOMPARE(coloursin(picture, cellrect(3, 2)), QSet{kWhite});
 
     // The label is drawn from the font at twice the size, not from the small label scaled.
     const QImage single = painted(document, 0, 2, 2 * kCellH);
@@ -416,9 +359,8 @@ void GridPaintTest::farendofrange() {
     QCOMPARE(std::int64_t(map.bytes().size()), kLength);
     const int cols = 2;
     const QImage picture = painted(map.bytes(), kLength - back, cols, 244);
-    const QRgb grey = tessarin::classcolor(0).rgb();
     for (int r = 0; r < 12 * cols; ++r) {
-        const QSet<QRgb> expected = r < bytes    ? QSet{kWhite, grey}
+        const QSet<QRgb> expected = r < bytes    ? QSet{kWhite, windowtest::kGrey}
                                     : r == bytes ? QSet{kWhite, kRed}
                                                  : QSet{kWhite};
         QVERIFY2(coloursin(picture, cellrect(r, cols)) == expected,

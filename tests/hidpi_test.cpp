@@ -13,38 +13,15 @@
 using tessarin::DispMode;
 using tessarin::GridPainter;
 using tessarin::TForm1;
-
-namespace {
-
-// Left and right device x of the non-white pixels in `area` (device pixels), or (-1, -1).
-QPair<int, int> inkspan(const QImage& picture, const QRect& area) {
-    int left = -1;
-    int right = -1;
-    for (int x = area.left(); x <= area.right(); ++x) {
-        for (int y = area.top(); y <= area.bottom(); ++y) {
-            if ((picture.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF) {
-                left = left < 0 ? x : left;
-                right = x;
-                break;
-            }
-        }
-    }
-    return {left, right};
-}
-
-}  // namespace
+using windowtest::inkbox;
+using windowtest::isink;
+using windowtest::setdocument;
 
 class HiDpiTest : public QObject {
     Q_OBJECT
 
 private:
     TForm1* form = nullptr;
-
-    void setdocument(std::vector<std::uint8_t> bytes) {
-        form->bindata = std::move(bytes);
-        form->setscrollbars();
-        form->redraw();
-    }
 
     QWindow* window() const { return form->windowHandle(); }
     QPoint ingrid(QPoint logical) const { return form->Image1->mapTo(form, logical); }
@@ -67,7 +44,7 @@ private slots:
         QFont font = form->gridfont();
         font.setStyleStrategy(QFont::NoAntialias);
         form->setgridfont(font);
-        setdocument({'W', 'W', 'W'});
+        setdocument(form, {'W', 'W', 'W'});
         const QImage& picture = form->Image1->picture();
         QCOMPARE(form->Image1->size(), QSize(165, 244));
         QCOMPARE(picture.devicePixelRatio(), 2.0);
@@ -75,10 +52,10 @@ private slots:
         QCOMPARE(form->cols, 2);
         // 50 x 20 logical cells: cell 1 starts at device x 100, cell 2 at device y 40.
         const QImage first = picture.copy(0, 0, 100, 40);
-        QVERIFY(inkspan(first, first.rect()).first >= 0);
+        QVERIFY(!inkbox(first, {}, isink).isEmpty());
         QCOMPARE(picture.copy(100, 0, 100, 40), first);
         QCOMPARE(picture.copy(0, 40, 100, 40), first);
-        QCOMPARE(inkspan(picture, QRect(200, 0, 130, 488)).first, -1);
+        QVERIFY(inkbox(picture, QRect(100, 0, 65, 244), isink).isEmpty());
     }
 
     void columnRuleInLogicalPixels_data() {
@@ -115,7 +92,7 @@ private slots:
         QFETCH(QPoint, at);
         QFETCH(int, offset);
         QFETCH(QString, address);
-        setdocument(std::vector<std::uint8_t>(100, 'x'));
+        setdocument(form, std::vector<std::uint8_t>(100, 'x'));
         QTest::mouseMove(window(), ingrid(at));
         QTRY_COMPARE(form->panels[1]->text(), address);
         QTest::mouseClick(window(), Qt::LeftButton, {}, ingrid(at));
@@ -130,17 +107,17 @@ private slots:
     // not that label scaled up.
     void labelsAtDeviceResolution() {
         const std::vector<std::uint8_t> document{'W', 'W'};
-        setdocument(document);
+        setdocument(form, document);
         const QImage& picture = form->Image1->picture();
         QImage single = GridPainter::freshpicture(165, 244, 1);
         GridPainter().paint(single, form->gridfont(), DispMode::ascii, document,
                             {0, form->cols, form->cellw, form->cellh});
 
-        const auto [left2, right2] = inkspan(picture, QRect(0, 0, 100, 40));
-        const auto [left1, right1] = inkspan(single, QRect(0, 0, 50, 20));
-        QVERIFY(left1 >= 0 && left2 >= 0);
-        QVERIFY2(right2 - left2 >= 2 * (right1 - left1),
-                 qPrintable(QStringLiteral("%1 vs %2").arg(right2 - left2).arg(right1 - left1)));
+        const QRect ink2 = inkbox(picture, QRect(0, 0, 50, 20), isink);
+        const QRect ink1 = inkbox(single, QRect(0, 0, 50, 20), isink);
+        QVERIFY(!ink1.isEmpty() && !ink2.isEmpty());
+        QVERIFY2(ink2.width() >= 2 * ink1.width() - 1,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(ink2.width()).arg(ink1.width())));
         QVERIFY(picture.copy(0, 0, 100, 40) !=
                 single.copy(0, 0, 50, 20).scaled(100, 40).convertToFormat(picture.format()));
     }

@@ -322,25 +322,11 @@ TEST(Load, FileChangingDuringLoad) {
 }
 
 TEST(IOMessage, Texts) {
-    const struct {
-        int code;
-        const char* text;
-    } cases[] = {
-        {2, "ファイルが見つかりません"},
-        {3, "不正なファイル名です"},
-        {4, "オープンしたファイルが多すぎます"},
-        {5, "ファイルへのアクセスが拒否されました"},
-        {32, "I/O エラー (32)"},
-        {80, "I/O エラー (80)"},
-        {100, "ファイルの末尾以降を読み込みました"},
-        {101, "ディスクがいっぱいです"},
-        {112, "I/O エラー (112)"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.code);
-        EXPECT_EQ(binio::iomessage(c.code), c.text);
-        EXPECT_STREQ(binio::IOError(c.code).what(), c.text);
-        EXPECT_EQ(binio::IOError(c.code).code(), c.code);
+    for (const auto& [code, text] : testutil::kIOMessages) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(binio::iomessage(code), text);
+        EXPECT_EQ(binio::IOError(code).what(), text);
+        EXPECT_EQ(binio::IOError(code).code(), code);
     }
 }
 

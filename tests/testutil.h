@@ -1,6 +1,7 @@
-// Helpers shared by the binio tests: a scratch folder that removes itself, whole-file reads and
-// writes, seeded random bytes and a way to run a piece of code in a forked child (to drop
-// privileges, lower limits or mount a small file system without touching the test process).
+// Helpers shared by the binio tests (and, through windowtest.h, the widget tests): a scratch folder
+// that removes itself, whole-file reads and writes, seeded random bytes, the byte labels and error
+// messages written out, and a way to run a piece of code in a forked child (to drop privileges,
+// lower limits or mount a small file system without touching the test process).
 #pragma once
 
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -118,6 +120,37 @@ inline Bytes randombytes(std::uint64_t seed, std::size_t size) {
     return data;
 }
 
+// What ASCII mode calls byte b, as the names of the ASCII control codes have it: the control
+// code's name in brackets, "space", or the byte itself.
+inline std::string asciilabel(int b) {
+    static const char* const controls[32] = {
+        "[NUL]", "[SOH]", "[STX]", "[ETX]", "[EOT]", "[ENQ]", "[ACK]", "[BEL]",
+        "[BS]",  "[TAB]", "[LF]",  "[VT]",  "[FF]",  "[CR]",  "[SO]",  "[SI]",
+        "[DLE]", "[DC1]", "[DC2]", "[DC3]", "[DC4]", "[NAK]", "[SYN]", "[ETB]",
+        "[CAN]", "[EM]",  "[SUB]", "[ESC]", "[FS]",  "[GS]",  "[RS]",  "[US]",
+    };
+    return b < 32 ? controls[b] : b == 32 ? "space" : b == 127 ? "[DEL]" : std::string(1, char(b));
+}
+
+// The message of each I/O error code, written out. A code without a text of its own reads
+// "I/O エラー (code)", as 32, 80 and 112 do.
+inline const std::map<int, std::string> kIOMessages = {
+    {2, "ファイルが見つかりません"},
+    {3, "不正なファイル名です"},
+    {4, "オープンしたファイルが多すぎます"},
+    {5, "ファイルへのアクセスが拒否されました"},
+    {32, "I/O エラー (32)"},
+    {80, "I/O エラー (80)"},
+    {100, "ファイルの末尾以降を読み込みました"},
+    {101, "ディスクがいっぱいです"},
+    {112, "I/O エラー (112)"},
+};
+
+inline std::string iomessage(int code) {
+    const auto text = kIOMessages.find(code);
+    return text != kIOMessages.end() ? text->second : "I/O エラー (" + std::to_string(code) + ")";
+}
+
 // Outcomes a child reports beside an I/O error code (which are all below 200).
 enum ChildResult : int {
     kOk = 0,
@@ -132,13 +165,13 @@ enum ChildResult : int {
 };
 
 // Runs `fn` and turns its outcome into one exit code: kNoError when it returns, the I/O error
-// code (kWrongMessage if what() does not match binio::iomessage) or one of the values above.
+// code (kWrongMessage if what() is not that code's message) or one of the values above.
 inline int outcome(const std::function<void()>& fn) {
     try {
         fn();
         return kNoError;
     } catch (const binio::IOError& e) {
-        return e.what() == binio::iomessage(e.code()) ? e.code() : kWrongMessage;
+        return e.what() == iomessage(e.code()) ? e.code() : kWrongMessage;
     } catch (const binio::OutOfMemoryError&) {
         return kOutOfMemory;
     } catch (const binio::RangeError&) {

@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -96,12 +95,6 @@ constexpr int kStartRow = 1000;    // the row the document is scrolled to
 constexpr int kSkipped = 77;       // a child's exit code when the system lacks what it needs
 const QString kDenied = QStringLiteral("ファイルへのアクセスが拒否されました.");
 
-QByteArray randombytes(int size, quint32 seed) {
-    QByteArray bytes(size, '\0');
-    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
-    return bytes;
-}
-
 std::string local(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
@@ -117,8 +110,8 @@ QStringList entries(const QString& folder) {
 // nobody.
 bool preparefolder(const QString& folder) {
     return ::chmod(local(folder).c_str(), 0755) == 0 &&
-           windowtest::writeall(folder + "/doc.bin", randombytes(kDocSize, 1)) &&
-           windowtest::writeall(folder + "/next.bin", randombytes(kNextSize, 2)) &&
+           windowtest::writeall(folder + "/doc.bin", windowtest::randombytes(1, kDocSize)) &&
+           windowtest::writeall(folder + "/next.bin", windowtest::randombytes(2, kNextSize)) &&
            QDir(folder).mkdir("out") &&
            (::geteuid() != 0 ||
             ::chown(local(folder + "/out").c_str(), testutil::kNobody, testutil::kNobody) == 0);
@@ -127,24 +120,20 @@ bool preparefolder(const QString& folder) {
 // The main window under test, with the checks every fault ends in.
 class Window {
 public:
-    explicit Window(const QString& folder)
-        : folder_(folder), timers_(qApp->findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) {
+    explicit Window(const QString& folder) : folder_(folder), timers_(windowtest::watchers()) {
         form = new TForm1;
         form->show();
     }
     ~Window() {
         delete form;
-        droptimers();
+        windowtest::dropwatchers(timers_);
     }
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
 
     QString path(const QString& name) const { return folder_ + '/' + name; }
 
-    QByteArray document() const {
-        return QByteArray(reinterpret_cast<const char*>(form->bindata.data()),
-                          qsizetype(form->bindata.size()));
-    }
+    QByteArray document() const { return windowtest::asbytearray(form->bindata); }
 
     // Runs Open or Save with `target` given to its file dialog, and returns the message box that
     // followed, if any. A folder cannot be accepted through the dialog, so it ends the dialog.
@@ -165,8 +154,7 @@ public:
         clock.start();
         (form->*command)();
         elapsedms = clock.elapsed();
-        // A box watcher that saw nothing must not answer a later dialog.
-        droptimers();
+        windowtest::dropwatchers(timers_);
         return *box ? **box : windowtest::Box();
     }
 
@@ -227,14 +215,6 @@ public:
     qint64 elapsedms = 0;
 
 private:
-    void droptimers() {
-        for (QTimer* timer : qApp->findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) {
-            if (!timers_.contains(timer)) {
-                delete timer;
-            }
-        }
-    }
-
     QString folder_;
     QList<QTimer*> timers_;
 };
@@ -412,7 +392,7 @@ private slots:
         window.start();
         // Four blocks of the load: the change comes after the first.
         const QString target = window.path("changing.bin");
-        const QByteArray content = randombytes(4 << 20, 3);
+        const QByteArray content = windowtest::randombytes(3, 4 << 20);
         QVERIFY(windowtest::writeall(target, content));
         const std::string path = local(target);
         struct stat st {};
@@ -533,8 +513,7 @@ private slots:
         Window window(dir->path());
         TForm1* form = window.form;
         QVERIFY(QTest::qWaitForWindowExposed(form));
-        form->bindata = {0x10, 0x20};
-        form->setscrollbars();
+        windowtest::setdocument(form, std::vector<std::uint8_t>{0x10, 0x20});
         QCOMPARE(form->topaddr, 0);
         QCOMPARE(form->cols, 2);
         form->Image1Click(QPoint(10, 5));

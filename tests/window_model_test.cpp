@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "main/tform1.h"
-#include "windowtest.h"
+#include "tests/windowtest.h"
 
 using tessarin::TForm1;
 
@@ -39,7 +39,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-enum class Mode { ascii, hex, bin, dec };
+using Mode = tessarin::DispMode;
+using windowtest::asbytearray;
+using windowtest::label;
 
 const char* modename(Mode mode) {
     switch (mode) {
@@ -54,51 +56,6 @@ const char* modename(Mode mode) {
     }
 }
 
-// What byte b is called in a mode: in the grid, in the byte editor and in a saved text.
-QString label(int b, Mode mode) {
-    static const char* const controls[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
-                                             "BS",  "TAB", "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
-                                             "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
-                                             "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
-    static const char digits[] = "0123456789ABCDEF";
-    QString text;
-    switch (mode) {
-        case Mode::hex:
-            text += QLatin1Char(digits[b / 16]);
-            text += QLatin1Char(digits[b % 16]);
-            return text;
-        case Mode::bin:
-            for (int bit = 7; bit >= 0; --bit) {
-                text += QLatin1Char((b >> bit) & 1 ? '1' : '0');
-            }
-            return text;
-        case Mode::dec:
-            text += QLatin1Char(char('0' + b / 100));
-            text += QLatin1Char(char('0' + b / 10 % 10));
-            text += QLatin1Char(char('0' + b % 10));
-            return text;
-        case Mode::ascii:
-            break;
-    }
-    if (b < 32) {
-        return QStringLiteral("[") + QLatin1String(controls[b]) + QStringLiteral("]");
-    }
-    if (b == 32) {
-        return QStringLiteral("space");
-    }
-    if (b == 127) {
-        return QStringLiteral("[DEL]");
-    }
-    if (b < 127) {
-        return QString(QChar(char16_t(b)));
-    }
-    // Single-byte half-width katakana; any other high byte is no character on its own.
-    if (b >= 0xA1 && b <= 0xDF) {
-        return QString(QChar(char16_t(0xFF61 + (b - 0xA1))));
-    }
-    return QString(QChar(char16_t(0xFFFD)));
-}
-
 // Upper-case hex without leading zeros.
 QString hexaddr(std::int64_t offset) {
     static const char digits[] = "0123456789ABCDEF";
@@ -110,29 +67,12 @@ QString hexaddr(std::int64_t offset) {
     return text;
 }
 
-// The file Save writes for `bytes` in `mode`.
-QByteArray savedform(const Bytes& bytes, Mode mode) {
-    QByteArray out;
-    for (std::uint8_t b : bytes) {
-        if (mode == Mode::ascii) {
-            out += char(b);
-        } else {
-            out += label(b, mode).toLatin1();
-        }
-    }
-    return out;
-}
-
 // A value as the failure message shows it.
 template <typename T>
 QString shown(const T& value) {
     QString text;
     QDebug(&text).nospace() << value;
     return text;
-}
-
-QByteArray asbytearray(const Bytes& bytes) {
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
 
 QByteArray readall(const QString& path) {
@@ -460,13 +400,12 @@ QString WindowModelTest::compare() const {
             }
         }
     }
-    const QRadioButton* const buttons[] = {form->rb_mdASCII, form->rb_mbHEX, form->rb_mbbin,
-                                           form->rb_mbdec};
     for (int m = 0; m < 4; ++m) {
-        if (buttons[m]->isChecked() != (int(model.mode) == m)) {
+        const QRadioButton* button = windowtest::modebutton(form, m);
+        if (button->isChecked() != (int(model.mode) == m)) {
             diffs << QStringLiteral("mode: %1 checked is %2, model mode %3")
-                         .arg(buttons[m]->text())
-                         .arg(buttons[m]->isChecked())
+                         .arg(button->text())
+                         .arg(button->isChecked())
                          .arg(QLatin1String(modename(model.mode)));
         }
     }
@@ -628,9 +567,7 @@ QString WindowModelTest::open() {
 
 QString WindowModelTest::switchmode() {
     const Mode target = Mode(randomint(0, 3));
-    QRadioButton* const buttons[] = {form->rb_mdASCII, form->rb_mbHEX, form->rb_mbbin,
-                                     form->rb_mbdec};
-    QTest::mouseClick(buttons[int(target)], Qt::LeftButton);
+    QTest::mouseClick(windowtest::modebutton(form, int(target)), Qt::LeftButton);
     model.mode = target;
     return QStringLiteral("mode %1").arg(QLatin1String(modename(target)));
 }
@@ -790,7 +727,7 @@ QString WindowModelTest::save() {
         plan.push_back({Answer::box, {}});
     } else {
         path = newname(QStringLiteral("out%1.txt"));
-        files[path] = savedform(model.bytes, model.mode);
+        files[path] = windowtest::savedtext(model.bytes, model.mode);
         savednames << path;
         plan.push_back({Answer::accept, path});
     }

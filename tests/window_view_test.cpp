@@ -12,7 +12,6 @@
 #include <QtTest>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -24,52 +23,15 @@ using tessarin::TForm1;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-constexpr QRgb kWhite = 0xFFFFFF;
-constexpr QRgb kRed = 0xFF0000;
-
-QRgb rgbof(QRgb pixel) {
-    return pixel & 0xFFFFFF;
-}
-
-// Counts the device pixels of the logical rectangle `area` (clipped to the picture) that satisfy
-// `match`.
-int countpixels(const QImage& picture, const QRect& area, const std::function<bool(QRgb)>& match) {
-    const qreal ratio = picture.devicePixelRatio();
-    const QRect device =
-        QRect(QPoint(int(area.left() * ratio), int(area.top() * ratio)),
-              QPoint(int((area.right() + 1) * ratio) - 1, int((area.bottom() + 1) * ratio) - 1))
-            .intersected(picture.rect());
-    int count = 0;
-    for (int y = device.top(); y <= device.bottom(); ++y) {
-        for (int x = device.left(); x <= device.right(); ++x) {
-            if (match(rgbof(picture.pixel(x, y)))) {
-                ++count;
-            }
-        }
-    }
-    return count;
-}
-
-// The whole picture in logical pixels.
-QRect whole(const QImage& picture) {
-    return QRect(QPoint(0, 0), picture.deviceIndependentSize().toSize());
-}
+using windowtest::coloursin;
+using windowtest::inkbox;
+using windowtest::kRed;
+using windowtest::kWhite;
+using windowtest::setdocument;
 
 // The logical box of cell (column, row) with 50 x 20 cells.
 QRect cell(int column, int row) {
     return QRect(column * 50, row * 20, 50, 20);
-}
-
-// Leftmost logical x in `area` holding a pixel of `colour`, or -1.
-int leftmost(const QImage& picture, const QRect& area, QRgb colour) {
-    for (int x = area.left(); x <= area.right(); ++x) {
-        if (countpixels(picture, QRect(x, area.top(), 1, area.height()),
-                        [colour](QRgb p) { return p == colour; }) > 0) {
-            return x;
-        }
-    }
-    return -1;
 }
 
 bool reddominant(QRgb p) {
@@ -108,13 +70,6 @@ private:
     void open(const QString& path) {
         windowtest::choosefile(path);
         form->Button1Click();
-    }
-
-    // Puts a document in place without a file, as a load would.
-    void setdocument(const Bytes& bytes) {
-        form->bindata = bytes;
-        form->setscrollbars();
-        form->redraw();
     }
 
     // Grid labels drawn without antialiasing, so that every pixel is white or a class colour.
@@ -253,53 +208,36 @@ private slots:
         const QImage& image = picture();
         QVERIFY(!image.isNull());
         QCOMPARE(image.deviceIndependentSize().toSize(), QSize(165, 244));
-        QVERIFY(countpixels(image, cell(0, 0), reddominant) > 0);
-        const int outside = countpixels(image, whole(image), [](QRgb p) { return p != kWhite; }) -
-                            countpixels(image, cell(0, 0), [](QRgb p) { return p != kWhite; });
-        QCOMPARE(outside, 0);
+        QVERIFY(!inkbox(image, cell(0, 0), reddominant).isEmpty());
+        // No ink outside the marker's cell.
+        QVERIFY(cell(0, 0).contains(inkbox(image, {}, windowtest::isink)));
     }
 
     void classColours_data() {
-        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("mode");
         QTest::addColumn<int>("byte");
-        QTest::addColumn<QRgb>("colour");
-        const struct {
-            int byte;
-            QRgb colour;
-        } bytes[] = {{10, 0x00FF00},  {13, 0x00FF00},   {9, 0x808080},  {0, 0x808080},
-                     {31, 0x808080},  {32, 0x000000},   {65, 0x000000}, {127, 0x000000},
-                     {128, 0x0000FF}, {0xB1, 0x0000FF}, {255, 0x0000FF}};
-        for (const char* mode : {"ascii", "hex", "bin", "dec"}) {
-            for (const auto& b : bytes) {
-                QTest::addRow("%s %d", mode, b.byte)
-                    << QString::fromLatin1(mode) << b.byte << b.colour;
+        const char* const modes[] = {"ascii", "hex", "bin", "dec"};
+        for (int mode = 0; mode < 4; ++mode) {
+            for (int byte : {10, 13, 9, 0, 31, 32, 65, 127, 128, 0xB1, 255}) {
+                QTest::addRow("%s %d", modes[mode], byte) << mode << byte;
             }
         }
     }
 
     void classColours() {
-        QFETCH(QString, mode);
+        QFETCH(int, mode);
         QFETCH(int, byte);
-        QFETCH(QRgb, colour);
-        QRadioButton* button = mode == "hex"   ? form->rb_mbHEX
-                               : mode == "bin" ? form->rb_mbbin
-                               : mode == "dec" ? form->rb_mbdec
-                                               : form->rb_mdASCII;
+        QRadioButton* const button = windowtest::modebutton(form, mode);
         button->click();
         QVERIFY(button->isChecked());
         solidfont();
-        setdocument({std::uint8_t(byte)});
+        setdocument(form, {std::uint8_t(byte)});
         const QImage& image = picture();
-        QVERIFY(countpixels(image, cell(0, 0), [=](QRgb p) { return p == colour; }) > 0);
-        QCOMPARE(countpixels(image, cell(0, 0), [=](QRgb p) { return p != colour && p != kWhite; }),
-                 0);
+        QCOMPARE(coloursin(image, cell(0, 0)), (QSet{kWhite, windowtest::inkof(byte)}));
         // The end marker follows in the next cell, in red.
-        QVERIFY(countpixels(image, cell(1, 0), [](QRgb p) { return p == kRed; }) > 0);
-        QCOMPARE(countpixels(image, QRect(50, 0, 50, 20),
-                             [](QRgb p) { return p != kRed && p != kWhite; }),
-                 0);
+        QCOMPARE(coloursin(image, cell(1, 0)), (QSet{kWhite, kRed}));
         // Nothing below the first row.
-        QCOMPARE(countpixels(image, QRect(0, 20, 165, 224), [](QRgb p) { return p != kWhite; }), 0);
+        QCOMPARE(coloursin(image, QRect(0, 20, 165, 224)), QSet{kWhite});
     }
 
     void endMarkerPlace_data() {
@@ -322,19 +260,16 @@ private slots:
         QFETCH(int, markercolumn);
         QFETCH(int, markerrow);
         solidfont();
-        setdocument(Bytes(std::size_t(length), 'A'));
+        setdocument(form, Bytes(std::size_t(length), 'A'));
         form->sbv->setValue(position);
         QCOMPARE(form->sbv->value(), position);
-        const QImage& image = picture();
-        const auto red = [](QRgb p) { return p == kRed; };
-        const int total = countpixels(image, whole(image), red);
+        const QRect red = inkbox(picture(), {}, kRed);
         if (markercolumn < 0) {
-            QCOMPARE(total, 0);
+            QVERIFY(red.isEmpty());
             return;
         }
-        const QRect box = cell(markercolumn, markerrow);
-        QVERIFY(countpixels(image, box, red) > 0);
-        QCOMPARE(countpixels(image, box, red), total);
+        QVERIFY(!red.isEmpty());
+        QVERIFY(cell(markercolumn, markerrow).contains(red));
     }
 
     void modeSwitchRedraws_data() {
@@ -346,13 +281,12 @@ private slots:
 
     void modeSwitchRedraws() {
         QFETCH(int, mode);
-        QRadioButton* buttons[] = {form->rb_mdASCII, form->rb_mbHEX, form->rb_mbbin,
-                                   form->rb_mbdec};
-        setdocument({'A', 'B', 'C'});
+        QRadioButton* const button = windowtest::modebutton(form, mode);
+        setdocument(form, {'A', 'B', 'C'});
         QVERIFY(showform());
         const QImage ascii = picture();
-        QTest::mouseClick(buttons[mode], Qt::LeftButton);
-        QVERIFY(buttons[mode]->isChecked());
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(button->isChecked());
         QCOMPARE(int(form->dispmode()), mode);
         QVERIFY(picture().cacheKey() != ascii.cacheKey());
         QVERIFY(picture() != ascii);
@@ -370,14 +304,14 @@ private slots:
 
     void checkedModeClickKeepsPicture() {
         QFETCH(int, mode);
-        QRadioButton* buttons[] = {form->rb_mdASCII, form->rb_mbHEX};
-        setdocument({'A', 'B', 'C'});
+        QRadioButton* const button = windowtest::modebutton(form, mode);
+        setdocument(form, {'A', 'B', 'C'});
         QVERIFY(showform());
-        buttons[mode]->click();
+        button->click();
         const qint64 key = picture().cacheKey();
-        QTest::mouseClick(buttons[mode], Qt::LeftButton);
-        buttons[mode]->click();
-        QVERIFY(buttons[mode]->isChecked());
+        QTest::mouseClick(button, Qt::LeftButton);
+        button->click();
+        QVERIFY(button->isChecked());
         QCOMPARE(picture().cacheKey(), key);
     }
 
@@ -385,22 +319,22 @@ private slots:
         form->rb_mbbin->click();
         solidfont();
         // 255 in blue, 0 in grey, alternating over two columns.
-        setdocument({255, 0, 0, 255});
+        setdocument(form, {255, 0, 0, 255});
         const QImage& image = picture();
-        constexpr QRgb blue = 0x0000FF;
-        constexpr QRgb grey = 0x808080;
-        const int blueleft = leftmost(image, cell(0, 0), blue);
-        const int greyleft = leftmost(image, cell(1, 0), grey);
-        QVERIFY(blueleft >= 0 && blueleft < 4);
-        QVERIFY2(greyleft >= 50 && greyleft < 54, qPrintable(QString::number(greyleft)));
+        using windowtest::kBlue;
+        using windowtest::kGrey;
+        const QRect blue = inkbox(image, cell(0, 0), kBlue);
+        const QRect grey = inkbox(image, cell(1, 0), kGrey);
+        QVERIFY(!blue.isEmpty() && blue.left() < 4);
+        QVERIFY2(!grey.isEmpty() && grey.left() < 54, qPrintable(QString::number(grey.left())));
         // The right cell's label covers whatever the left one's ran into it.
-        QCOMPARE(countpixels(image, cell(1, 0), [](QRgb p) { return p == blue; }), 0);
+        QVERIFY(!coloursin(image, cell(1, 0)).contains(kBlue));
         // A centred label wider than its cell would put ink left of the cell.
-        QCOMPARE(countpixels(image, cell(0, 0), [](QRgb p) { return p == grey; }), 0);
-        QCOMPARE(countpixels(image, cell(0, 1), [](QRgb p) { return p == blue; }), 0);
-        QCOMPARE(leftmost(image, cell(0, 1), grey), greyleft - 50);
-        QCOMPARE(leftmost(image, cell(1, 1), blue) - 50, blueleft);
-        QCOMPARE(countpixels(image, cell(1, 1), [](QRgb p) { return p == grey; }), 0);
+        QVERIFY(!coloursin(image, cell(0, 0)).contains(kGrey));
+        QVERIFY(!coloursin(image, cell(0, 1)).contains(kBlue));
+        QCOMPARE(inkbox(image, cell(0, 1), kGrey), grey.translated(-50, 20));
+        QCOMPARE(inkbox(image, cell(1, 1), kBlue), blue.translated(50, 20));
+        QVERIFY(!coloursin(image, cell(1, 1)).contains(kGrey));
     }
 
     void scrollRange_data() {
@@ -425,7 +359,7 @@ private slots:
         QFETCH(qint64, topaddratmax);
         QVERIFY(showform());
         QVERIFY(resizeclient(width, 273));
-        setdocument(Bytes(std::size_t(length), 'x'));
+        setdocument(form, Bytes(std::size_t(length), 'x'));
         QCOMPARE(form->sbv->minimum(), 0);
         QCOMPARE(form->sbv->maximum(), maximum);
         QCOMPARE(form->sbv->pageStep(), pagestep);
@@ -435,7 +369,7 @@ private slots:
     }
 
     void scrollingSetsTopaddr() {
-        setdocument(Bytes(100, 'x'));
+        setdocument(form, Bytes(100, 'x'));
         form->cbc->show();
         const qint64 key = picture().cacheKey();
         QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
@@ -447,7 +381,7 @@ private slots:
     }
 
     void narrowingScrolledPastNewMaximumClamps() {
-        setdocument(Bytes(100, 'x'));
+        setdocument(form, Bytes(100, 'x'));
         QVERIFY(showform());
         form->sbv->setValue(50);
         QCOMPARE(form->topaddr, qint64(100));
@@ -468,7 +402,7 @@ private slots:
     }
 
     void wideningKeepsTopaddr() {
-        setdocument(Bytes(100, 'x'));
+        setdocument(form, Bytes(100, 'x'));
         QVERIFY(showform());
         form->sbv->setValue(5);
         QCOMPARE(form->topaddr, qint64(10));
@@ -486,7 +420,7 @@ private slots:
     }
 
     void openLoadsFile() {
-        setdocument(Bytes(2000, 'x'));
+        setdocument(form, Bytes(2000, 'x'));
         form->sbv->setValue(10);
         form->selpos = 5;
         form->cbc->show();
@@ -511,7 +445,7 @@ private slots:
     }
 
     void cancelledOpenChangesNothing() {
-        setdocument({'a', 'b', 'c'});
+        setdocument(form, {'a', 'b', 'c'});
         const qint64 key = picture().cacheKey();
         windowtest::cancelnext();
         form->Button1Click();
@@ -523,7 +457,7 @@ private slots:
 
     void openEmptyFile() {
         solidfont();
-        setdocument(Bytes(100, 'x'));
+        setdocument(form, Bytes(100, 'x'));
         const QString path = writefile("empty.bin", QByteArray());
         QVERIFY(!path.isEmpty());
         open(path);
@@ -531,14 +465,12 @@ private slots:
         QCOMPARE(form->panels[0]->text(), QStringLiteral("size:0bytes"));
         QCOMPARE(form->sbv->maximum(), 0);
         QCOMPARE(form->topaddr, qint64(0));
-        const QImage& image = picture();
-        QVERIFY(countpixels(image, cell(0, 0), [](QRgb p) { return p == kRed; }) > 0);
-        const auto ink = [](QRgb p) { return p != kWhite; };
-        QCOMPARE(countpixels(image, cell(0, 0), ink), countpixels(image, whole(image), ink));
+        QVERIFY(!inkbox(picture(), cell(0, 0), kRed).isEmpty());
+        QVERIFY(cell(0, 0).contains(inkbox(picture(), {}, windowtest::isink)));
     }
 
     void openShorterFileClamps() {
-        setdocument(Bytes(100, 'x'));
+        setdocument(form, Bytes(100, 'x'));
         form->sbv->setValue(40);
         QCOMPARE(form->topaddr, qint64(80));
         const QString path = writefile("short.bin", QByteArray(24, 'y'));
@@ -551,7 +483,7 @@ private slots:
     }
 
     void topaddrBeyondEndDrawsNothing() {
-        setdocument(Bytes(100, 'x'));
+        setdocument(form, Bytes(100, 'x'));
         QVERIFY(showform());
         QVERIFY(resizeclient(342, 273));
         form->sbv->setValue(30);
@@ -566,7 +498,7 @@ private slots:
         QCOMPARE(form->topaddr, qint64(90));
         const QImage& image = picture();
         QVERIFY(!image.isNull());
-        QCOMPARE(countpixels(image, whole(image), [](QRgb p) { return p != kWhite; }), 0);
+        QCOMPARE(coloursin(image), QSet{kWhite});
     }
 
     void failedOpen_data() {
@@ -638,7 +570,7 @@ private slots:
         QFETCH(int, position);
         QFETCH(QPoint, point);
         QFETCH(QString, panel);
-        setdocument(Bytes(std::size_t(length), 'x'));
+        setdocument(form, Bytes(std::size_t(length), 'x'));
         form->sbv->setValue(position);
         QVERIFY(showform());
         QCOMPARE(form->panels[1]->text(), QString());
@@ -650,7 +582,7 @@ private slots:
     }
 
     void addressKeptAfterOpen() {
-        setdocument(Bytes(100, 'x'));
+        setdocument(form, Bytes(100, 'x'));
         form->Image1MouseMove(QPoint(75, 0));
         QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:1"));
         open(writefile("other.bin", QByteArray(3, 'z')));
@@ -714,7 +646,7 @@ private slots:
         if (!QFontDatabase::families().contains(family)) {
             QSKIP("DejaVu Sans is not installed");
         }
-        setdocument({'A', 'B', 'C'});
+        setdocument(form, {'A', 'B', 'C'});
         // The family the grid font resolved to: its first family may not be installed.
         const QString drawn = QFontInfo(form->gridfont()).family();
         QVERIFY(drawn != family);
@@ -753,7 +685,7 @@ private slots:
     }
 
     void wheelOverGridScrolls() {
-        setdocument(Bytes(100, 'x'));
+        setdocument(form, Bytes(100, 'x'));
         QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
         QWheelEvent wheel(QPointF(20, 20), form->Image1->mapToGlobal(QPointF(20, 20)), QPoint(),
                           QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -781,7 +713,7 @@ private slots:
         QFETCH(int, key);
         QFETCH(int, value);
         QFETCH(qint64, topaddr);
-        setdocument(Bytes(100, 'x'));
+        setdocument(form, Bytes(100, 'x'));
         QVERIFY(showform());
         QVERIFY(resizeclient(width, 273));
         form->sbv->setValue(5);
