@@ -1,11 +1,20 @@
-// Speed of the document file I/O, each operation beside a plain baseline measured in the same run.
-// A 256 MiB file of random bytes is made once per run in a fresh folder (under
-// $TESSARIN_BENCH_DIR, else /var/tmp; it should be on the file system that matters) and removed
-// at exit. Saves need a new name every time: each iteration writes a fresh name, and the file is
-// deleted and the file system synced outside the timed part. Compare the pairs by their ratio,
-// not by their absolute times. Typical run:
-//   build-bench/bench/binio_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
-// The text exports write 512 MiB (hex), 768 MiB (decimal) and 2 GiB (binary) per iteration.
+// Speed of the document file I/O, each operation beside a plain baseline measured in the same run,
+// on documents of 256 MiB and 1 GiB of random bytes. The input files are made once per run in a
+// fresh folder (under $TESSARIN_BENCH_DIR, else /var/tmp; it should be on the file system that
+// matters), left in the page cache by writing them, and removed at exit.
+// Saves need a new name every time: each iteration writes a fresh name, and the file is deleted
+// and the file system synced outside the timed part.
+//
+// Benchmarks are named KIND/CASE/SIZE, and after the table the run prints each kind over the
+// baseline of its case and size (see bench/ratios.h):
+//   load/     loadfile      against a 1 MiB read() loop into a freshly sized std::vector
+//   raw/      savebin       against a 1 MiB write() loop + fdatasync of the same bytes
+//   hex/      savetext 16   against the same loop writing as many bytes as the text: 2 per byte
+//   decimal/  savetext 10   the same, 3 bytes per byte
+//   binary/   savetext 2    the same, 8 bytes per byte
+// Typical run (about 100 GiB written; --benchmark_filter=256MiB keeps to the small document):
+//   build/bench/binio_bench --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true
+//       --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,18 +28,23 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "bench/ratios.h"
 #include "binio/binio.h"
 
 namespace {
 
-constexpr std::size_t kFileSize = std::size_t{256} << 20;
-constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+constexpr std::size_t kBlockSize = kMiB;
+constexpr std::size_t kSizesMiB[] = {256, 1024};
 
 // Owns a file descriptor of the baselines, which use no binio code.
 class Descriptor {
@@ -73,8 +87,29 @@ void writeall(int fd, const std::uint8_t* data, std::size_t size) {
     }
 }
 
-// The folder of one run: the random input file, the same bytes in memory, and fresh names for
-// outputs.
+// The baseline of every save: `copies` times the document written to a new file in 1 MiB blocks,
+// then fdatasync and close.
+void plainwrite(const std::string& path, const Bytes& document, std::size_t copies) {
+    Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (file.get() < 0) {
+        fail("open " + path);
+    }
+    for (std::size_t i = 0; i < copies; ++i) {
+        writeall(file.get(), document.data(), document.size());
+    }
+    if (::fdatasync(file.get()) != 0 || !file.close()) {
+        fail("fdatasync " + path);
+    }
+}
+
+// One document size: the random bytes in memory and the same bytes in a file.
+struct Sample {
+    std::string input;
+    Bytes document;
+};
+
+// The folder of one run: a sample per document size, made when first needed, and fresh names
+// for outputs.
 class Workspace {
 public:
     Workspace() {
@@ -85,22 +120,6 @@ public:
             fail("mkdtemp " + pattern);
         }
         folder_ = pattern;
-        input_ = folder_ + "/input.bin";
-
-        document_.resize(kFileSize);
-        std::mt19937_64 random(20240611);
-        for (std::size_t i = 0; i < kFileSize; i += 8) {
-            std::uint64_t word = random();
-            std::memcpy(document_.data() + i, &word, 8);
-        }
-        Descriptor file(::open(input_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-        if (file.get() < 0) {
-            fail("open " + input_);
-        }
-        writeall(file.get(), document_.data(), document_.size());
-        if (::fdatasync(file.get()) != 0 || !file.close()) {
-            fail("write " + input_);
-        }
     }
     Workspace(const Workspace&) = delete;
     Workspace& operator=(const Workspace&) = delete;
@@ -109,8 +128,21 @@ public:
         std::filesystem::remove_all(folder_, ignored);
     }
 
-    const std::string& input() const { return input_; }
-    const std::vector<std::uint8_t>& document() const { return document_; }
+    const Sample& sample(std::size_t mib) {
+        Sample& sample = samples_[mib];
+        if (sample.input.empty()) {
+            sample.document.resize(mib * kMiB);
+            std::mt19937_64 random(20240611 + mib);
+            for (std::size_t i = 0; i < sample.document.size(); i += 8) {
+                std::uint64_t word = random();
+                std::memcpy(sample.document.data() + i, &word, 8);
+            }
+            const std::string input = folder_ + "/input" + std::to_string(mib);
+            plainwrite(input, sample.document, 1);
+            sample.input = input;
+        }
+        return sample;
+    }
 
     std::string freshname() { return folder_ + "/out" + std::to_string(++outputs_); }
 
@@ -126,8 +158,7 @@ public:
 
 private:
     std::string folder_;
-    std::string input_;
-    std::vector<std::uint8_t> document_;
+    std::map<std::size_t, Sample> samples_;
     unsigned outputs_ = 0;
 };
 
@@ -141,44 +172,29 @@ double timed(F&& f) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Runs one save per iteration to a fresh name, timing only the save itself.
-template <typename Save>
-void saves(benchmark::State& state, std::size_t outputbytes, Save&& save) {
-    for (auto _ : state) {
-        std::string path = workspace->freshname();
-        try {
-            state.SetIterationTime(timed([&] { save(path); }));
-        } catch (const std::exception& e) {
-            workspace->discard(path);
-            state.SkipWithError(e.what());
-            break;
-        }
-        workspace->discard(path);
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * outputbytes));
-}
-
-// --- Load: binio::loadfile against a plain read() loop of 1 MiB blocks into a vector of the
+// --- Loads: binio::loadfile against a plain read() loop of 1 MiB blocks into a vector of the
 // file's size allocated in the timed part. The input is in the page cache for both.
 
-void loadfile(benchmark::State& state) {
+void loadfile(benchmark::State& state, std::size_t mib) {
+    const Sample& sample = workspace->sample(mib);
     for (auto _ : state) {
-        std::vector<std::uint8_t> document;
-        binio::loadfile(workspace->input(), document);
+        Bytes document;
+        binio::loadfile(sample.input, document);
         benchmark::DoNotOptimize(document.data());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFileSize));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * mib * kMiB));
 }
 
-void baselineread(benchmark::State& state) {
+void baselineread(benchmark::State& state, std::size_t mib) {
+    const Sample& sample = workspace->sample(mib);
     for (auto _ : state) {
-        Descriptor file(::open(workspace->input().c_str(), O_RDONLY | O_CLOEXEC));
+        Descriptor file(::open(sample.input.c_str(), O_RDONLY | O_CLOEXEC));
         struct stat st {};
         if (file.get() < 0 || ::fstat(file.get(), &st) != 0) {
             state.SkipWithError("open input");
             break;
         }
-        std::vector<std::uint8_t> content(static_cast<std::size_t>(st.st_size));
+        Bytes content(static_cast<std::size_t>(st.st_size));
         std::size_t done = 0;
         while (done < content.size()) {
             ssize_t n = ::read(file.get(), content.data() + done,
@@ -194,86 +210,85 @@ void baselineread(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(content.data());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFileSize));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * mib * kMiB));
 }
 
-// --- Raw save: binio::savebin against open(O_CREAT|O_EXCL), a write() loop of 1 MiB blocks,
-// fdatasync and close.
+// --- Saves: one per iteration to a fresh name, timing only the save itself. `width` is the
+// number of output bytes per document byte; 0 for the raw save.
 
-void savebin(benchmark::State& state) {
-    saves(state, kFileSize,
-          [](const std::string& path) { binio::savebin(path, workspace->document()); });
-}
-
-void baselinewrite(benchmark::State& state) {
-    saves(state, kFileSize, [](const std::string& path) {
-        Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (file.get() < 0) {
-            fail("open " + path);
+void save(benchmark::State& state, std::size_t mib, int radix, std::size_t width) {
+    const Sample& sample = workspace->sample(mib);
+    for (auto _ : state) {
+        std::string path = workspace->freshname();
+        try {
+            state.SetIterationTime(timed([&] {
+                if (radix == 0) {
+                    binio::savebin(path, sample.document);
+                } else {
+                    binio::savetext(path, sample.document, static_cast<std::uint8_t>(radix));
+                }
+            }));
+        } catch (const std::exception& e) {
+            workspace->discard(path);
+            state.SkipWithError(e.what());
+            break;
         }
-        const auto& document = workspace->document();
-        writeall(file.get(), document.data(), document.size());
-        if (::fdatasync(file.get()) != 0 || !file.close()) {
-            fail("fdatasync " + path);
-        }
-    });
+        workspace->discard(path);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * mib * kMiB * width));
 }
 
-// --- Hex and binary export: binio::savetext against coreutils basenc encoding the input file
-// the same way and syncing its output, run through the shell and timed whole. Both write the
-// same text (upper-case hex digits, or eight bits per byte, most significant first, with no line
-// breaks).
-
-void savetext(benchmark::State& state, std::uint8_t radix, std::size_t width) {
-    saves(state, kFileSize * width, [radix](const std::string& path) {
-        binio::savetext(path, workspace->document(), radix);
-    });
-}
-
-void basenc(benchmark::State& state, const char* encoding, std::size_t width) {
-    saves(state, kFileSize * width, [encoding](const std::string& path) {
-        std::string command = std::string("basenc ") + encoding + " -w0 '" + workspace->input() +
-                              "' > '" + path + "' && sync '" + path + "'";
-        if (std::system(command.c_str()) != 0) {
-            throw std::runtime_error("failed: " + command);
+void baselinewrite(benchmark::State& state, std::size_t mib, std::size_t width) {
+    const Sample& sample = workspace->sample(mib);
+    for (auto _ : state) {
+        std::string path = workspace->freshname();
+        try {
+            state.SetIterationTime(timed([&] { plainwrite(path, sample.document, width); }));
+        } catch (const std::exception& e) {
+            workspace->discard(path);
+            state.SkipWithError(e.what());
+            break;
         }
-    });
+        workspace->discard(path);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * mib * kMiB * width));
 }
 
 void registerall() {
-    auto load = [](const char* name, void (*fn)(benchmark::State&)) {
-        benchmark::RegisterBenchmark(name, fn)->UseRealTime()->MinWarmUpTime(0.5)->Unit(
-            benchmark::kMillisecond);
+    struct Export {
+        const char* name;
+        int radix;  // 0: raw
+        std::size_t width;
     };
-    load("Load/loadfile", loadfile);
-    load("Load/baseline_read", baselineread);
-
-    auto save = [](const char* name, auto fn, int iterations) {
-        benchmark::RegisterBenchmark(name, fn)
-            ->UseManualTime()
-            ->Iterations(iterations)
-            ->Unit(benchmark::kMillisecond);
-    };
-    save("SaveRaw/savebin", savebin, 3);
-    save("SaveRaw/baseline_write_fdatasync", baselinewrite, 3);
-
-    save(
-        "SaveHex/savetext_16", [](benchmark::State& s) { savetext(s, 16, 2); }, 3);
-    save(
-        "SaveHex/basenc_base16_sync", [](benchmark::State& s) { basenc(s, "--base16", 2); }, 3);
-
-    save(
-        "SaveBinary/savetext_2", [](benchmark::State& s) { savetext(s, 2, 8); }, 2);
-    save(
-        "SaveBinary/basenc_base2msbf_sync",
-        [](benchmark::State& s) { basenc(s, "--base2msbf", 8); }, 2);
-
-    // --- Decimal export against hex export, per output byte (bytes_per_second counts output
-    // bytes): decimal writes three bytes per byte, hex two.
-    save(
-        "SaveDecimal/savetext_10", [](benchmark::State& s) { savetext(s, 10, 3); }, 3);
-    save(
-        "SaveDecimal/savetext_16", [](benchmark::State& s) { savetext(s, 16, 2); }, 3);
+    const Export exports[] = {{"raw", 0, 1}, {"hex", 16, 2}, {"decimal", 10, 3}, {"binary", 2, 8}};
+    for (std::size_t mib : kSizesMiB) {
+        const std::string size = "/" + std::to_string(mib).append("MiB");
+        struct Load {
+            const char* kind;
+            void (*fn)(benchmark::State&, std::size_t);
+        };
+        for (const Load& l : {Load{"loadfile", loadfile}, Load{"baseline", baselineread}}) {
+            benchmark::RegisterBenchmark((std::string(l.kind) + "/load" + size).c_str(), l.fn, mib)
+                ->UseRealTime()
+                ->MinWarmUpTime(0.5)
+                ->Unit(benchmark::kMillisecond);
+        }
+        // Large saves take seconds each; the repetitions give their spread.
+        const int iterations = mib < 1024 ? 2 : 1;
+        for (const Export& e : exports) {
+            const std::string kind = e.radix == 0 ? "savebin" : "savetext";
+            benchmark::RegisterBenchmark((kind + "/" + e.name + size).c_str(), save, mib, e.radix,
+                                         e.width)
+                ->UseManualTime()
+                ->Iterations(iterations)
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark((std::string("baseline/") + e.name + size).c_str(),
+                                         baselinewrite, mib, e.width)
+                ->UseManualTime()
+                ->Iterations(iterations)
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
 }
 
 }  // namespace
@@ -287,7 +302,8 @@ int main(int argc, char** argv) {
         Workspace work;
         workspace = &work;
         registerall();
-        benchmark::RunSpecifiedBenchmarks();
+        benchratios::RatioReporter reporter(benchratios::Clock::real);
+        benchmark::RunSpecifiedBenchmarks(&reporter);
         benchmark::Shutdown();
         workspace = nullptr;
     } catch (const std::exception& e) {

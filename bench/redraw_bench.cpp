@@ -18,14 +18,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "bench/ratios.h"
 #include "main/gridpaint.h"
 #include "textout/textout.h"
 
@@ -170,58 +169,6 @@ void baseline(benchmark::State& state, const Doc& (*getdoc)(), DispMode mode) {
     countcells(state, doc);
 }
 
-// The console table, then redraw / baseline (and redraw_cold / baseline) for each case.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& reports) override {
-        ConsoleReporter::ReportRuns(reports);
-        for (const Run& run : reports) {
-            if (run.error_occurred) {
-                continue;
-            }
-            const std::string& name = run.run_name.function_name;
-            const auto slash = name.find('/');
-            const std::string kind = name.substr(0, slash);
-            const std::string rest = name.substr(slash + 1);
-            // Keep the median when there are aggregates, the single run otherwise.
-            const bool aggregate = run.run_type == Run::RT_Aggregate;
-            if (aggregate && run.aggregate_name != "median") {
-                continue;
-            }
-            Entry& entry = times_[rest][kind];
-            if (aggregate || !entry.fromaggregate) {
-                entry = {run.GetAdjustedCPUTime(), aggregate};
-            }
-        }
-    }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::printf("\nCPU-time ratios (lower is faster):\n");
-        for (const auto& [rest, kinds] : times_) {
-            const auto base = kinds.find("baseline");
-            if (base == kinds.end() || base->second.time <= 0) {
-                continue;
-            }
-            for (const char* kind : {"redraw", "redraw_cold"}) {
-                const auto it = kinds.find(kind);
-                if (it != kinds.end()) {
-                    std::printf("  %-12s / baseline  %-12s %.3f\n", kind, rest.c_str(),
-                                it->second.time / base->second.time);
-                }
-            }
-        }
-        std::fflush(stdout);
-    }
-
-private:
-    struct Entry {
-        double time = 0;
-        bool fromaggregate = false;
-    };
-    std::map<std::string, std::map<std::string, Entry>> times_;
-};
-
 void registerall() {
     struct Case {
         const char* name;
@@ -257,7 +204,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     registerall();
-    RatioReporter reporter;
+    benchratios::RatioReporter reporter(benchratios::Clock::cpu);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;
