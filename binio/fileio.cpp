@@ -194,6 +194,7 @@ void OutputFile::fail(int err) {
 }
 
 void OutputFile::write(const std::uint8_t* data, std::size_t size) {
+    const off_t start = written_;
     while (size > 0) {
         ssize_t n = ::write(file_.get(), data, size);
         if (n < 0) {
@@ -207,6 +208,46 @@ void OutputFile::write(const std::uint8_t* data, std::size_t size) {
         }
         data += n;
         size -= static_cast<std::size_t>(n);
+        written_ += n;
+    }
+    if (written_ > start) {
+        writebehind(start);
+    }
+}
+
+namespace {
+
+// How far the bytes on their way to the disk may trail the bytes written.
+constexpr off_t kWriteBehind = off_t{16} << 20;
+
+// Errors by which sync_file_range() says it cannot help with this file, rather than that the
+// bytes did not reach the disk.
+bool nowritebehind(int err) {
+    return err == EINVAL || err == ESPIPE || err == ENOSYS;
+}
+
+}  // namespace
+
+void OutputFile::writebehind(off_t start) {
+    // Left to itself, a large save piles up as much dirty page cache as it writes, in fresh
+    // memory, and commit() waits for all of it at once. Instead the disk gets each block as soon
+    // as it is written, and the bytes more than kWriteBehind back are waited for and dropped
+    // from the cache: the save runs at the disk's speed through a small window of memory that
+    // is used again and again. Waiting consumes the error a failed write to the disk leaves for
+    // the flush, so a failure met here fails the save at once.
+    int result = ::sync_file_range(file_.get(), start, written_ - start, SYNC_FILE_RANGE_WRITE);
+    if (result == 0 && written_ - settled_ > kWriteBehind) {
+        const off_t end = written_ - kWriteBehind;
+        result = ::sync_file_range(
+            file_.get(), settled_, end - settled_,
+            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        if (result == 0) {
+            ::posix_fadvise(file_.get(), settled_, end - settled_, POSIX_FADV_DONTNEED);
+            settled_ = end;
+        }
+    }
+    if (result != 0 && !nowritebehind(errno)) {
+        fail(errno);
     }
 }
 

@@ -3,6 +3,8 @@
 // all.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -57,7 +59,7 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();
 
-    // Writes all `size` bytes, looping over short writes.
+    // Writes all `size` bytes, looping over short writes, and sets them on their way to the disk.
     void write(const std::uint8_t* data, std::size_t size);
     // Flushes the bytes to disk and gives the file its name.
     void commit();
@@ -66,11 +68,15 @@ public:
 
 private:
     [[noreturn]] void fail(int err);
+    // Hands the bytes written since `start` to the disk and lets go of older ones.
+    void writebehind(off_t start);
 
     std::string path_;
     std::string name_;
     Fd dir_;
     Fd file_;
+    off_t written_ = 0;
+    off_t settled_ = 0;  // the bytes before this are on the disk and out of the page cache
     bool unnamed_ = false;
     bool committed_ = false;
 };
