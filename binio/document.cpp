@@ -1,10 +1,12 @@
 // Loading a whole file into the byte document and writing it back raw or as text.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstdint>
@@ -13,6 +15,8 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "binio/binio.h"
@@ -31,6 +35,75 @@ constexpr std::int64_t kMaxDocument = std::numeric_limits<std::int32_t>::max();
 void report(const Progress& progress, std::uint64_t done, std::uint64_t total) {
     if (progress && !progress(done, total)) {
         throw Cancelled();
+    }
+}
+
+// Makes the pages of a fresh buffer on a second thread, from the back, while the caller fills it
+// from the front. Each page of a fresh buffer costs a fault and a page of zeroes when it is first
+// touched, more than copying the bytes into it; this way two threads share that work. The helper
+// asks for huge pages, one fault per 2 MiB. The caller's own pages stay ordinary ones: where a
+// fresh huge page is dear (in a virtual machine whose host takes free memory back, each must be
+// found anew), the caller alone is no slower than before while the helper does what it can. The
+// helper only ever makes pages, never changes what is in them, and stops where the caller is.
+class PageMaker {
+public:
+    PageMaker(const std::uint8_t* data, std::size_t size);
+    PageMaker(const PageMaker&) = delete;
+    PageMaker& operator=(const PageMaker&) = delete;
+    ~PageMaker();
+
+    // The caller has filled the first `size` bytes.
+    void filled(std::size_t size) { filled_.store(size, std::memory_order_relaxed); }
+
+private:
+    void run() noexcept;
+
+    // The helper makes pages two huge pages at a time.
+    static constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    static constexpr std::uintptr_t kChunk = 2 * kHugePage;
+
+    std::uintptr_t start_;
+    std::uintptr_t first_;  // the whole huge pages from first_ to last_ are the helper's to make
+    std::uintptr_t last_;
+    std::atomic<std::size_t> filled_{0};
+    std::atomic<bool> stopping_{false};
+    std::thread worker_;  // last, so that it starts once everything it uses exists
+};
+
+PageMaker::PageMaker(const std::uint8_t* data, std::size_t size)
+    : start_(reinterpret_cast<std::uintptr_t>(data)),
+      first_((start_ + kHugePage - 1) & ~(kHugePage - 1)),
+      last_((start_ + size) & ~(kHugePage - 1)) {
+    if (first_ + 2 * kChunk <= last_) {
+        try {
+            worker_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            // The caller makes every page itself.
+        }
+    }
+}
+
+PageMaker::~PageMaker() {
+    if (worker_.joinable()) {
+        stopping_ = true;
+        worker_.join();
+    }
+}
+
+void PageMaker::run() noexcept {
+    for (std::uintptr_t end = last_; end > first_ && !stopping_;) {
+        const std::uintptr_t begin = end - std::min(kChunk, end - first_);
+        // A chunk's room is left before the caller, who makes ordinary pages as it goes.
+        if (begin < start_ + filled_.load(std::memory_order_relaxed) + kChunk) {
+            return;
+        }
+        void* chunk = reinterpret_cast<void*>(begin);
+        // Without huge pages the pages are still made, as ordinary ones.
+        ::madvise(chunk, end - begin, MADV_HUGEPAGE);
+        if (::madvise(chunk, end - begin, MADV_POPULATE_WRITE) != 0) {
+            return;
+        }
+        end = begin;
     }
 }
 
@@ -69,10 +142,11 @@ void encode(const std::uint8_t* bytes, std::size_t n, const char* table, std::si
     }
 }
 
-// Gives `content` room for `size` bytes, reporting a failure as the out-of-memory error.
-void makeroom(std::vector<std::uint8_t>& content, std::size_t size) {
+// Runs `grow`, which makes room in a buffer, reporting a failure as the out-of-memory error.
+template <typename Grow>
+void makeroom(Grow&& grow) {
     try {
-        content.resize(size);
+        grow();
     } catch (const std::bad_alloc&) {
         throw OutOfMemoryError();
     } catch (const std::length_error&) {
@@ -94,22 +168,29 @@ std::size_t readblock(int fd, const std::string& path, std::uint8_t* data, std::
 }
 
 // Reads the `size` bytes the file had when the load began; bytes added since are not read, and a
-// file that ends before is an error.
+// file that ends before is an error. Each block is read into a small buffer and appended, so
+// that the content's pages are written once, by the append: sized up front, they would be
+// zero-filled first and then overwritten by the read.
 std::vector<std::uint8_t> readsized(int fd, const std::string& path, off_t filesize,
                                     const Progress& progress) {
     const auto size = static_cast<std::size_t>(filesize);
     std::vector<std::uint8_t> content;
-    makeroom(content, size);
-    std::size_t done = 0;
+    std::vector<std::uint8_t> block;
+    makeroom([&] {
+        content.reserve(size);
+        block.resize(std::min(kBlockSize, size));
+    });
+    PageMaker pages(content.data(), size);
     report(progress, 0, size);
-    while (done < size) {
+    while (content.size() < size) {
         std::size_t n =
-            readblock(fd, path, content.data() + done, std::min(kBlockSize, size - done));
+            readblock(fd, path, block.data(), std::min(block.size(), size - content.size()));
         if (n == 0) {
             throw IOError(kReadPastEnd);
         }
-        done += n;
-        report(progress, done, size);
+        content.insert(content.end(), block.data(), block.data() + n);
+        pages.filled(content.size());
+        report(progress, content.size(), size);
     }
     return content;
 }
@@ -122,7 +203,7 @@ std::vector<std::uint8_t> readtoend(int fd, const std::string& path, const Progr
     std::size_t done = 0;
     for (;;) {
         const std::size_t room = std::min<std::size_t>(kBlockSize, kMaxDocument + 1 - done);
-        makeroom(content, done + room);
+        makeroom([&] { content.resize(done + room); });
         std::size_t n = readblock(fd, path, content.data() + done, room);
         if (n == 0) {
             break;
