@@ -40,11 +40,12 @@ void report(const Progress& progress, std::uint64_t done, std::uint64_t total) {
 
 // Makes the pages of a fresh buffer on a second thread, from the back, while the caller fills it
 // from the front. Each page of a fresh buffer costs a fault and a page of zeroes when it is first
-// touched, more than copying the bytes into it; this way two threads share that work. The helper
-// asks for huge pages, one fault per 2 MiB. The caller's own pages stay ordinary ones: where a
-// fresh huge page is dear (in a virtual machine whose host takes free memory back, each must be
-// found anew), the caller alone is no slower than before while the helper does what it can. The
-// helper only ever makes pages, never changes what is in them, and stops where the caller is.
+// touched, more than copying the bytes into it; this way two threads share that work. The pages
+// are ordinary ones. Huge pages would need fewer faults, but each needs 2 MiB of free memory in
+// one piece, and in a virtual machine whose host takes free memory back those pieces are the
+// ones it has taken: each must be supplied anew, and a load with huge pages came out slower than
+// one without. The helper only ever makes pages, never writes into them, and stops where the
+// caller is.
 class PageMaker {
 public:
     PageMaker(const std::uint8_t* data, std::size_t size);
@@ -58,12 +59,11 @@ public:
 private:
     void run() noexcept;
 
-    // The helper makes pages two huge pages at a time.
-    static constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-    static constexpr std::uintptr_t kChunk = 2 * kHugePage;
+    // The helper makes pages in chunks of 4 MiB, which start on a multiple of every page size.
+    static constexpr std::uintptr_t kChunk = std::uintptr_t{4} << 20;
 
     std::uintptr_t start_;
-    std::uintptr_t first_;  // the whole huge pages from first_ to last_ are the helper's to make
+    std::uintptr_t first_;  // the whole chunks from first_ to last_ are the helper's to make
     std::uintptr_t last_;
     std::atomic<std::size_t> filled_{0};
     std::atomic<bool> stopping_{false};
@@ -72,8 +72,8 @@ private:
 
 PageMaker::PageMaker(const std::uint8_t* data, std::size_t size)
     : start_(reinterpret_cast<std::uintptr_t>(data)),
-      first_((start_ + kHugePage - 1) & ~(kHugePage - 1)),
-      last_((start_ + size) & ~(kHugePage - 1)) {
+      first_((start_ + kChunk - 1) & ~(kChunk - 1)),
+      last_((start_ + size) & ~(kChunk - 1)) {
     if (first_ + 2 * kChunk <= last_) {
         try {
             worker_ = std::thread([this] { run(); });
@@ -92,15 +92,13 @@ PageMaker::~PageMaker() {
 
 void PageMaker::run() noexcept {
     for (std::uintptr_t end = last_; end > first_ && !stopping_;) {
-        const std::uintptr_t begin = end - std::min(kChunk, end - first_);
-        // A chunk's room is left before the caller, who makes ordinary pages as it goes.
+        const std::uintptr_t begin = end - kChunk;
+        // A chunk's room is left before the caller, who makes its own pages as it goes.
         if (begin < start_ + filled_.load(std::memory_order_relaxed) + kChunk) {
             return;
         }
-        void* chunk = reinterpret_cast<void*>(begin);
-        // Without huge pages the pages are still made, as ordinary ones.
-        ::madvise(chunk, end - begin, MADV_HUGEPAGE);
-        if (::madvise(chunk, end - begin, MADV_POPULATE_WRITE) != 0) {
+        // A kernel that cannot (before Linux 5.14) leaves every page to the caller.
+        if (::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) != 0) {
             return;
         }
         end = begin;
