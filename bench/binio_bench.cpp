@@ -12,7 +12,7 @@
 //   hex/      savetext 16   against the same loop writing as many bytes as the text: 2 per byte
 //   decimal/  savetext 10   the same, 3 bytes per byte
 //   binary/   savetext 2    the same, 8 bytes per byte
-// Typical run (about 100 GiB written; --benchmark_filter=256MiB keeps to the small document):
+// Typical run (about 130 GiB written; --benchmark_filter=256MiB keeps to the small document):
 //   build/bench/binio_bench --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true
 //       --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
