@@ -214,20 +214,16 @@ void baselineread(benchmark::State& state, std::size_t mib) {
 }
 
 // --- Saves: one per iteration to a fresh name, timing only the save itself. `width` is the
-// number of output bytes per document byte; 0 for the raw save.
+// number of output bytes per document byte.
 
-void save(benchmark::State& state, std::size_t mib, int radix, std::size_t width) {
+// Runs `write(path, document)` once per iteration, each time to a fresh name removed afterwards.
+template <typename Write>
+void timedwrites(benchmark::State& state, std::size_t mib, std::size_t width, const Write& write) {
     const Sample& sample = workspace->sample(mib);
     for (auto _ : state) {
         std::string path = workspace->freshname();
         try {
-            state.SetIterationTime(timed([&] {
-                if (radix == 0) {
-                    binio::savebin(path, sample.document);
-                } else {
-                    binio::savetext(path, sample.document, static_cast<std::uint8_t>(radix));
-                }
-            }));
+            state.SetIterationTime(timed([&] { write(path, sample.document); }));
         } catch (const std::exception& e) {
             workspace->discard(path);
             state.SkipWithError(e.what());
@@ -238,20 +234,21 @@ void save(benchmark::State& state, std::size_t mib, int radix, std::size_t width
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * mib * kMiB * width));
 }
 
-void baselinewrite(benchmark::State& state, std::size_t mib, std::size_t width) {
-    const Sample& sample = workspace->sample(mib);
-    for (auto _ : state) {
-        std::string path = workspace->freshname();
-        try {
-            state.SetIterationTime(timed([&] { plainwrite(path, sample.document, width); }));
-        } catch (const std::exception& e) {
-            workspace->discard(path);
-            state.SkipWithError(e.what());
-            break;
+// binio's save: savebin for radix 0, else savetext in that radix.
+void save(benchmark::State& state, std::size_t mib, int radix, std::size_t width) {
+    timedwrites(state, mib, width, [radix](const std::string& path, const Bytes& document) {
+        if (radix == 0) {
+            binio::savebin(path, document);
+        } else {
+            binio::savetext(path, document, static_cast<std::uint8_t>(radix));
         }
-        workspace->discard(path);
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * mib * kMiB * width));
+    });
+}
+
+void baselinewrite(benchmark::State& state, std::size_t mib, std::size_t width) {
+    timedwrites(state, mib, width, [width](const std::string& path, const Bytes& document) {
+        plainwrite(path, document, width);
+    });
 }
 
 void registerall() {
