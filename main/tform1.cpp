@@ -191,11 +191,11 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     rb_mbbin = new QRadioButton(QStringLiteral("Bin."), GroupBox1);
     rb_mbdec = new QRadioButton(QStringLiteral("Dec."), GroupBox1);
     auto* modes = new QButtonGroup(this);
+    int id = 0;
     for (QRadioButton* button : {rb_mdASCII, rb_mbHEX, rb_mbbin, rb_mbdec}) {
-        const int index = int(modes->buttons().size());
         button->setGeometry(
-            QRect(kFirstModeButton + QPoint(0, index * kModeButtonPitch), kModeButtonSize));
-        modes->addButton(button, index);
+            QRect(kFirstModeButton + QPoint(0, id * kModeButtonPitch), kModeButtonSize));
+        modes->addButton(button, id++);
     }
     rb_mdASCII->setChecked(true);
 
