@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Tessarin, builds it, and runs it or its tests.
 #   ./build.sh run    install what is missing, build, start Tessarin
-#   ./build.sh test   install what is missing, build, run the whole test suite headless, then
-#                     again in a sanitizer build
+#   ./build.sh test   install what is missing, build, run the whole test suite (the widget tests
+#                     both headless and on Xvfb with openbox), then again, headless, in a
+#                     sanitizer build
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -14,6 +15,7 @@ packages=(
   coreutils util-linux
   desktop-file-utils appstream dpkg-dev lintian
   qt6-translations-l10n
+  xvfb xauth openbox wmctrl
 )
 
 install_missing() {

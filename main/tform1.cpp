@@ -24,6 +24,7 @@
 #include <QSizeGrip>
 #include <QStatusBar>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <algorithm>
 #include <climits>
@@ -126,7 +127,7 @@ void configurefiledialog(QFileDialog* dialog, QFileDialog::AcceptMode mode) {
 }
 
 // The refusal box stands in the middle of the screen that holds the window, not over the window
-// as Qt places a dialog.
+// as Qt places a dialog: its frame, once a window manager has put one around it.
 class ScreenCentredBox : public QMessageBox {
 public:
     using QMessageBox::QMessageBox;
@@ -135,12 +136,32 @@ protected:
     void showEvent(QShowEvent* event) override {
         // The box has its final size only once QMessageBox has handled the event.
         QMessageBox::showEvent(event);
+        windowHandle()->installEventFilter(this);
+        centre();
+    }
+
+    // A window manager frames the box only after it is shown, and tells its window (not the
+    // widget) by moving it. The box is centred again when its frame has changed, and only then,
+    // so that a box the user moves stays where it is put.
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == windowHandle() && event->type() == QEvent::Move &&
+            windowHandle()->frameMargins() != centredframe_) {
+            centre();
+        }
+        return QMessageBox::eventFilter(watched, event);
+    }
+
+private:
+    void centre() {
+        centredframe_ = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
         const QScreen* screen =
             parentWidget() ? parentWidget()->window()->screen() : this->screen();
-        QRect box = frameGeometry();
+        QRect box = geometry().marginsAdded(centredframe_);
         box.moveCenter(screen->availableGeometry().center());
         move(box.topLeft());
     }
+
+    QMargins centredframe_;
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
@@ -110,21 +111,34 @@ struct Typed {
 
 // Types `path` into the next file dialog and presses Enter once the name field's completion list
 // is up, as a person at the keyboard does: the keys go through the dialog's window, so the list
-// takes them as it would on a desktop.
+// takes them as it would on a desktop. What comes before `path`'s last character must already
+// name an entry of its folder, for the list to have something to show.
 inline std::shared_ptr<Typed> typefile(const QString& path) {
     auto typed = std::make_shared<Typed>();
     onnextmodal([path, typed](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         auto* name = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        if (dialog == nullptr || name == nullptr) {
+        if (dialog == nullptr || name == nullptr || name->completer() == nullptr) {
             modal->close();
             return;
         }
+        // Keys typed before the window manager made the dialog active would go elsewhere.
+        if (!QTest::qWaitForWindowActive(dialog, 30000)) {
+            qWarning("typefile: the file dialog never became active");
+            dialog->reject();
+            return;
+        }
         QWindow* window = modal->windowHandle();
-        for (const QChar c : path) {
+        for (const QChar c : path.chopped(1)) {
             QTest::keyClick(window, c.toLatin1());
         }
-        // The list comes up once the folder has been read.
+        // The dialog reads the folder in the background; the list can only come up for the last
+        // key once the entries are in.
+        const QCompleter* completer = name->completer();
+        if (!QTest::qWaitFor([completer] { return completer->completionCount() > 0; }, 30000)) {
+            qWarning("typefile: the dialog never listed a match for %s", qPrintable(name->text()));
+        }
+        QTest::keyClick(window, path.back().toLatin1());
         typed->popped =
             QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 30000);
         typed->text = name->text();
@@ -176,6 +190,15 @@ inline std::shared_ptr<Box> closenextbox() {
             box->caption = message->windowTitle();
             box->text = message->text();
             box->icon = message->icon();
+            // Where windows have frames, the window manager adds the box's frame once it is up.
+            if (!QTest::qWaitForWindowExposed(message, 30000) ||
+                (QGuiApplication::platformName() != QLatin1String("offscreen") &&
+                 !QTest::qWaitFor(
+                     [message] { return !message->windowHandle()->frameMargins().isNull(); },
+                     30000))) {
+                qWarning("closenextbox: the box was never shown whole");
+            }
+            QCoreApplication::processEvents();
             box->geometry = message->frameGeometry();
             message->accept();
         } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
