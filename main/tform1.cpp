@@ -127,7 +127,7 @@ void configurefiledialog(QFileDialog* dialog, QFileDialog::AcceptMode mode) {
 }
 
 // The refusal box stands in the middle of the screen that holds the window, not over the window
-// as Qt places a dialog: its frame, once a window manager has put one around it.
+// as Qt places a dialog: its frame, where a window manager puts one around it.
 class ScreenCentredBox : public QMessageBox {
 public:
     using QMessageBox::QMessageBox;
@@ -136,32 +136,20 @@ protected:
     void showEvent(QShowEvent* event) override {
         // The box has its final size only once QMessageBox has handled the event.
         QMessageBox::showEvent(event);
-        windowHandle()->installEventFilter(this);
-        centre();
-    }
-
-    // A window manager frames the box only after it is shown, and tells its window (not the
-    // widget) by moving it. The box is centred again when its frame has changed, and only then,
-    // so that a box the user moves stays where it is put.
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == windowHandle() && event->type() == QEvent::Move &&
-            windowHandle()->frameMargins() != centredframe_) {
-            centre();
-        }
-        return QMessageBox::eventFilter(watched, event);
-    }
-
-private:
-    void centre() {
-        centredframe_ = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
-        const QScreen* screen =
-            parentWidget() ? parentWidget()->window()->screen() : this->screen();
-        QRect box = geometry().marginsAdded(centredframe_);
+        // Its own frame is known only after the window manager has framed it, on the screen.
+        // It is placed once, before that, with the frame of the window it belongs to: a window
+        // manager frames the two alike, and a box that moved once on the screen could not tell
+        // the window manager's move from the user's.
+        // (The window's bottom edge may hold a grip for resizing, which the box has not.)
+        const QWindow* owner = parentWidget() ? parentWidget()->window()->windowHandle() : nullptr;
+        QMargins frame = owner != nullptr ? owner->frameMargins() : QMargins();
+        frame.setBottom(frame.left());
+        const QScreen* screen = owner != nullptr ? owner->screen() : this->screen();
+        QRect box = QRect(QPoint(), size()).marginsAdded(frame);
         box.moveCenter(screen->availableGeometry().center());
-        move(box.topLeft());
+        // The position of the client area: the frame is not known to the box's window yet.
+        windowHandle()->setPosition(box.topLeft() + QPoint(frame.left(), frame.top()));
     }
-
-    QMargins centredframe_;
 };
 
 }  // namespace

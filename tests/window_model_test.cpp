@@ -466,9 +466,10 @@ QString WindowModelTest::resize() {
     model.resize(w, h);
     form->resize(w, h);
     QCoreApplication::processEvents();
-    // A size the window did not take shows in the comparison.
+    // A size the window did not take shows in the comparison. An X server takes it when the
+    // window manager has.
     (void)QTest::qWaitFor([this] { return form->size() == QSize(model.width, model.height); },
-                          1000);
+                          30000);
     return QStringLiteral("resize to %1x%2").arg(w).arg(h);
 }
 

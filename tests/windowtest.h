@@ -178,13 +178,14 @@ struct Box {
     QString caption;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QRect geometry;
+    QRect geometry;  // with its frame
 };
 
-// Records and closes the next message box. Keep the returned pointer until the box was shown.
-inline std::shared_ptr<Box> closenextbox() {
+// Records and closes the next message box, once it is up whole and `settled` holds for it (with
+// a bound: what it was then is recorded). Keep the returned pointer until the box was shown.
+inline std::shared_ptr<Box> closenextbox(std::function<bool(const QMessageBox*)> settled = {}) {
     auto box = std::make_shared<Box>();
-    onnextmodal([box](QWidget* modal) {
+    onnextmodal([box, settled](QWidget* modal) {
         if (auto* message = qobject_cast<QMessageBox*>(modal)) {
             box->shown = true;
             box->caption = message->windowTitle();
@@ -198,8 +199,11 @@ inline std::shared_ptr<Box> closenextbox() {
                      30000))) {
                 qWarning("closenextbox: the box was never shown whole");
             }
-            QCoreApplication::processEvents();
-            box->geometry = message->frameGeometry();
+            if (settled) {
+                (void)QTest::qWaitFor([&] { return settled(message); }, 30000);
+            }
+            // The window's own: the widget's frame may be an old one.
+            box->geometry = message->windowHandle()->frameGeometry();
             message->accept();
         } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
             dialog->reject();
