@@ -464,12 +464,8 @@ QString WindowModelTest::resize() {
             break;
     }
     model.resize(w, h);
-    form->resize(w, h);
-    QCoreApplication::processEvents();
-    // A size the window did not take shows in the comparison. An X server takes it when the
-    // window manager has.
-    (void)QTest::qWaitFor([this] { return form->size() == QSize(model.width, model.height); },
-                          30000);
+    // A size the window did not take shows in the comparison.
+    (void)windowtest::resizewindow(form, QSize(w, h));
     return QStringLiteral("resize to %1x%2").arg(w).arg(h);
 }
 

@@ -3,6 +3,7 @@
 // what the grid must show (the byte labels and colours written out, and the pixels of a picture).
 #pragma once
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QByteArray>
 #include <QComboBox>
@@ -12,6 +13,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QHash>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,6 +34,8 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+#include <xcb/xproto.h>
 
 #include "main/gridimage.h"
 #include "main/gridpaint.h"
@@ -149,6 +154,46 @@ inline std::shared_ptr<Typed> typefile(const QString& path) {
         }
     });
     return typed;
+}
+
+// The sizes the X server last gave each window, from its ConfigureNotify events.
+class ConfiguredSizes : public QAbstractNativeEventFilter {
+public:
+    ConfiguredSizes() { qApp->installNativeEventFilter(this); }
+    ~ConfiguredSizes() override { qApp->removeNativeEventFilter(this); }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if (type == "xcb_generic_event_t" &&
+            (event->response_type & 0x7F) == XCB_CONFIGURE_NOTIFY) {
+            const auto* configure = static_cast<const xcb_configure_notify_event_t*>(message);
+            sizes[configure->window] = QSize(configure->width, configure->height);
+        }
+        return false;
+    }
+
+    QHash<WId, QSize> sizes;
+};
+
+// Resizes the shown top-level `window` as a user's drag would, and waits (30 s at most) until the
+// window system has given it that size (held to its least size); false when it did not. Under a
+// window manager a size is given when the window manager answers, and answers to earlier sizes
+// may still be on their way: they would take the window back to an old size for a moment.
+inline bool resizewindow(QWidget* window, QSize size) {
+    static ConfiguredSizes configured;
+    size = size.expandedTo(window->minimumSize());
+    if (window->size() == size) {
+        return true;
+    }
+    window->resize(size);
+    const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    const QSize native = size * window->devicePixelRatio();
+    return QTest::qWaitFor(
+        [&] {
+            return window->size() == size &&
+                   (!x11 || configured.sizes.value(window->winId()) == native);
+        },
+        30000);
 }
 
 // A whole file's bytes; empty when it cannot be read.
