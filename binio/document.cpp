@@ -1,7 +1,9 @@
 // Loading a whole file into the byte document and writing it back raw or as text.
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -220,6 +222,26 @@ std::vector<std::uint8_t> readtoend(int fd, const std::string& path, const Progr
     return content;
 }
 
+// Whether a regular file's size tells how much it holds. A size of 0 does not (/proc/cpuinfo
+// reports it), nor does any size on the file systems that make their files' content as they are
+// read (/sys/class/net/lo/address reports 4096 and holds 18 bytes).
+bool sizeknown(int fd, const struct stat& st) {
+    constexpr unsigned long kConfigfsMagic = 0x62656570;  // not in <linux/magic.h>
+    static constexpr std::array<unsigned long, 11> kMadeAsRead = {
+        PROC_SUPER_MAGIC, SYSFS_MAGIC,      DEBUGFS_MAGIC,      TRACEFS_MAGIC,
+        kConfigfsMagic,   SECURITYFS_MAGIC, CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
+        PSTOREFS_MAGIC,   EFIVARFS_MAGIC,   BPF_FS_MAGIC};
+    if (st.st_size == 0) {
+        return false;
+    }
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0) {
+        return true;  // the size is all there is to go by
+    }
+    const auto type = static_cast<unsigned long>(fs.f_type);
+    return std::find(kMadeAsRead.begin(), kMadeAsRead.end(), type) == kMadeAsRead.end();
+}
+
 }  // namespace
 
 std::string iomessage(int code) {
@@ -289,9 +311,9 @@ void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
 
     // The new content goes into a buffer of its own and replaces the document only once it is
     // complete, so a failed load changes nothing.
-    std::vector<std::uint8_t> content = st.st_size == 0
-                                            ? readtoend(file.get(), path, progress)
-                                            : readsized(file.get(), path, st.st_size, progress);
+    std::vector<std::uint8_t> content = sizeknown(file.get(), st)
+                                            ? readsized(file.get(), path, st.st_size, progress)
+                                            : readtoend(file.get(), path, progress);
     if (int err = file.close()) {
         throwerrno(err, path, Direction::reading);
     }

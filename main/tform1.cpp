@@ -9,12 +9,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
@@ -109,8 +111,40 @@ QString choosepath(QFileDialog* dialog) {
     return path;
 }
 
+// The icons and type names of a file dialog's entries, told from their names alone. Qt's own
+// provider reads a file whose name says nothing, to tell its type from its content, on the GUI
+// thread: a file whose read blocks (/proc/kmsg for root) would freeze the window for good.
+// Owned by its dialog, and deleted after the dialog's model, which uses it.
+class NameOnlyIcons : public QObject, public QFileIconProvider {
+public:
+    explicit NameOnlyIcons(QObject* dialog) : QObject(dialog) {}
+
+    QIcon icon(const QFileInfo& info) const override {
+        if (!info.isFile()) {
+            return QFileIconProvider::icon(info);
+        }
+        const QMimeType type = mimetype(info);
+        QIcon icon = QIcon::fromTheme(type.iconName());
+        if (icon.isNull()) {
+            icon = QIcon::fromTheme(type.genericIconName());
+        }
+        return icon.isNull() ? QFileIconProvider::icon(QAbstractFileIconProvider::File) : icon;
+    }
+
+    QString type(const QFileInfo& info) const override {
+        return info.isFile() ? mimetype(info).comment() : QFileIconProvider::type(info);
+    }
+
+private:
+    // The dialog's model asks from its own thread too; QMimeDatabase objects share one database.
+    static QMimeType mimetype(const QFileInfo& info) {
+        return QMimeDatabase().mimeTypeForFile(info, QMimeDatabase::MatchExtension);
+    }
+};
+
 void configurefiledialog(QFileDialog* dialog, QFileDialog::AcceptMode mode) {
     dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setIconProvider(new NameOnlyIcons(dialog));
     dialog->setOption(QFileDialog::DontConfirmOverwrite);
     dialog->setAcceptMode(mode);
     // Any name is accepted; one that does not exist goes to the load, which reports it.
