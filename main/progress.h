@@ -1,8 +1,9 @@
-// Progress of a long load or save: after a short delay a modal progress dialog shows the bytes
-// done of the total and offers Cancel, and the window keeps being painted meanwhile.
+// Progress of a long load or save: after a short delay a progress dialog shows the bytes done of
+// the total and offers Cancel; the window keeps being painted meanwhile but takes no input.
 #pragma once
 
 #include <QElapsedTimer>
+#include <QObject>
 #include <QProgressDialog>
 #include <QString>
 #include <QWidget>
@@ -14,27 +15,41 @@
 
 namespace tessarin {
 
-class ProgressWatch {
+class ProgressWatch : public QObject {
 public:
-    // Shows nothing for operations that end within `delayms`.
-    ProgressWatch(QWidget* owner, QString label, int delayms);
-    ~ProgressWatch();
+    // `label` says what is done, with %1 standing for `path`. Shows nothing for operations that
+    // end within `delayms`.
+    ProgressWatch(QWidget* owner, const QString& label, const QString& path, int delayms);
+    ~ProgressWatch() override;
     ProgressWatch(const ProgressWatch&) = delete;
     ProgressWatch& operator=(const ProgressWatch&) = delete;
 
-    // The callback for binio: returns false once the user pressed Cancel.
+    // The callback for binio: returns false once the user pressed Cancel or cancel() was called.
     binio::Progress callback();
+
+    // Stops the operation at its next block, as Cancel does.
+    void cancel() { cancelled_ = true; }
 
     // Whether the dialog was shown at all.
     bool shown() const { return dialog_ != nullptr; }
 
+protected:
+    // While the dialog is up, input meant for the owner's window is dropped.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     bool update(std::uint64_t done, std::uint64_t total);
+    void show();
+    QString text(std::uint64_t done, std::uint64_t total) const;
 
     QWidget* owner_;
     QString label_;
+    QString path_;
     int delayms_;
     QElapsedTimer clock_;
+    QElapsedTimer sinceshown_;
+    qint64 lastshown_ = 0;  // ms since the dialog came up, when its texts were last set
+    bool cancelled_ = false;
     std::unique_ptr<QProgressDialog> dialog_;
 };
 

@@ -4,6 +4,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCompleter>
 #include <QDir>
@@ -386,7 +387,8 @@ void TForm1::Button1Click() {
         Image1->discardpicture();
         try {
             BusyCursor busy;
-            ProgressWatch progress(this, QStringLiteral("読み込み中: %1").arg(path), progressdelay);
+            ProgressWatch progress(this, QStringLiteral("読み込み中: %1"), path, progressdelay);
+            const Running running(running_, {&progress, Operation::load});
             binio::loadfile(localpath(path), bindata, progress.callback());
         } catch (...) {
             // The load changed nothing; show the document again rather than a blank grid.
@@ -399,6 +401,7 @@ void TForm1::Button1Click() {
         setWindowTitle(apptitle + QStringLiteral(" - ") + path);
         panels[0]->setText(QStringLiteral("size:%1bytes").arg(bindata.size()));
     });
+    closeifrequested();
 }
 
 void TForm1::sbvChange(int position) {
@@ -568,7 +571,8 @@ void TForm1::save(const QString& path) {
     }
     try {
         BusyCursor busy;
-        ProgressWatch progress(this, QStringLiteral("保存中: %1").arg(path), progressdelay);
+        ProgressWatch progress(this, QStringLiteral("保存中: %1"), path, progressdelay);
+        const Running running(running_, {&progress, Operation::save});
         switch (dispmode()) {
             case DispMode::ascii:
                 binio::savebin(target, bindata, progress.callback());
@@ -586,9 +590,37 @@ void TForm1::save(const QString& path) {
     } catch (const binio::IOError& e) {
         // The name appeared after the check: still a refusal, never a replacement.
         if (e.code() != binio::kFileExists) {
+            // The user is told; a window closed meanwhile would take the unsaved bytes with it.
+            closerequested_ = false;
             throw;
         }
         refuse();
+    } catch (const binio::Cancelled&) {
+        throw;
+    } catch (...) {
+        closerequested_ = false;
+        throw;
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (running_.progress == nullptr) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    // The window closes once the operation has ended: a load is cancelled (its document was
+    // about to go anyway), a save is finished.
+    event->ignore();
+    closerequested_ = true;
+    if (running_.operation == Operation::load) {
+        running_.progress->cancel();
+    }
+}
+
+void TForm1::closeifrequested() {
+    if (closerequested_) {
+        closerequested_ = false;
+        close();
     }
 }
 
@@ -599,6 +631,7 @@ void TForm1::Button3Click() {
             save(path);
         }
     });
+    closeifrequested();
 }
 
 }  // namespace tessarin

@@ -26,6 +26,7 @@ class QStatusBar;
 namespace tessarin {
 
 class GridImage;
+class ProgressWatch;
 
 // The main window. Its controls and handlers keep the names of the window's design; each says
 // what it is. The caption reads "Form1" from the window's creation until FormCreate sets it.
@@ -93,6 +94,8 @@ public:
     void Image1MouseMove(QPoint pos);                          // the address under the pointer
 
 protected:
+    // A close request while a load or save runs is kept until it has ended.
+    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -103,6 +106,29 @@ private:
     void placecbc();
     void refuse();
     void save(const QString& path);
+    void closeifrequested();
+
+    // The load or save running now, if any, for a close request to act on.
+    enum class Operation { load, save };
+    struct RunningOperation {
+        ProgressWatch* progress = nullptr;
+        Operation operation = Operation::load;
+    };
+    // Makes `operation` the running one for as long as it lives.
+    class Running {
+    public:
+        Running(RunningOperation& slot, RunningOperation operation) : slot_(slot) {
+            slot_ = operation;
+        }
+        ~Running() { slot_ = {}; }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+
+    private:
+        RunningOperation& slot_;
+    };
+    RunningOperation running_;
+    bool closerequested_ = false;  // a close request came while an operation ran
 
     QFont gridfont_;
     GridPainter painter_;

@@ -5,13 +5,19 @@
 #include <QFile>
 #include <QLibraryInfo>
 #include <QPointer>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWindow>
 #include <QtTest>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -31,29 +37,44 @@ namespace {
 
 constexpr qint64 kMiB = qint64{1} << 20;
 
-// Records the class of every modal window that comes up while it lives, presses Cancel on a
-// progress dialog when asked to, and closes any other dialog but a file dialog (those are
-// answered by windowtest::choosefile). It acts the moment a window is shown: the press is queued
-// there and taken by the event loop that the operation runs after its next block, whatever the
-// machine's speed.
+// What to do when the progress dialog comes up.
+enum class OnProgress { nothing, cancel, closewindow };
+
+// Records the class of every modal window and progress dialog that comes up while it lives, acts
+// on a progress dialog as asked (Cancel, or the window manager's close on the window), and closes
+// any other dialog but a file dialog (those are answered by windowtest::choosefile). It acts the
+// moment a window is shown: the action is queued there and taken by the event loop that the
+// operation runs after its next block, whatever the machine's speed.
 class Modals : public QObject {
 public:
-    explicit Modals(bool cancel) : cancel_(cancel) { qApp->installEventFilter(this); }
+    explicit Modals(OnProgress action) : action_(action) { qApp->installEventFilter(this); }
     ~Modals() override { qApp->removeEventFilter(this); }
 
     QStringList seen;
+    // The window had the close request while the operation ran, and stayed until it ended.
+    bool heldopen = false;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         auto* window = qobject_cast<QWidget*>(watched);
+        if (event->type() == QEvent::Close && qobject_cast<TForm1*>(watched) != nullptr) {
+            closeseen = true;
+        }
         if (event->type() != QEvent::Show || window == nullptr || !window->isWindow() ||
-            !window->isModal()) {
+            !(window->isModal() || qobject_cast<QProgressDialog*>(window) != nullptr)) {
             return false;
         }
         seen << QString::fromLatin1(window->metaObject()->className());
         if (auto* progress = qobject_cast<QProgressDialog*>(window)) {
-            if (cancel_) {
+            if (action_ == OnProgress::cancel) {
                 QMetaObject::invokeMethod(progress, &QProgressDialog::cancel, Qt::QueuedConnection);
+            } else if (action_ == OnProgress::closewindow) {
+                // The operation waits here until the window has the request, however slow the
+                // machine; a request that Qt drops never comes.
+                QWidget* main = progress->parentWidget()->window();
+                closewindow(main->winId());
+                heldopen =
+                    QTest::qWaitFor([this] { return closeseen; }, 30000) && main->isVisible();
             }
         } else if (auto* dialog = qobject_cast<QDialog*>(window);
                    dialog != nullptr && qobject_cast<QFileDialog*>(window) == nullptr) {
@@ -63,7 +84,14 @@ protected:
     }
 
 private:
-    bool cancel_;
+    // Asks the window manager to close `window`, as its close button or Alt+F4 does.
+    static void closewindow(WId window) {
+        QProcess::execute(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"),
+                                                     QStringLiteral("0x%1").arg(window, 0, 16)});
+    }
+
+    OnProgress action_;
+    bool closeseen = false;
 };
 
 // A byte pattern that differs from position to position and is cheap to make.
@@ -124,10 +152,14 @@ private:
 
     // Runs Open or Save with `path` typed into its dialog and returns the modal windows that came
     // up, the file dialog first.
-    QStringList run(void (TForm1::*command)(), const QString& path, bool cancel) {
-        Modals modals(cancel);
+    QStringList run(void (TForm1::*command)(), const QString& path, OnProgress action) {
+        Modals modals(action);
         windowtest::choosefile(path);
         (form->*command)();
+        if (action == OnProgress::closewindow && !modals.heldopen) {
+            QTest::qFail("the window never had the close request, or closed at once", __FILE__,
+                         __LINE__);
+        }
         return modals.seen;
     }
 
@@ -173,7 +205,7 @@ private slots:
         QWidget owner;
         std::vector<std::uint8_t> document{1, 2, 3};
         {
-            ProgressWatch watch(&owner, "Loading", delayms);
+            ProgressWatch watch(&owner, "Loading %1", "", delayms);
             binio::loadfile(QFile::encodeName(path).toStdString(), document, watch.callback());
             QCOMPARE(watch.shown(), shown);
             QCOMPARE(owner.findChildren<QProgressDialog*>().size(), shown ? 1 : 0);
@@ -199,7 +231,10 @@ private slots:
         QFETCH(qulonglong, total);
         QFETCH(int, permille);
         QWidget owner;
-        ProgressWatch watch(&owner, "Saving x", 0);
+        auto* button = new QPushButton(&owner);
+        QSignalSpy clicks(button, &QPushButton::clicked);
+        owner.show();
+        ProgressWatch watch(&owner, "Saving %1", "x", 0);
         const binio::Progress progress = watch.callback();
         // A first call that is already complete shows nothing.
         QVERIFY(progress(total, total));
@@ -209,7 +244,6 @@ private slots:
         auto* dialog = owner.findChild<QProgressDialog*>();
         QVERIFY(dialog != nullptr);
         QVERIFY(dialog->isVisible());
-        QCOMPARE(QApplication::activeModalWidget(), static_cast<QWidget*>(dialog));
         const QLocale locale;
         if (permille < 0) {
             QCOMPARE(dialog->labelText(),
@@ -221,20 +255,60 @@ private slots:
             QCOMPARE(dialog->value() - dialog->minimum(),
                      permille * (dialog->maximum() - dialog->minimum()) / 1000);
         }
-        QTest::qWait(20);
+        // The owner's window takes no input meanwhile, and Enter (typed ahead) cancels nothing.
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(clicks.size(), 0);
+        auto* cancel = dialog->findChild<QPushButton*>();
+        QVERIFY(cancel != nullptr);
+        cancel->setFocus();
+        QTest::keyClick(cancel, Qt::Key_Return);
+        QTest::keyClick(dialog, Qt::Key_Enter);
         QVERIFY(progress(done, total));
 
-        QPointer<QWidget> pressed;
-        windowtest::onnextmodal([&pressed](QWidget* modal) {
-            if (auto* progressdialog = qobject_cast<QProgressDialog*>(modal)) {
-                progressdialog->cancel();
-                pressed = modal;
-            }
-        });
-        QTRY_VERIFY(pressed != nullptr);
-        QCOMPARE(pressed.data(), static_cast<QWidget*>(dialog));
+        QTest::mouseClick(cancel, Qt::LeftButton);
         QVERIFY(!progress(done, total));
         QVERIFY(!progress(total, total));
+    }
+
+    // Esc cancels too; so does the window, for a close request.
+    void escOrCancelCallStops_data() {
+        QTest::addColumn<bool>("esc");
+        QTest::newRow("Esc") << true;
+        QTest::newRow("cancel()") << false;
+    }
+
+    void escOrCancelCallStops() {
+        QFETCH(bool, esc);
+        QWidget owner;
+        ProgressWatch watch(&owner, "%1", "x", 0);
+        const binio::Progress progress = watch.callback();
+        QVERIFY(progress(1, 2));
+        if (esc) {
+            auto* dialog = owner.findChild<QProgressDialog*>();
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        } else {
+            watch.cancel();
+        }
+        QVERIFY(!progress(1, 2));
+    }
+
+    // A path of any length leaves the dialog inside its screen, shortened in the middle; the
+    // whole path is in its tooltip.
+    void longPathFitsTheScreen() {
+        QWidget owner;
+        const QString path =
+            QStringLiteral("/") + QString(4000, QLatin1Char('d')) + QStringLiteral("/end.bin");
+        ProgressWatch watch(&owner, "読み込み中: %1", path, 0);
+        QVERIFY(watch.callback()(1, 2));
+        auto* dialog = owner.findChild<QProgressDialog*>();
+        QVERIFY(dialog != nullptr);
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        QVERIFY2(dialog->frameGeometry().width() <= owner.screen()->availableGeometry().width(),
+                 qPrintable(QString::number(dialog->frameGeometry().width())));
+        QVERIFY(dialog->labelText().startsWith(QStringLiteral("読み込み中: /dd")));
+        QVERIFY(dialog->labelText().contains(QStringLiteral("end.bin\n1 / 2 バイト")));
+        QCOMPARE(dialog->toolTip(), QStringLiteral("読み込み中: ") + path);
     }
 
     // Qt's own buttons in the window's dialogs, with and without Qt's Japanese translations.
@@ -260,7 +334,7 @@ private slots:
                  "Qt's Japanese translations: install qt6-translations-l10n (build.sh does)");
         TForm1 window;
         QCOMPARE(window.OpenDialog1->labelText(QFileDialog::Accept), accept);
-        ProgressWatch watch(&window, "x", 0);
+        ProgressWatch watch(&window, "%1", "x", 0);
         QVERIFY(watch.callback()(1, 2));
         auto* dialog = window.findChild<QProgressDialog*>();
         QVERIFY(dialog != nullptr);
@@ -284,7 +358,8 @@ private slots:
             file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
         }
         form->rb_mbHEX->setChecked(true);
-        QCOMPARE(run(&TForm1::Button1Click, small, false), QStringList{"QFileDialog"});
+        QCOMPARE(run(&TForm1::Button1Click, small, OnProgress::nothing),
+                 QStringList{"QFileDialog"});
         form->sbv->setValue(5);
         form->Image1MouseMove(QPoint(60, 25));
         const WindowState before = stateof(*form);
@@ -293,7 +368,7 @@ private slots:
 
         // No error box: a cancelled load is not an error.
         form->progressdelay = 0;
-        QCOMPARE(run(&TForm1::Button1Click, big, true),
+        QCOMPARE(run(&TForm1::Button1Click, big, OnProgress::cancel),
                  (QStringList{"QFileDialog", "QProgressDialog"}));
         comparestate(before);
     }
@@ -307,11 +382,44 @@ private slots:
 
         const QString path = tmp->filePath("out.txt");
         form->progressdelay = 0;
-        QCOMPARE(run(&TForm1::Button3Click, path, true),
+        QCOMPARE(run(&TForm1::Button3Click, path, OnProgress::cancel),
                  (QStringList{"QFileDialog", "QProgressDialog"}));
         QVERIFY(!QFile::exists(path));
         QCOMPARE(QDir(tmp->path()).entryList(QDir::AllEntries | QDir::System), files);
         comparestate(before);
+    }
+
+    // The window manager's close while a load runs cancels it and closes the window; while a
+    // save runs, the save is finished first.
+    void closeDuringOperation_data() {
+        QTest::addColumn<bool>("save");
+        QTest::newRow("load") << false;
+        QTest::newRow("save") << true;
+    }
+
+    void closeDuringOperation() {
+        QFETCH(bool, save);
+        if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+            QSKIP("a window manager's close comes only on a real X server");
+        }
+        const std::vector<std::uint8_t> document = patterned(3 * kMiB);
+        const QString path = tmp->filePath(save ? "out" : "in");
+        if (save) {
+            windowtest::setdocument(form, document);
+        } else {
+            QVERIFY(windowtest::writeall(path, windowtest::asbytearray(document)));
+        }
+        const WindowState before = stateof(*form);
+        form->progressdelay = 0;
+        QCOMPARE(run(save ? &TForm1::Button3Click : &TForm1::Button1Click, path,
+                     OnProgress::closewindow),
+                 (QStringList{"QFileDialog", "QProgressDialog"}));
+        QVERIFY(!form->isVisible());
+        if (save) {
+            QVERIFY(windowtest::readall(path) == windowtest::asbytearray(document));
+        } else {
+            comparestate(before);
+        }
     }
 
     void finishedSaveWritesModeText_data() {
@@ -338,7 +446,7 @@ private slots:
 
         const QString path = tmp->filePath("out");
         form->progressdelay = slow ? 0 : std::numeric_limits<int>::max();
-        const QStringList seen = run(&TForm1::Button3Click, path, false);
+        const QStringList seen = run(&TForm1::Button3Click, path, OnProgress::nothing);
         const QStringList expected =
             slow ? QStringList{"QFileDialog", "QProgressDialog"} : QStringList{"QFileDialog"};
         QCOMPARE(seen, expected);

@@ -5,23 +5,43 @@
 # Exits with the command's status. The server and the window manager end with the command.
 set -euo pipefail
 
-if [ "${1:-}" != --inside ]; then
-  # xvfb-run picks a free display, sets up its authority and waits for the server to listen.
-  exec xvfb-run --auto-servernum --server-args="-screen 0 1280x1024x24 -nolisten tcp" \
-    "$0" --inside "$@"
-fi
-shift
+work=$(mktemp -d)
+xvfb=
+wm=
+cleanup() {
+  [ -n "$wm" ] && kill "$wm" 2>/dev/null && wait "$wm" 2>/dev/null
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
 
-openbox --sm-disable >/dev/null 2>&1 &
+# The server picks a free display itself and names it once it takes connections: no two runs
+# can pick the same one.
+mkfifo "$work/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+if ! read -r -t 30 display <"$work/display"; then
+  echo "onx11.sh: Xvfb did not start:" >&2
+  cat "$work/xvfb.log" >&2
+  exit 1
+fi
+export DISPLAY=":$display"
+
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
 wm=$!
-trap 'kill "$wm" 2>/dev/null; wait "$wm" 2>/dev/null || true' EXIT
 # Tests need their windows managed from the first one on: wait until openbox has taken the screen.
 for ((i = 0; i < 300; i++)); do
   wmctrl -m >/dev/null 2>&1 && break
-  kill -0 "$wm" 2>/dev/null || { echo "onx11.sh: openbox did not start" >&2; exit 1; }
+  if ! kill -0 "$wm" 2>/dev/null; then
+    echo "onx11.sh: openbox did not start:" >&2
+    cat "$work/openbox.log" >&2
+    exit 1
+  fi
   sleep 0.1
 done
 wmctrl -m >/dev/null 2>&1 || { echo "onx11.sh: openbox did not take the screen in 30 s" >&2; exit 1; }
 
 export QT_QPA_PLATFORM=xcb
-"$@"
+status=0
+"$@" || status=$?
+exit "$status"
