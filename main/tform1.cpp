@@ -16,6 +16,7 @@
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QPushButton>
@@ -96,6 +97,11 @@ public:
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
+// What panel 0 says of a document of `size` bytes.
+QString sizetext(std::size_t size) {
+    return QStringLiteral("size:%1bytes").arg(size);
+}
+
 std::string localpath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
@@ -143,6 +149,34 @@ private:
     }
 };
 
+// Closes the completion lists of a file dialog's name field.
+void closelists(QFileDialog* dialog) {
+    for (QCompleter* completer : dialog->findChildren<QCompleter*>()) {
+        completer->popup()->hide();
+    }
+}
+
+// Qt's file dialog, but for a typed folder: Enter on a folder's name enters the folder and left
+// its name in the name field, with a list over it, so that the next key went on typing the
+// folder's name. The field is emptied, as for a folder chosen in the list.
+class FileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+protected:
+    void accept() override {
+        const QDir before = directory();
+        QFileDialog::accept();
+        // "fileNameEdit" is Qt's name for the field.
+        auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (isVisible() && name != nullptr && !name->text().isEmpty() &&
+            QDir(before.absoluteFilePath(name->text())) == directory() && directory() != before) {
+            name->clear();
+            closelists(this);
+        }
+    }
+};
+
 void configurefiledialog(QFileDialog* dialog, QFileDialog::AcceptMode mode) {
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setIconProvider(new NameOnlyIcons(dialog));
@@ -154,11 +188,7 @@ void configurefiledialog(QFileDialog* dialog, QFileDialog::AcceptMode mode) {
     // Enter on a typed name accepts the dialog while the name field's completion list may be up,
     // and Qt leaves that list on the screen, where it would swallow the next click or key.
     // Nothing of the dialog outlives it.
-    QObject::connect(dialog, &QDialog::finished, dialog, [dialog] {
-        for (QCompleter* completer : dialog->findChildren<QCompleter*>()) {
-            completer->popup()->hide();
-        }
-    });
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog] { closelists(dialog); });
 }
 
 // The refusal box stands in the middle of the screen that holds the window, not over the window
@@ -214,7 +244,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     const int column = kDesignClient.width() - kColumnFromRight;
     Button1 = new QPushButton(QStringLiteral("&Open"), this);
     Button1->setGeometry(QRect(QPoint(column, kMargin), kButtonSize));
-    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1 = new FileDialog(this);
     configurefiledialog(OpenDialog1, QFileDialog::AcceptOpen);
 
     Button2 = new QPushButton(QStringLiteral("&Font"), this);
@@ -225,7 +255,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
     Button3 = new QPushButton(QStringLiteral("&Save"), this);
     Button3->setGeometry(QRect(QPoint(column, kMargin + 2 * kColumnPitch), kButtonSize));
-    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1 = new FileDialog(this);
     configurefiledialog(SaveDialog1, QFileDialog::AcceptSave);
 
     GroupBox1 = new QGroupBox(QStringLiteral("Mode"), this);
@@ -265,6 +295,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
         panel->setTextFormat(Qt::PlainText);
         panel->setMinimumSize(0, 0);
     }
+    // Panel 0 is widened where the size of the largest document does not fit in it whole.
+    panels[0]->setText(sizetext(INT32_MAX));
+    sizepanelwidth_ = std::max(kPanelWidth, panels[0]->sizeHint().width());
+    panels[0]->clear();
     if (auto* grip = StatusBar1->findChild<QSizeGrip*>()) {
         grip->raise();
     }
@@ -330,6 +364,7 @@ void TForm1::setgridfont(const QFont& font) {
     gridfont_ = font;
     redraw();
     cbc->setFont(font);
+    cbc->resize(cbc->width(), cbc->sizeHint().height());
 }
 
 void TForm1::layoutcontrols(int width, int height) {
@@ -341,9 +376,10 @@ void TForm1::layoutcontrols(int width, int height) {
         control->move(width - kColumnFromRight, control->y());
     }
     StatusBar1->setGeometry(0, height - kStatusHeight, width, kStatusHeight);
-    panels[0]->setGeometry(0, 0, kPanelWidth, kStatusHeight);
-    panels[1]->setGeometry(kPanelWidth, 0, kPanelWidth, kStatusHeight);
-    panels[2]->setGeometry(2 * kPanelWidth, 0, std::max(0, width - 2 * kPanelWidth), kStatusHeight);
+    const int afterpanel1 = sizepanelwidth_ + kPanelWidth;
+    panels[0]->setGeometry(0, 0, sizepanelwidth_, kStatusHeight);
+    panels[1]->setGeometry(sizepanelwidth_, 0, kPanelWidth, kStatusHeight);
+    panels[2]->setGeometry(afterpanel1, 0, std::max(0, width - afterpanel1), kStatusHeight);
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {
@@ -399,7 +435,7 @@ void TForm1::Button1Click() {
         redraw();
         cbc->hide();
         setWindowTitle(apptitle + QStringLiteral(" - ") + path);
-        panels[0]->setText(QStringLiteral("size:%1bytes").arg(bindata.size()));
+        panels[0]->setText(sizetext(bindata.size()));
     });
     closeifrequested();
 }
@@ -425,10 +461,18 @@ void TForm1::Button2Click() {
         shown.setItalic(drawn.italic());
         shown.setPointSizeF(drawn.pixelSize() * 72.0 / dpi);
         FontDialog1->setCurrentFont(shown);
+        // The dialog offers the nearest size it lists (whole points): OK on what it offered
+        // chooses nothing, and the grid stays exactly as it is drawn, at any screen density.
+        const QFont offered = FontDialog1->currentFont();
         if (FontDialog1->exec() != QDialog::Accepted) {
             return;
         }
         const QFont chosen = FontDialog1->selectedFont();
+        if (chosen.family() == offered.family() && chosen.styleName() == offered.styleName() &&
+            chosen.pointSizeF() == offered.pointSizeF() && chosen.weight() == offered.weight() &&
+            chosen.italic() == offered.italic()) {
+            return;
+        }
         QFont font = gridfont_;
         font.setFamilies({chosen.family()});
         font.setPixelSize(std::max(1, int(std::lround(chosen.pointSizeF() * dpi / 72.0))));

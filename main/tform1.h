@@ -132,6 +132,7 @@ private:
 
     QFont gridfont_;
     GridPainter painter_;
+    int sizepanelwidth_ = 0;  // the width of panel 0
 };
 
 }  // namespace tessarin

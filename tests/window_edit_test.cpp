@@ -254,6 +254,13 @@ void WindowEditTest::clickOnByteOpensEditor() {
     // Filling and pre-selecting store nothing.
     QCOMPARE(picks.count(), 0);
     QCOMPARE(document(), bytes);
+    // Its height follows a new font at once.
+    const int height = form->cbc->height();
+    QFont font = form->gridfont();
+    font.setPixelSize(27);
+    form->setgridfont(font);
+    QVERIFY(form->cbc->height() > height);
+    QCOMPARE(form->cbc->height(), form->cbc->sizeHint().height());
 }
 
 void WindowEditTest::clickOnNoByteClosesEditor_data() {

@@ -9,9 +9,11 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHash>
@@ -112,6 +114,11 @@ struct Typed {
     bool popped = false;
     QString text;
     bool accepted = false;
+    // For a folder, which the dialog enters on Enter: the dialog's folder, its name field and
+    // whether a list was up, once the folder was read.
+    QString folder;
+    QString after;
+    bool poppedafter = false;
 };
 
 // Types `path` into the next file dialog and presses Enter once the name field's completion list
@@ -147,9 +154,22 @@ inline std::shared_ptr<Typed> typefile(const QString& path) {
         typed->popped =
             QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 30000);
         typed->text = name->text();
+        bool folderread = false;
+        const auto* model = dialog->findChild<QFileSystemModel*>();
+        QObject::connect(model, &QFileSystemModel::directoryLoaded, dialog,
+                         [&folderread, path](const QString& folder) {
+                             folderread = folderread || QDir(folder) == QDir(path);
+                         });
         QTest::keyClick(window, Qt::Key_Return);
         typed->accepted = !dialog->isVisible();
         if (!typed->accepted) {
+            if (QFileInfo(path).isDir() && !QTest::qWaitFor([&] { return folderread; }, 30000)) {
+                qWarning("typefile: the dialog never read %s", qPrintable(path));
+            }
+            QCoreApplication::processEvents();
+            typed->folder = dialog->directory().absolutePath();
+            typed->after = name->text();
+            typed->poppedafter = QApplication::activePopupWidget() != nullptr;
             dialog->reject();
         }
     });
