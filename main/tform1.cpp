@@ -27,6 +27,8 @@
 #include <QSignalBlocker>
 #include <QSizeGrip>
 #include <QStatusBar>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 #include <QWheelEvent>
 #include <QWindow>
 
@@ -87,6 +89,28 @@ constexpr QRect kEditorAtStart{360, 216, 41, 20};
 // The status bar: panels 0 and 1 are this wide, panel 2 takes the rest.
 constexpr int kStatusHeight = 17;
 constexpr int kPanelWidth = 120;
+
+// The grid's scroll bar, showing when it has the keyboard focus as the buttons do: styles draw
+// no focus on a scroll bar, and Tab reaches it.
+class FocusScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QScrollBar::paintEvent(event);
+        if (!hasFocus()) {
+            return;
+        }
+        QStylePainter painter(this);
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        // Drawn whatever way the focus came, where a style draws it only after Tab.
+        focus.state |= QStyle::State_KeyboardFocusChange;
+        focus.backgroundColor = palette().color(QPalette::Window);
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+    }
+};
 
 // The busy pointer while a file operation blocks the window.
 class BusyCursor {
@@ -234,7 +258,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
     // The grid and its scroll bar; layoutcontrols gives them their size.
     Image1 = new GridImage(this);
-    sbv = new QScrollBar(Qt::Vertical, this);
+    sbv = new FocusScrollBar(Qt::Vertical, this);
     sbv->setRange(0, 100);
     sbv->setSingleStep(1);
     sbv->setTracking(true);

@@ -851,6 +851,19 @@ private slots:
         QCOMPARE(form->topaddr, qint64(2) * form->sbv->value());
     }
 
+    // Tab reaches the scroll bar after the mode buttons, and it shows that it has the focus.
+    void tabShowsFocusOnScrollBar() {
+        setdocument(form, Bytes(100, 'x'));
+        QVERIFY(showform());
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form));
+        const QImage unfocused = form->sbv->grab().toImage();
+        form->rb_mbdec->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(form->windowHandle(), Qt::Key_Tab);
+        QVERIFY(form->sbv->hasFocus());
+        QVERIFY(form->sbv->grab().toImage() != unfocused);
+    }
+
     void keysOnScrollBar_data() {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("key");
