@@ -279,7 +279,7 @@ namespace {
 // Takes away what the scenario needs gone before Qt starts; false with a message when that
 // fails. A system that allows no mounts ends the child as skipped.
 bool childsetup(const QString& scenario, const QString& folder) {
-    if (scenario == "unreadable" || scenario == "unwritable") {
+    if ((scenario == "unreadable" || scenario == "unwritable") && ::geteuid() == 0) {
         if (!testutil::dropprivileges()) {
             std::perror("dropping privileges");
             return false;
@@ -420,7 +420,10 @@ private slots:
 
     void childScenario_data() {
         QTest::addColumn<QString>("scenario");
-        QTest::addColumn<bool>("asnobody");  // root makes the files and the child becomes nobody
+        // A file the child may not read, a folder it may not write into: as root, files only
+        // root may use and a child that becomes nobody; as anyone else, the user's own files
+        // with no permission to read or write.
+        QTest::addColumn<bool>("denied");
         QTest::newRow("open a file nobody may read") << "unreadable" << true;
         QTest::newRow("save into a folder nobody may write") << "unwritable" << true;
         QTest::newRow("save onto a 64 KiB tmpfs") << "diskfull" << false;
@@ -430,13 +433,11 @@ private slots:
 
     void childScenario() {
         QFETCH(QString, scenario);
-        QFETCH(bool, asnobody);
+        QFETCH(bool, denied);
         if (scenario == "memory" && testutil::kSanitized) {
             QSKIP("AddressSanitizer reserves more address space than any limit would leave");
         }
-        if (asnobody && ::geteuid() != 0) {
-            QSKIP("needs root to make files only root may use and to become nobody");
-        }
+        const bool asnobody = denied && ::geteuid() == 0;
         const QString folder = dir->path();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -446,6 +447,10 @@ private slots:
         QVERIFY(
             QFile::setPermissions(folder + "/secret.bin", QFile::ReadOwner | QFile::WriteOwner));
         QVERIFY(QDir(folder).mkdir("locked"));
+        if (denied && !asnobody) {
+            QVERIFY(::chmod(local(folder + "/secret.bin").c_str(), 0) == 0);
+            QVERIFY(::chmod(local(folder + "/locked").c_str(), 0555) == 0);
+        }
         QVERIFY(QDir(folder).mkdir("small"));
         QVERIFY(testutil::makesparse(local(folder + "/huge.bin"), off_t(3) << 29));
         if (asnobody) {
@@ -468,6 +473,7 @@ private slots:
             QSKIP(qPrintable("the system does not allow it: " + output));
         }
         QVERIFY2(child.exitCode() == 0, output.constData());
+        QVERIFY(::chmod(local(folder + "/secret.bin").c_str(), 0600) == 0);
         QCOMPARE(entries(folder + "/locked"), QStringList());
         QCOMPARE(entries(folder + "/small"), QStringList());
         QCOMPARE(windowtest::readall(folder + "/secret.bin"), QByteArray("secret"));
