@@ -4,14 +4,18 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -31,6 +35,7 @@ struct Watch {
     std::string path;
     std::string appear;
     std::vector<std::string> calls;
+    int failwait = 0;  // an error for the sync_file_range() calls that wait for the disk
 };
 Watch watch;
 
@@ -71,6 +76,15 @@ extern "C" int linkat(int olddir, const char* oldpath, int newdir, const char* n
     static const auto next = real<int (*)(int, const char*, int, const char*, int)>("linkat");
     record("linkat", -1);
     return next(olddir, oldpath, newdir, newpath, flags);
+}
+
+extern "C" int sync_file_range(int fd, off64_t offset, off64_t nbytes, unsigned int flags) {
+    static const auto next = real<int (*)(int, off64_t, off64_t, unsigned int)>("sync_file_range");
+    if (watch.failwait != 0 && (flags & SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+        errno = watch.failwait;
+        return -1;
+    }
+    return next(fd, offset, nbytes, flags);
 }
 
 extern "C" int lstat(const char* path, struct stat* buf) noexcept {
@@ -291,6 +305,57 @@ TEST(Save, DiskFullLeavesNoFile) {
                       return code;
                   }),
                   112);
+    }
+}
+
+// A save larger than the 16 MiB that a save lets pile up in the page cache: the disk takes the
+// bytes behind that window as the save goes, they leave the cache, and a failure the disk reports
+// for them fails the save with nothing left behind.
+TEST(Save, LargeSavesGoToTheDiskBehindAWindow) {
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    const Bytes doc = testutil::randombytes(29, 40 * kMiB + 5);
+    for (const auto& saver : kSavers) {
+        if (std::string(saver.name) != "savebin" && std::string(saver.name) != "named OutputFile") {
+            continue;  // the same path, with another number of bytes
+        }
+        SCOPED_TRACE(saver.name);
+        TempDir dir;
+        struct statfs fs {};
+        ASSERT_EQ(::statfs(dir.path().c_str(), &fs), 0);
+        if (fs.f_type == TMPFS_MAGIC) {
+            GTEST_SKIP() << dir.path() << " is on tmpfs, whose pages never leave memory";
+        }
+        const std::string path = dir / "out";
+        saver.save(path, doc);
+        // What of the file is still in memory: the window and the block written last, at most.
+        const binio::Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        void* map = ::mmap(nullptr, doc.size(), PROT_READ, MAP_SHARED, file.get(), 0);
+        ASSERT_NE(map, MAP_FAILED);
+        const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        std::vector<unsigned char> resident((doc.size() + page - 1) / page);
+        ASSERT_EQ(::mincore(map, doc.size(), resident.data()), 0);
+        ::munmap(map, doc.size());
+        std::size_t cached = 0;
+        for (const unsigned char r : resident) {
+            cached += (r & 1) * page;
+        }
+        EXPECT_LE(cached, 18 * kMiB);
+        EXPECT_TRUE(testutil::readfile(path) == testutil::text(doc));
+
+        watch.failwait = EIO;
+        int code = testutil::kNoError;
+        try {
+            saver.save(dir / "failed", doc);
+        } catch (const binio::IOError& e) {
+            code = e.code();
+        }
+        watch.failwait = 0;
+        EXPECT_EQ(code, binio::kWriteFault);
+        std::vector<std::string> left;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+            left.push_back(entry.path().filename());
+        }
+        EXPECT_EQ(left, std::vector<std::string>{"out"});
     }
 }
 
