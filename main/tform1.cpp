@@ -194,7 +194,7 @@ protected:
         // "fileNameEdit" is Qt's name for the field.
         auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         if (isVisible() && name != nullptr && !name->text().isEmpty() &&
-            QDir(before.absoluteFilePath(name->text())) == directory() && directory() != before) {
+            QDir(before.absoluteFilePath(name->text())) == directory()) {
             name->clear();
             closelists(this);
         }
