@@ -179,8 +179,13 @@ inline std::shared_ptr<Typed> typefile(const QString& path) {
 // The sizes the X server last gave each window, from its ConfigureNotify events.
 class ConfiguredSizes : public QAbstractNativeEventFilter {
 public:
-    ConfiguredSizes() { qApp->installNativeEventFilter(this); }
-    ~ConfiguredSizes() override { qApp->removeNativeEventFilter(this); }
+    ConfiguredSizes() { QCoreApplication::instance()->installNativeEventFilter(this); }
+    // A function's static outlives the application, which forgets its filters as it goes.
+    ~ConfiguredSizes() override {
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            app->removeNativeEventFilter(this);
+        }
+    }
 
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
         const auto* event = static_cast<const xcb_generic_event_t*>(message);
