@@ -134,8 +134,11 @@ inline std::shared_ptr<Typed> typefile(const QString& path) {
             modal->close();
             return;
         }
-        // Keys typed before the window manager made the dialog active would go elsewhere.
-        if (!QTest::qWaitForWindowActive(dialog, 30000)) {
+        // Keys typed before the window manager made the dialog active would go elsewhere. (Qt
+        // counts a dialog active while the window it belongs to is: the focus window is asked.)
+        if (!QTest::qWaitFor(
+                [dialog] { return QGuiApplication::focusWindow() == dialog->windowHandle(); },
+                30000)) {
             qWarning("typefile: the file dialog never became active");
             dialog->reject();
             return;
