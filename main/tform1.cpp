@@ -201,7 +201,11 @@ protected:
     }
 };
 
-void configurefiledialog(QFileDialog* dialog, QFileDialog::AcceptMode mode) {
+// A file dialog of the window, made when it is first needed: building one lists its folder and
+// reads the icon theme, which the window's start does not wait for. It starts in `folder`, where
+// it would have started had it been made with the window, not where another dialog was last.
+QFileDialog* makefiledialog(QWidget* window, QFileDialog::AcceptMode mode, const QString& folder) {
+    auto* dialog = new FileDialog(window, QString(), folder);
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setIconProvider(new NameOnlyIcons(dialog));
     dialog->setOption(QFileDialog::DontConfirmOverwrite);
@@ -213,6 +217,7 @@ void configurefiledialog(QFileDialog* dialog, QFileDialog::AcceptMode mode) {
     // and Qt leaves that list on the screen, where it would swallow the next click or key.
     // Nothing of the dialog outlives it.
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog] { closelists(dialog); });
+    return dialog;
 }
 
 // The refusal box stands in the middle of the screen that holds the window, not over the window
@@ -243,7 +248,7 @@ protected:
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+TForm1::TForm1(QWidget* parent) : QWidget(parent), startfolder_(QDir::currentPath()) {
     setWindowTitle(QStringLiteral("Form1"));
     ::inittessarinicons();
     QIcon icon;
@@ -268,19 +273,12 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     const int column = kDesignClient.width() - kColumnFromRight;
     Button1 = new QPushButton(QStringLiteral("&Open"), this);
     Button1->setGeometry(QRect(QPoint(column, kMargin), kButtonSize));
-    OpenDialog1 = new FileDialog(this);
-    configurefiledialog(OpenDialog1, QFileDialog::AcceptOpen);
 
     Button2 = new QPushButton(QStringLiteral("&Font"), this);
     Button2->setGeometry(QRect(QPoint(column, kMargin + kColumnPitch), kButtonSize));
-    FontDialog1 = new QFontDialog(this);
-    FontDialog1->setOption(QFontDialog::DontUseNativeDialog);
-    FontDialog1->setModal(true);
 
     Button3 = new QPushButton(QStringLiteral("&Save"), this);
     Button3->setGeometry(QRect(QPoint(column, kMargin + 2 * kColumnPitch), kButtonSize));
-    SaveDialog1 = new FileDialog(this);
-    configurefiledialog(SaveDialog1, QFileDialog::AcceptSave);
 
     GroupBox1 = new QGroupBox(QStringLiteral("Mode"), this);
     GroupBox1->setGeometry(QRect(QPoint(column, kMargin + 3 * kColumnPitch), kModeGroupSize));
@@ -440,6 +438,9 @@ void TForm1::redraw() {
 
 void TForm1::Button1Click() {
     guard(this, apptitle, [this] {
+        if (OpenDialog1 == nullptr) {
+            OpenDialog1 = makefiledialog(this, QFileDialog::AcceptOpen, startfolder_);
+        }
         const QString path = choosepath(OpenDialog1);
         if (path.isEmpty()) {
             return;
@@ -484,6 +485,12 @@ void TForm1::Button2Click() {
         shown.setWeight(QFont::Weight(drawn.weight()));
         shown.setItalic(drawn.italic());
         shown.setPointSizeF(drawn.pixelSize() * 72.0 / dpi);
+        if (FontDialog1 == nullptr) {
+            // Made on first use: it lists every installed font family.
+            FontDialog1 = new QFontDialog(this);
+            FontDialog1->setOption(QFontDialog::DontUseNativeDialog);
+            FontDialog1->setModal(true);
+        }
         FontDialog1->setCurrentFont(shown);
         // The dialog offers the nearest size it lists (whole points): OK on what it offered
         // chooses nothing, and the grid stays exactly as it is drawn, at any screen density.
@@ -694,6 +701,9 @@ void TForm1::closeifrequested() {
 
 void TForm1::Button3Click() {
     guard(this, apptitle, [this] {
+        if (SaveDialog1 == nullptr) {
+            SaveDialog1 = makefiledialog(this, QFileDialog::AcceptSave, startfolder_);
+        }
         const QString path = choosepath(SaveDialog1);
         if (!path.isEmpty()) {
             save(path);

@@ -37,15 +37,16 @@ public:
     explicit TForm1(QWidget* parent = nullptr);
 
     // Controls. Qt's parent-child ownership deletes them with the window.
-    GridImage* Image1;         // the byte grid: its picture, clicks, presses and pointer moves
-    QPushButton* Button1;      // "&Open": opens a file through OpenDialog1
-    QFileDialog* OpenDialog1;  // the Open dialog; offers the last name chosen in it
-    QScrollBar* sbv;           // the grid's vertical scroll bar, one position per row
-    QFontDialog* FontDialog1;  // the font dialog of Button2
-    QPushButton* Button2;      // "&Font": chooses the grid font
-    QComboBox* cbc;            // the byte editor: the 256 values, laid over the clicked cell
-    QPushButton* Button3;      // "&Save": saves under a new name through SaveDialog1
-    QFileDialog* SaveDialog1;  // the Save dialog; offers the last name chosen in it
+    GridImage* Image1;     // the byte grid: its picture, clicks, presses and pointer moves
+    QPushButton* Button1;  // "&Open": opens a file through OpenDialog1
+    // The dialogs are made on first use; null until then.
+    QFileDialog* OpenDialog1 = nullptr;  // the Open dialog; offers the last name chosen in it
+    QScrollBar* sbv;                     // the grid's vertical scroll bar, one position per row
+    QFontDialog* FontDialog1 = nullptr;  // the font dialog of Button2
+    QPushButton* Button2;                // "&Font": chooses the grid font
+    QComboBox* cbc;        // the byte editor: the 256 values, laid over the clicked cell
+    QPushButton* Button3;  // "&Save": saves under a new name through SaveDialog1
+    QFileDialog* SaveDialog1 = nullptr;  // the Save dialog; offers the last name chosen in it
     QGroupBox* GroupBox1;      // "Mode": the four mode buttons, which share rb_mdASCIIClick
     QRadioButton* rb_mdASCII;  // mode "ASCII", checked at start
     QRadioButton* rb_mbHEX;    // mode "Hex."
@@ -133,6 +134,8 @@ private:
     QFont gridfont_;
     GridPainter painter_;
     int sizepanelwidth_ = 0;  // the width of panel 0
+    // The current folder when the window was made, where the file dialogs start.
+    QString startfolder_;
 };
 
 }  // namespace tessarin

@@ -333,7 +333,16 @@ private slots:
         QVERIFY2((translator != nullptr) == installed,
                  "Qt's Japanese translations: install qt6-translations-l10n (build.sh does)");
         TForm1 window;
-        QCOMPARE(window.OpenDialog1->labelText(QFileDialog::Accept), accept);
+        // The Open dialog, made when first used, takes its texts then.
+        QString shown;
+        windowtest::onnextmodal([&shown](QWidget* modal) {
+            if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+                shown = dialog->labelText(QFileDialog::Accept);
+            }
+            modal->close();
+        });
+        window.Button1Click();
+        QCOMPARE(shown, accept);
         ProgressWatch watch(&window, "%1", "x", 0);
         QVERIFY(watch.callback()(1, 2));
         auto* dialog = window.findChild<QProgressDialog*>();

@@ -774,6 +774,38 @@ private slots:
         }
     }
 
+    // A dialog first used after the other one chose a file elsewhere starts where both started.
+    void dialogStartsWhereTheWindowStarted_data() {
+        QTest::addColumn<bool>("save");
+        QTest::newRow("Open after a Save") << false;
+        QTest::newRow("Save after an Open") << true;
+    }
+
+    void dialogStartsWhereTheWindowStarted() {
+        QFETCH(bool, save);
+        const QString start = QDir(tmp->path()).absolutePath();
+        QVERIFY(QDir::setCurrent(start));
+        delete form;
+        form = new TForm1;
+        QVERIFY(showform());
+        const QString elsewhere = tmp->filePath(QStringLiteral("elsewhere"));
+        QVERIFY(QDir().mkdir(elsewhere));
+        QVERIFY(windowtest::writeall(elsewhere + QStringLiteral("/old"), "ab"));
+        windowtest::choosefile(elsewhere +
+                               (save ? QStringLiteral("/old") : QStringLiteral("/new")));
+        save ? form->Button1Click() : form->Button3Click();
+        QCOMPARE(QDir::currentPath(), elsewhere);
+        QString started;
+        windowtest::onnextmodal([&started](QWidget* modal) {
+            if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+                started = dialog->directory().absolutePath();
+            }
+            modal->close();
+        });
+        save ? form->Button3Click() : form->Button1Click();
+        QCOMPARE(started, start);
+    }
+
     void fontDialog_data() {
         QTest::addColumn<int>("points");  // 0: OK on the dialog as it starts
         QTest::addColumn<int>("pixels");
