@@ -89,14 +89,20 @@ void GridPainter::prepare(const QFont& font, DispMode mode, qreal ratio) {
     if (ratio == ratio_ && mode == mode_ && font == font_ && font.key() == font_.key()) {
         return;
     }
-    for (int b = 0; b < 256; ++b) {
-        const auto byte = static_cast<std::uint8_t>(b);
-        labels_[b] = labelimage(celltext(byte, mode), classcolor(byte), font, ratio);
-    }
+    // Labels are drawn when first shown: a start-up grid shows none, a text file few of them.
+    labels_.fill(QImage());
     eof_ = labelimage(kEofText, kEofColor, font, ratio);
     font_ = font;
     mode_ = mode;
     ratio_ = ratio;
+}
+
+const QImage& GridPainter::label(std::uint8_t b) {
+    QImage& image = labels_[b];
+    if (image.isNull()) {
+        image = labelimage(celltext(b, mode_), classcolor(b), font_, ratio_);
+    }
+    return image;
 }
 
 void GridPainter::paint(QImage& picture, const QFont& font, DispMode mode,
@@ -116,7 +122,7 @@ void GridPainter::paint(QImage& picture, const QFont& font, DispMode mode,
     const std::uint8_t* first = document.data() + view.topaddr;
     for (std::int32_t r = 0; r < cells.bytes; ++r) {
         const textout::Point at = textout::cellpos(r, view.cols, view.cellw, view.cellh);
-        painter.drawImage(QPointF(at.x, at.y), labels_[first[r]]);
+        painter.drawImage(QPointF(at.x, at.y), label(first[r]));
     }
     if (cells.eofcell >= 0) {
         const textout::Point at =

@@ -37,7 +37,7 @@ struct GridView {
     std::int32_t cellh;
 };
 
-// Draws cells onto a picture. Every label is drawn once per font, mode and pixel ratio into a
+// Draws cells onto a picture. Every label shown is drawn once per font, mode and pixel ratio into a
 // small image of its own, on an opaque white box the size of the text, and each cell then copies
 // its label's image: the same pixels as drawing the text there, at a fraction of the cost.
 class GridPainter {
@@ -55,6 +55,8 @@ public:
 
 private:
     void prepare(const QFont& font, DispMode mode, qreal ratio);
+    // The image of byte b's label, drawn on first use with the prepared font, mode and ratio.
+    const QImage& label(std::uint8_t b);
 
     QFont font_;
     DispMode mode_ = DispMode::ascii;
