@@ -15,7 +15,7 @@ packages=(
   coreutils util-linux
   desktop-file-utils appstream dpkg-dev lintian
   qt6-translations-l10n
-  xvfb xauth openbox wmctrl libxcb1-dev
+  xvfb xauth openbox wmctrl libxcb1-dev libxcb-damage0-dev
 )
 
 install_missing() {
