@@ -133,7 +133,7 @@ public:
 
     QString path(const QString& name) const { return folder_ + '/' + name; }
 
-    QByteArray document() const { return windowtest::asbytearray(form->bindata); }
+    QByteArray document() const { return windowtest::asbytearray(form->bindata()); }
 
     // Runs Open or Save with `target` given to its file dialog, and returns the message box that
     // followed, if any. A folder cannot be accepted through the dialog, so it ends the dialog.
@@ -162,17 +162,17 @@ public:
     void start() {
         QVERIFY(QTest::qWaitForWindowExposed(form));
         QVERIFY(!run(&TForm1::Button1Click, path("doc.bin")).shown);
-        QCOMPARE(form->bindata.size(), std::size_t(kDocSize));
+        QCOMPARE(form->bindata().size(), std::size_t(kDocSize));
         form->sbv->setValue(kStartRow);
-        QCOMPARE(form->topaddr, qint64(kStartRow) * form->cols);
+        QCOMPARE(form->topaddr(), qint64(kStartRow) * form->cols());
     }
 
     // What a failed command must leave as it was.
     QVariantList state() const {
         return {QCryptographicHash::hash(document(), QCryptographicHash::Sha1).toHex(),
                 document().size(),
-                qint64(form->topaddr),
-                form->cols,
+                qint64(form->topaddr()),
+                form->cols(),
                 form->sbv->minimum(),
                 form->sbv->maximum(),
                 form->sbv->value(),
@@ -520,18 +520,21 @@ private slots:
         TForm1* form = window.form;
         QVERIFY(QTest::qWaitForWindowExposed(form));
         windowtest::setdocument(form, std::vector<std::uint8_t>{0x10, 0x20});
-        QCOMPARE(form->topaddr, 0);
-        QCOMPARE(form->cols, 2);
+        QCOMPARE(form->topaddr(), 0);
+        QCOMPARE(form->cols(), 2);
         form->Image1Click(QPoint(10, 5));
         form->Image1MouseMove(QPoint(60, 5));
         QVERIFY(form->cbc->isVisible());
         QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:1"));
-        form->topaddr = topaddr;
+        // Scrolled there, past the document's rows.
+        form->sbv->setMaximum(INT32_MAX);
+        form->sbv->setValue(int(topaddr / form->cols()));
+        QCOMPARE(form->topaddr(), topaddr);
 
         form->Image1Click(point);
         form->Image1MouseMove(point);
 
-        QCOMPARE(form->selpos, selpos);
+        QCOMPARE(form->selpos(), selpos);
         QCOMPARE(form->cbc->isVisible(), editor);
         QCOMPARE(form->panels[1]->text(), panel);
         form->cbcChange(0x7A);

@@ -216,11 +216,11 @@ private slots:
         QCOMPARE(form->panels[1]->geometry(), QRect(120 + widened, 0, 120, 17));
         QCOMPARE(form->panels[2]->geometry(),
                  QRect(240 + widened, 0, std::max(0, 52 - widened), 17));
-        QCOMPARE(form->cellw, 50);
-        QCOMPARE(form->cellh, 20);
-        QCOMPARE(form->cols, 2);
-        QCOMPARE(form->topaddr, qint64(0));
-        QCOMPARE(form->selpos, 0);
+        QCOMPARE(form->cellw(), 50);
+        QCOMPARE(form->cellh(), 20);
+        QCOMPARE(form->cols(), 2);
+        QCOMPARE(form->topaddr(), qint64(0));
+        QCOMPARE(form->selpos(), 0);
         QCOMPARE(form->sbv->minimum(), 0);
         QCOMPARE(form->sbv->maximum(), 0);
         QCOMPARE(form->sbv->focusPolicy(), Qt::StrongFocus);
@@ -278,7 +278,7 @@ private slots:
         QCOMPARE(form->panels[1]->geometry(), QRect(120 + widened, 0, 120, 17));
         QCOMPARE(form->panels[2]->geometry(),
                  QRect(240 + widened, 0, std::max(0, lastpanelwidth - widened), 17));
-        QCOMPARE(form->cols, cols);
+        QCOMPARE(form->cols(), cols);
         // The picture is remade at the grid's new size.
         QCOMPARE(picture().deviceIndependentSize().toSize(), image.size());
     }
@@ -444,7 +444,7 @@ private slots:
         QCOMPARE(form->sbv->pageStep(), pagestep);
         QCOMPARE(form->sbv->singleStep(), 1);
         form->sbv->setValue(maximum);
-        QCOMPARE(form->topaddr, topaddratmax);
+        QCOMPARE(form->topaddr(), topaddratmax);
     }
 
     void scrollingSetsTopaddr() {
@@ -454,7 +454,7 @@ private slots:
         QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
         form->sbv->setValue(7);
         QCOMPARE(moved.count(), 1);
-        QCOMPARE(form->topaddr, qint64(14));
+        QCOMPARE(form->topaddr(), qint64(14));
         QVERIFY(picture().cacheKey() != key);
         QVERIFY(form->cbc->isHidden());
     }
@@ -463,20 +463,20 @@ private slots:
         setdocument(form, Bytes(100, 'x'));
         QVERIFY(showform());
         form->sbv->setValue(50);
-        QCOMPARE(form->topaddr, qint64(100));
+        QCOMPARE(form->topaddr(), qint64(100));
         QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
         QVERIFY(resizeclient(342, 273));
-        QCOMPARE(form->cols, 3);
+        QCOMPARE(form->cols(), 3);
         QCOMPARE(form->sbv->maximum(), 33);
         QCOMPARE(form->sbv->value(), 33);
-        QCOMPARE(form->topaddr, qint64(99));
+        QCOMPARE(form->topaddr(), qint64(99));
         QCOMPARE(moved.count(), 1);
         // Back to 2 columns: the maximum rises, nothing scrolls, the top offset stays.
         QVERIFY(resizeclient(292, 273));
-        QCOMPARE(form->cols, 2);
+        QCOMPARE(form->cols(), 2);
         QCOMPARE(form->sbv->maximum(), 50);
         QCOMPARE(form->sbv->value(), 33);
-        QCOMPARE(form->topaddr, qint64(99));
+        QCOMPARE(form->topaddr(), qint64(99));
         QCOMPARE(moved.count(), 1);
     }
 
@@ -484,40 +484,41 @@ private slots:
         setdocument(form, Bytes(100, 'x'));
         QVERIFY(showform());
         form->sbv->setValue(5);
-        QCOMPARE(form->topaddr, qint64(10));
+        QCOMPARE(form->topaddr(), qint64(10));
         QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
         QVERIFY(resizeclient(342, 273));
-        QCOMPARE(form->cols, 3);
+        QCOMPARE(form->cols(), 3);
         QCOMPARE(form->sbv->maximum(), 33);
         QCOMPARE(form->sbv->value(), 5);
-        QCOMPARE(form->topaddr, qint64(10));
+        QCOMPARE(form->topaddr(), qint64(10));
         QCOMPARE(moved.count(), 0);
         form->sbv->triggerAction(QAbstractSlider::SliderSingleStepAdd);
         QCOMPARE(form->sbv->value(), 6);
-        QCOMPARE(form->topaddr, qint64(18));
+        QCOMPARE(form->topaddr(), qint64(18));
         QCOMPARE(moved.count(), 1);
     }
 
     void openLoadsFile() {
         setdocument(form, Bytes(2000, 'x'));
+        form->Image1Click(QPoint(60, 45));  // byte 5, in the third row
+        QCOMPARE(form->selpos(), 5);
         form->sbv->setValue(10);
-        form->selpos = 5;
         form->cbc->show();
         const qint64 key = picture().cacheKey();
         const QString path = countingfile("kilo.bin", 1024);
         QVERIFY(!path.isEmpty());
         windowtest::choosefile(path);
         QTest::mouseClick(form->Button1, Qt::LeftButton);
-        QCOMPARE(form->bindata.size(), std::size_t(1024));
-        QCOMPARE(int(form->bindata[0]), 0);
-        QCOMPARE(int(form->bindata[1023]), 255);
+        QCOMPARE(form->bindata().size(), std::size_t(1024));
+        QCOMPARE(int(form->bindata()[0]), 0);
+        QCOMPARE(int(form->bindata()[1023]), 255);
         QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin - ") + path);
         QCOMPARE(form->panels[0]->text(), QStringLiteral("size:1024bytes"));
         QCOMPARE(form->sbv->maximum(), 512);
         QCOMPARE(form->sbv->pageStep(), 2);
         QCOMPARE(form->sbv->value(), 10);
-        QCOMPARE(form->topaddr, qint64(20));
-        QCOMPARE(form->selpos, 5);
+        QCOMPARE(form->topaddr(), qint64(20));
+        QCOMPARE(form->selpos(), 5);
         QVERIFY(form->cbc->isHidden());
         QVERIFY(picture().cacheKey() != key);
         QVERIFY(!picture().isNull());
@@ -528,7 +529,7 @@ private slots:
         const qint64 key = picture().cacheKey();
         windowtest::cancelnext();
         form->Button1Click();
-        QCOMPARE(form->bindata, (Bytes{'a', 'b', 'c'}));
+        QCOMPARE(form->bindata(), (Bytes{'a', 'b', 'c'}));
         QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin"));
         QCOMPARE(form->panels[0]->text(), QString());
         QCOMPARE(picture().cacheKey(), key);
@@ -540,10 +541,10 @@ private slots:
         const QString path = writefile("empty.bin", QByteArray());
         QVERIFY(!path.isEmpty());
         open(path);
-        QVERIFY(form->bindata.empty());
+        QVERIFY(form->bindata().empty());
         QCOMPARE(form->panels[0]->text(), QStringLiteral("size:0bytes"));
         QCOMPARE(form->sbv->maximum(), 0);
-        QCOMPARE(form->topaddr, qint64(0));
+        QCOMPARE(form->topaddr(), qint64(0));
         QVERIFY(!inkbox(picture(), cell(0, 0), kRed).isEmpty());
         QVERIFY(cell(0, 0).contains(inkbox(picture(), {}, windowtest::isink)));
     }
@@ -551,13 +552,13 @@ private slots:
     void openShorterFileClamps() {
         setdocument(form, Bytes(100, 'x'));
         form->sbv->setValue(40);
-        QCOMPARE(form->topaddr, qint64(80));
+        QCOMPARE(form->topaddr(), qint64(80));
         const QString path = writefile("short.bin", QByteArray(24, 'y'));
         QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
         open(path);
         QCOMPARE(form->sbv->maximum(), 12);
         QCOMPARE(form->sbv->value(), 12);
-        QCOMPARE(form->topaddr, qint64(24));
+        QCOMPARE(form->topaddr(), qint64(24));
         QCOMPARE(moved.count(), 1);
     }
 
@@ -566,15 +567,15 @@ private slots:
         QVERIFY(showform());
         QVERIFY(resizeclient(342, 273));
         form->sbv->setValue(30);
-        QCOMPARE(form->topaddr, qint64(90));
+        QCOMPARE(form->topaddr(), qint64(90));
         QVERIFY(resizeclient(292, 273));
-        QCOMPARE(form->topaddr, qint64(90));
+        QCOMPARE(form->topaddr(), qint64(90));
         QCOMPARE(form->sbv->value(), 30);
         // 61 bytes: maximum 30, still the position, so nothing scrolls.
         open(writefile("shorter.bin", QByteArray(61, 'y')));
-        QCOMPARE(form->bindata.size(), std::size_t(61));
+        QCOMPARE(form->bindata().size(), std::size_t(61));
         QCOMPARE(form->sbv->maximum(), 30);
-        QCOMPARE(form->topaddr, qint64(90));
+        QCOMPARE(form->topaddr(), qint64(90));
         const QImage& image = picture();
         QVERIFY(!image.isNull());
         QCOMPARE(coloursin(image), QSet{kWhite});
@@ -595,7 +596,7 @@ private slots:
         QVERIFY(QDir(tmp->path()).mkdir(QStringLiteral("folder")));
         const QString good = writefile("good.bin", QByteArray("Hello, world"));
         open(good);
-        QCOMPARE(form->bindata.size(), std::size_t(12));
+        QCOMPARE(form->bindata().size(), std::size_t(12));
         form->sbv->setValue(2);
         const QImage before = picture();
         const QString title = form->windowTitle();
@@ -614,8 +615,8 @@ private slots:
         QCOMPARE(box->text, message);
         QCOMPARE(form->windowTitle(), title);
         QCOMPARE(form->panels[0]->text(), QStringLiteral("size:12bytes"));
-        QCOMPARE(form->bindata.size(), std::size_t(12));
-        QCOMPARE(form->bindata[0], std::uint8_t('H'));
+        QCOMPARE(form->bindata().size(), std::size_t(12));
+        QCOMPARE(form->bindata()[0], std::uint8_t('H'));
         QCOMPARE(form->sbv->maximum(), 6);
         QCOMPARE(form->sbv->value(), 2);
         QVERIFY(!picture().isNull());
@@ -667,7 +668,7 @@ private slots:
         form->Image1MouseMove(QPoint(75, 0));
         QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:1"));
         open(writefile("other.bin", QByteArray(3, 'z')));
-        QCOMPARE(form->bindata.size(), std::size_t(3));
+        QCOMPARE(form->bindata().size(), std::size_t(3));
         QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:1"));
         // Past the new end: still the old text.
         form->Image1MouseMove(QPoint(75, 20));
@@ -825,9 +826,9 @@ private slots:
             QCOMPARE(form->gridfont(), fontbefore);
         }
         QCOMPARE(form->gridfont().pixelSize(), pixels);
-        QCOMPARE(form->cellw, 50);
-        QCOMPARE(form->cellh, 20);
-        QCOMPARE(form->cols, 2);
+        QCOMPARE(form->cellw(), 50);
+        QCOMPARE(form->cellh(), 20);
+        QCOMPARE(form->cols(), 2);
         QCOMPARE(picture() == before, points == 0);
     }
 
@@ -848,7 +849,7 @@ private slots:
         QApplication::sendEvent(form->Image1, &wheel);
         QVERIFY(form->sbv->value() > 0);
         QCOMPARE(moved.count(), 1);
-        QCOMPARE(form->topaddr, qint64(2) * form->sbv->value());
+        QCOMPARE(form->topaddr(), qint64(2) * form->sbv->value());
     }
 
     // Tab reaches the scroll bar after the mode buttons, and it shows that it has the focus.
@@ -888,7 +889,7 @@ private slots:
         form->sbv->setValue(5);
         QTest::keyClick(form->sbv, Qt::Key(key));
         QCOMPARE(form->sbv->value(), value);
-        QCOMPARE(form->topaddr, topaddr);
+        QCOMPARE(form->topaddr(), topaddr);
     }
 };
 

@@ -294,10 +294,8 @@ inline QByteArray randombytes(std::uint64_t seed, std::size_t size) {
 // Puts `bytes` in the window as the document, without a file, as a load would, scrolled to the
 // top.
 inline void setdocument(tessarin::TForm1* form, std::vector<std::uint8_t> bytes) {
-    form->bindata = std::move(bytes);
     form->sbv->setValue(0);
-    form->setscrollbars();
-    form->redraw();
+    form->showdocument(std::move(bytes));
 }
 
 inline void setdocument(tessarin::TForm1* form, const QByteArray& bytes) {
