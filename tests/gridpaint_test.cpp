@@ -177,7 +177,6 @@ void GridPaintTest::classcolours() {
     QFETCH(int, byte);
     QFETCH(QColor, expected);
     QCOMPARE(tessarin::classcolor(std::uint8_t(byte)).rgb(), expected.rgb());
-    QCOMPARE(windowtest::inkof(byte), expected.rgb());
 }
 
 void GridPaintTest::cellsholdonlytheirclasscolour_data() {

@@ -45,10 +45,9 @@ int failingload(const std::string& path, const std::string& message) {
     });
 }
 
-// Files that report a size of 0 are read to their end: an empty file empties the document, a
-// pseudo-file of /proc loads what it holds. Until the end the total is unknown.
-// Files whose size says nothing of their content: an empty one, one that reports no size, and
-// one on a file system that makes its files' content as they are read (sysfs reports 4096).
+// Files whose size says nothing of their content are read to their end: an empty one, one that
+// reports no size (a pseudo-file of /proc) and one on a file system that makes its files' content
+// as they are read (sysfs reports 4096). Until the end the total is unknown.
 TEST(Load, FilesWhoseSizeSaysNothingAreReadToTheirEnd) {
     TempDir dir;
     testutil::writefile(dir / "empty", Bytes{});

@@ -216,8 +216,6 @@ private slots:
         QCOMPARE(form->panels[1]->geometry(), QRect(120 + widened, 0, 120, 17));
         QCOMPARE(form->panels[2]->geometry(),
                  QRect(240 + widened, 0, std::max(0, 52 - widened), 17));
-        QCOMPARE(form->cellw(), 50);
-        QCOMPARE(form->cellh(), 20);
         QCOMPARE(form->cols(), 2);
         QCOMPARE(form->topaddr(), qint64(0));
         QCOMPARE(form->selpos(), 0);
@@ -826,8 +824,6 @@ private slots:
             QCOMPARE(form->gridfont(), fontbefore);
         }
         QCOMPARE(form->gridfont().pixelSize(), pixels);
-        QCOMPARE(form->cellw(), 50);
-        QCOMPARE(form->cellh(), 20);
         QCOMPARE(form->cols(), 2);
         QCOMPARE(picture() == before, points == 0);
     }
