@@ -86,6 +86,13 @@ constexpr QSize kModeButtonSize{73, 17};
 constexpr int kModeButtonPitch = 16;
 // The byte editor starts outside the client area; it is shown only once placed over a cell.
 constexpr QRect kEditorAtStart{360, 216, 41, 20};
+// The byte editor is a cell wide plus room for its drop-down arrow.
+constexpr int kEditorArrowWidth = 16;
+// Typing in the byte editor searches its labels; a pause of this long starts a new search.
+constexpr int kEditorSearchPauseMs = 500;
+// The scroll bar's range as the window is made, until the grid's first layout sets it from the
+// document.
+constexpr int kScrollMaximumAtStart = 100;
 // The status bar: panels 0 and 1 are this wide, panel 2 takes the rest.
 constexpr int kStatusHeight = 17;
 constexpr int kPanelWidth = 120;
@@ -253,13 +260,12 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     setWindowIcon(icon);
     setFont(startfont());
     gridfont_ = startfont();
-    // Typing in the byte editor searches its labels; a pause of this long starts a new search.
-    QApplication::setKeyboardInputInterval(500);
+    QApplication::setKeyboardInputInterval(kEditorSearchPauseMs);
 
     // The grid and its scroll bar; layoutcontrols gives them their size.
     Image1 = new GridImage(this);
     sbv = new FocusScrollBar(Qt::Vertical, this);
-    sbv->setRange(0, 100);
+    sbv->setRange(0, kScrollMaximumAtStart);
     sbv->setSingleStep(1);
     sbv->setTracking(true);
     sbv->setFocusPolicy(Qt::StrongFocus);
@@ -572,7 +578,7 @@ void TForm1::placecbc() {
 void TForm1::Image1Click(QPoint pos) {
     guard(this, apptitle, [this, pos] {
         fillcbc();
-        cbc->resize(cellw() + 16, cbc->sizeHint().height());
+        cbc->resize(cellw() + kEditorArrowWidth, cbc->sizeHint().height());
         const std::int32_t idx = textout::cellat({pos.x(), pos.y()}, cols_, cellw(), cellh());
         selpos_ = idx;
         // A click on no byte leaves no editor showing a value that would be stored nowhere.
