@@ -41,9 +41,7 @@ private slots:
     }
 
     void pictureHasTwiceThePixels() {
-        QFont font = form->gridfont();
-        font.setStyleStrategy(QFont::NoAntialias);
-        form->setgridfont(font);
+        windowtest::solidfont(form);
         setdocument(form, {'W', 'W', 'W'});
         const QImage& picture = form->Image1->picture();
         QCOMPARE(form->Image1->size(), QSize(165, 244));

@@ -128,12 +128,11 @@ struct FailureCase {
     const char* name;
     std::function<std::string(const TempDir&)> setup;  // returns the path to load
     int code;
-    const char* message;
+    std::string message;
 };
 
-const char kNotFound[] = "ファイルが見つかりません";
-const char kBadName[] = "不正なファイル名です";
-const char kDenied[] = "ファイルへのアクセスが拒否されました";
+const std::string kNotFound = testutil::iomessage(2);
+const std::string kBadName = testutil::iomessage(3);
 
 TEST(Load, FailuresGiveCodeAndLeaveDocument) {
     const FailureCase cases[] = {
@@ -150,14 +149,15 @@ TEST(Load, FailuresGiveCodeAndLeaveDocument) {
              ::mkdir((d / "sub").c_str(), 0755);
              return d / "sub";
          },
-         5, kDenied},
+         5, testutil::kAccessDenied},
         {"fifo",
          [](const TempDir& d) {
              ::mkfifo((d / "fifo").c_str(), 0644);
              return d / "fifo";
          },
-         5, kDenied},
-        {"character device", [](const TempDir&) { return std::string("/dev/null"); }, 5, kDenied},
+         5, testutil::kAccessDenied},
+        {"character device", [](const TempDir&) { return std::string("/dev/null"); }, 5,
+         testutil::kAccessDenied},
         {"socket",
          [](const TempDir& d) {
              const std::string path = d / "socket";
@@ -170,7 +170,7 @@ TEST(Load, FailuresGiveCodeAndLeaveDocument) {
              ::close(fd);
              return path;
          },
-         5, kDenied},
+         5, testutil::kAccessDenied},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -195,7 +195,7 @@ TEST(Load, AccessDenied) {
                       if (!testutil::dropprivileges()) {
                           return static_cast<int>(testutil::kSetupFailed);
                       }
-                      return failingload(dir / name, kDenied);
+                      return failingload(dir / name, testutil::kAccessDenied);
                   }),
                   5);
     }

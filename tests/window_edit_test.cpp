@@ -196,11 +196,7 @@ QVariantList WindowEditTest::snapshot() const {
 // The byte editor
 
 void WindowEditTest::editorListsBytesInMode_data() {
-    QTest::addColumn<int>("mode");
-    QTest::newRow("ascii") << int(ascii);
-    QTest::newRow("hex") << int(hex);
-    QTest::newRow("bin") << int(bin);
-    QTest::newRow("dec") << int(dec);
+    windowtest::addmoderows();
 }
 
 void WindowEditTest::editorListsBytesInMode() {
@@ -665,7 +661,7 @@ void WindowEditTest::saveIntoDirectoryIsDenied() {
     QVERIFY(box.shown);
     QCOMPARE(box.caption, QStringLiteral("Tessarin"));
     QCOMPARE(box.icon, QMessageBox::Critical);
-    QCOMPARE(box.text, QStringLiteral("ファイルへのアクセスが拒否されました."));
+    QCOMPARE(box.text, windowtest::boxtext(5));
     QVERIFY(QDir(target).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
     QCOMPARE(snapshot(), before);
 }

@@ -93,7 +93,6 @@ constexpr int kDocSize = 1 << 20;  // the document open when a command fails
 constexpr int kNextSize = 3000;    // the file opened and saved after it
 constexpr int kStartRow = 1000;    // the row the document is scrolled to
 constexpr int kSkipped = 77;       // a child's exit code when the system lacks what it needs
-const QString kDenied = QStringLiteral("ファイルへのアクセスが拒否されました.");
 
 std::string local(const QString& path) {
     return QFile::encodeName(path).toStdString();
@@ -250,9 +249,11 @@ private slots:
         }
         const QString out = window.path("out");
         if (childscenario == "unreadable") {
-            window.fault(&TForm1::Button1Click, window.path("secret.bin"), kDenied, out);
+            window.fault(&TForm1::Button1Click, window.path("secret.bin"), windowtest::boxtext(5),
+                         out);
         } else if (childscenario == "unwritable") {
-            window.fault(&TForm1::Button3Click, window.path("locked/saved.bin"), kDenied, out);
+            window.fault(&TForm1::Button3Click, window.path("locked/saved.bin"),
+                         windowtest::boxtext(5), out);
         } else if (childscenario == "diskfull") {
             const QString small = window.path("small");
             window.fault(&TForm1::Button3Click, small + "/saved.bin",
@@ -338,8 +339,8 @@ private slots:
         QTest::addColumn<qint64>("size");
         QTest::addColumn<QString>("text");
         QTest::newRow("missing folder") << "none" << qint64(0) << "不正なファイル名です.";
-        QTest::newRow("directory") << "folder" << qint64(0) << kDenied;
-        QTest::newRow("FIFO") << "fifo" << qint64(0) << kDenied;
+        QTest::newRow("directory") << "folder" << qint64(0) << windowtest::boxtext(5);
+        QTest::newRow("FIFO") << "fifo" << qint64(0) << windowtest::boxtext(5);
         QTest::newRow("2^31 bytes") << "sparse" << (qint64(1) << 31) << "範囲チェックエラー.";
         QTest::newRow("2^32 bytes") << "sparse" << (qint64(1) << 32) << "範囲チェックエラー.";
     }

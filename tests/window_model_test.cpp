@@ -75,11 +75,6 @@ QString shown(const T& value) {
     return text;
 }
 
-QByteArray readall(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
 // The window's rules, written out on their own.
 struct Model {
     static constexpr int kMinWidth = 292;
@@ -734,7 +729,7 @@ QString WindowModelTest::save() {
         form->Button3Click();
     }
     QString problem = expectmodals(boxcaptions);
-    if (readall(path) != files[path]) {
+    if (windowtest::readall(path) != files[path]) {
         problem += QStringLiteral(" the file does not hold what it must;");
     }
     return QStringLiteral("save %1 as %2 (%3 bytes)%4")
@@ -821,7 +816,7 @@ void WindowModelTest::randomSequences() {
 
     // Every file holds what it must: saves their text, everything else what it held before.
     for (const auto& [path, content] : files) {
-        const QByteArray actual = readall(path);
+        const QByteArray actual = windowtest::readall(path);
         QVERIFY2(actual == content,
                  qPrintable(QStringLiteral("seed %1: %2 holds %3 bytes, expected %4")
                                 .arg(seed)
