@@ -63,7 +63,7 @@ void openwindow(benchmark::State& state, tessarin::TForm1* window, const QString
         window->Button1Click();
         QCoreApplication::processEvents();
         state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
-        if (window->bindata.size() != std::size_t(kSize)) {
+        if (window->bindata().size() != std::size_t(kSize)) {
             state.SkipWithError("the window did not load the file");
             break;
         }

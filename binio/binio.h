@@ -37,6 +37,9 @@ inline constexpr std::uint64_t kUnknownTotal = std::numeric_limits<std::uint64_t
 // Reads the whole regular file at `path` into `document`. All or nothing: on any failure the
 // document is left exactly as it was. A file that reports a size of 0 is read to its end, since
 // pseudo-files such as those in /proc report no size but have content.
+// For a large file of known size, a helper thread may prepare the memory pages of the new
+// content while the caller reads into it; it never writes data, and it is joined before
+// loadfile returns or throws. `progress` is always called on the caller's thread.
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document);
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
               const Progress& progress);

@@ -43,11 +43,8 @@ void report(const Progress& progress, std::uint64_t done, std::uint64_t total) {
 // Makes the pages of a fresh buffer on a second thread, from the back, while the caller fills it
 // from the front. Each page of a fresh buffer costs a fault and a page of zeroes when it is first
 // touched, more than copying the bytes into it; this way two threads share that work. The pages
-// are ordinary ones. Huge pages would need fewer faults, but each needs 2 MiB of free memory in
-// one piece, and in a virtual machine whose host takes free memory back those pieces are the
-// ones it has taken: each must be supplied anew, and a load with huge pages came out slower than
-// one without. The helper only ever makes pages, never writes into them, and stops where the
-// caller is.
+// are ordinary ones, not huge pages: those need memory in large pieces, which is not always at
+// hand. The helper only ever makes pages, never writes into them, and stops where the caller is.
 class PageMaker {
 public:
     PageMaker(const std::uint8_t* data, std::size_t size);
@@ -61,7 +58,8 @@ public:
 private:
     void run() noexcept;
 
-    // The helper makes pages in chunks of 4 MiB, which start on a multiple of every page size.
+    // The helper makes pages in chunks of 4 MiB, each starting on a multiple of 4 MiB and so on
+    // a page boundary, as madvise requires.
     static constexpr std::uintptr_t kChunk = std::uintptr_t{4} << 20;
 
     std::uintptr_t start_;
@@ -180,6 +178,8 @@ std::vector<std::uint8_t> readsized(int fd, const std::string& path, off_t files
         content.reserve(size);
         block.resize(std::min(kBlockSize, size));
     });
+    // Declared after `content`, so that it is destroyed first: its thread is joined before the
+    // buffer it works in is freed, on return and on a throw alike.
     PageMaker pages(content.data(), size);
     report(progress, 0, size);
     while (content.size() < size) {

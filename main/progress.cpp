@@ -43,8 +43,9 @@ bool isinput(QEvent::Type type) {
 
 }  // namespace
 
-ProgressWatch::ProgressWatch(QWidget* owner, const QString& label, const QString& path, int delayms)
-    : owner_(owner), label_(label), path_(path), delayms_(delayms) {
+ProgressWatch::ProgressWatch(QWidget* owner, const QString& label, const QString& path,
+                             std::chrono::milliseconds delay)
+    : owner_(owner), label_(label), path_(path), delay_(delay) {
     clock_.start();
 }
 
@@ -110,7 +111,7 @@ bool ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
         if (cancelled_) {
             return false;
         }
-        if (clock_.elapsed() < delayms_ || done >= total) {
+        if (clock_.elapsed() < delay_.count() || done >= total) {
             return true;
         }
         show();

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -18,8 +19,9 @@ namespace tessarin {
 class ProgressWatch : public QObject {
 public:
     // `label` says what is done, with %1 standing for `path`. Shows nothing for operations that
-    // end within `delayms`.
-    ProgressWatch(QWidget* owner, const QString& label, const QString& path, int delayms);
+    // end within `delay`.
+    ProgressWatch(QWidget* owner, const QString& label, const QString& path,
+                  std::chrono::milliseconds delay);
     ~ProgressWatch() override;
     ProgressWatch(const ProgressWatch&) = delete;
     ProgressWatch& operator=(const ProgressWatch&) = delete;
@@ -45,7 +47,7 @@ private:
     QWidget* owner_;
     QString label_;
     QString path_;
-    int delayms_;
+    std::chrono::milliseconds delay_;
     QElapsedTimer clock_;
     QElapsedTimer sinceshown_;
     qint64 lastshown_ = 0;  // ms since the dialog came up, when its texts were last set

@@ -1,6 +1,7 @@
 // Qt's own translations: the standard dialogs (Open, Save, Font, the progress dialog's Cancel)
 // come from Qt and speak English unless the application installs Qt's catalogue for the user's
-// language, while every text of Tessarin's own is Japanese.
+// language. Tessarin's own texts are fixed: the messages, the error boxes and the progress
+// texts are Japanese, the buttons, the mode names and the status panels are not.
 #pragma once
 
 #include <QLibraryInfo>

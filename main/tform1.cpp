@@ -89,6 +89,13 @@ constexpr QSize kModeButtonSize{73, 17};
 constexpr int kModeButtonPitch = 16;
 // The byte editor starts outside the client area; it is shown only once placed over a cell.
 constexpr QRect kEditorAtStart{360, 216, 41, 20};
+// The byte editor is a cell wide plus room for its drop-down arrow.
+constexpr int kEditorArrowWidth = 16;
+// Typing in the byte editor searches its labels; a pause of this long starts a new search.
+constexpr int kEditorSearchPauseMs = 500;
+// The scroll bar's range as the window is made, until the grid's first layout sets it from the
+// document.
+constexpr int kScrollMaximumAtStart = 100;
 // The status bar: panels 0 and 1 are this wide, panel 2 takes the rest.
 constexpr int kStatusHeight = 17;
 constexpr int kPanelWidth = 120;
@@ -265,13 +272,12 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), startfolder_(QDir::currentPat
     });
     setFont(startfont());
     gridfont_ = startfont();
-    // Typing in the byte editor searches its labels; a pause of this long starts a new search.
-    QApplication::setKeyboardInputInterval(500);
+    QApplication::setKeyboardInputInterval(kEditorSearchPauseMs);
 
     // The grid and its scroll bar; layoutcontrols gives them their size.
     Image1 = new GridImage(this);
     sbv = new FocusScrollBar(Qt::Vertical, this);
-    sbv->setRange(0, 100);
+    sbv->setRange(0, kScrollMaximumAtStart);
     sbv->setSingleStep(1);
     sbv->setTracking(true);
     sbv->setFocusPolicy(Qt::StrongFocus);
@@ -435,7 +441,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 
 void TForm1::setscrollbars() {
     const textout::ScrollRange range =
-        textout::scrollrange(static_cast<std::int32_t>(bindata.size()), cols);
+        textout::scrollrange(static_cast<std::int32_t>(bindata_.size()), cols_);
     sbv->setPageStep(range.pagestep);
     sbv->setSingleStep(range.linestep);
     // Lowering the maximum below the position moves the position, which runs sbvChange.
@@ -445,7 +451,7 @@ void TForm1::setscrollbars() {
 void TForm1::redraw() {
     QImage picture =
         GridPainter::freshpicture(Image1->width(), Image1->height(), Image1->devicePixelRatioF());
-    painter_.paint(picture, gridfont_, dispmode(), bindata, {topaddr, cols, cellw, cellh});
+    painter_.paint(picture, gridfont_, dispmode(), bindata_, {topaddr_, cols_, cellw(), cellh()});
     Image1->setpicture(std::move(picture));
 }
 
@@ -459,28 +465,35 @@ void TForm1::Button1Click() {
             return;
         }
         Image1->discardpicture();
+        std::vector<std::uint8_t> loaded;
         try {
             BusyCursor busy;
-            ProgressWatch progress(this, QStringLiteral("読み込み中: %1"), path, progressdelay);
+            ProgressWatch progress(this, QStringLiteral("読み込み中: %1"), path, progressdelay_);
             const Running running(running_, {&progress, Operation::load});
-            binio::loadfile(localpath(path), bindata, progress.callback());
+            binio::loadfile(localpath(path), loaded, progress.callback());
         } catch (...) {
             // The load changed nothing; show the document again rather than a blank grid.
             redraw();
             throw;
         }
-        setscrollbars();
-        redraw();
-        cbc->hide();
+        showdocument(std::move(loaded));
         setWindowTitle(apptitle + QStringLiteral(" - ") + path);
-        panels[0]->setText(sizetext(bindata.size()));
+        panels[0]->setText(sizetext(bindata_.size()));
     });
     closeifrequested();
 }
 
+void TForm1::showdocument(std::vector<std::uint8_t> document) {
+    // The old document goes here, once the new one is whole.
+    bindata_ = std::move(document);
+    setscrollbars();
+    redraw();
+    cbc->hide();
+}
+
 void TForm1::sbvChange(int position) {
     guard(this, apptitle, [this, position] {
-        topaddr = textout::topaddrfor(position, cols);
+        topaddr_ = textout::topaddrfor(position, cols_);
         redraw();
         cbc->hide();
     });
@@ -532,7 +545,7 @@ void TForm1::rb_mdASCIIClick() {
 
 void TForm1::FormResize() {
     guard(this, apptitle, [this] {
-        cols = textout::columnsfor(Image1->width(), cellw);
+        cols_ = textout::columnsfor(Image1->width(), cellw());
         setscrollbars();
         redraw();
         placecbc();
@@ -541,12 +554,12 @@ void TForm1::FormResize() {
 
 void TForm1::Image1MouseMove(QPoint pos) {
     guard(this, apptitle, [this, pos] {
-        const std::int32_t idx = textout::cellat({pos.x(), pos.y()}, cols, cellw, cellh);
+        const std::int32_t idx = textout::cellat({pos.x(), pos.y()}, cols_, cellw(), cellh());
         if (idx == -1) {
             return;
         }
-        const std::int64_t offset = topaddr + idx;
-        if (offset < 0 || offset >= static_cast<std::int64_t>(bindata.size())) {
+        const std::int64_t offset = topaddr_ + idx;
+        if (offset < 0 || offset >= static_cast<std::int64_t>(bindata_.size())) {
             return;
         }
         panels[1]->setText(QStringLiteral("Addr.:") + QString::fromLatin1(binio::addrtohex(
@@ -570,41 +583,42 @@ void TForm1::placecbc() {
     }
     // Rows re-flow from topaddr: the edited byte may now lie in another cell, or in none of the
     // visible ones.
-    const std::int64_t r = std::int64_t{selpos} - topaddr;
-    const std::int32_t visible = textout::visiblecount(Image1->height(), cellh, cols);
-    if (selpos < 0 || selpos >= static_cast<std::int64_t>(bindata.size()) || r < 0 ||
+    const std::int64_t r = std::int64_t{selpos_} - topaddr_;
+    const std::int32_t visible = textout::visiblecount(Image1->height(), cellh(), cols_);
+    if (selpos_ < 0 || selpos_ >= static_cast<std::int64_t>(bindata_.size()) || r < 0 ||
         r >= visible) {
         cbc->hide();
         return;
     }
-    const textout::Point at = textout::cellpos(static_cast<std::int32_t>(r), cols, cellw, cellh);
+    const textout::Point at =
+        textout::cellpos(static_cast<std::int32_t>(r), cols_, cellw(), cellh());
     cbc->move(Image1->x() + at.x, Image1->y() + at.y);
 }
 
 void TForm1::Image1Click(QPoint pos) {
     guard(this, apptitle, [this, pos] {
         fillcbc();
-        cbc->resize(cellw + 16, cbc->sizeHint().height());
-        const std::int32_t idx = textout::cellat({pos.x(), pos.y()}, cols, cellw, cellh);
-        selpos = idx;
+        cbc->resize(cellw() + kEditorArrowWidth, cbc->sizeHint().height());
+        const std::int32_t idx = textout::cellat({pos.x(), pos.y()}, cols_, cellw(), cellh());
+        selpos_ = idx;
         // A click on no byte leaves no editor showing a value that would be stored nowhere.
         if (idx == -1) {
             closeeditor();
             return;
         }
-        const std::int64_t offset = topaddr + idx;
-        selpos = static_cast<std::int32_t>(std::min<std::int64_t>(offset, INT32_MAX));
-        if (offset >= static_cast<std::int64_t>(bindata.size())) {
+        const std::int64_t offset = topaddr_ + idx;
+        selpos_ = static_cast<std::int32_t>(std::min<std::int64_t>(offset, INT32_MAX));
+        if (offset >= static_cast<std::int64_t>(bindata_.size())) {
             closeeditor();
             return;
         }
         cbc->show();
         cbc->raise();
-        const textout::Point at = textout::cellpos(idx, cols, cellw, cellh);
+        const textout::Point at = textout::cellpos(idx, cols_, cellw(), cellh());
         cbc->move(Image1->x() + at.x, Image1->y() + at.y);
         {
             const QSignalBlocker blocker(cbc);
-            cbc->setCurrentIndex(bindata[static_cast<std::size_t>(offset)]);
+            cbc->setCurrentIndex(bindata_[static_cast<std::size_t>(offset)]);
         }
         redraw();
     });
@@ -631,11 +645,11 @@ void TForm1::Image1MouseDown(Qt::MouseButton button, QPoint) {
 void TForm1::cbcChange(int index) {
     guard(this, apptitle, [this, index] {
         // Only a value from the list, stored through an offset that designates a byte.
-        if (index < 0 || index > 255 || selpos < 0 ||
-            selpos >= static_cast<std::int64_t>(bindata.size())) {
+        if (index < 0 || index > 255 || selpos_ < 0 ||
+            selpos_ >= static_cast<std::int64_t>(bindata_.size())) {
             return;
         }
-        bindata[static_cast<std::size_t>(selpos)] = static_cast<std::uint8_t>(index);
+        bindata_[static_cast<std::size_t>(selpos_)] = static_cast<std::uint8_t>(index);
     });
 }
 
@@ -659,20 +673,20 @@ void TForm1::save(const QString& path) {
     }
     try {
         BusyCursor busy;
-        ProgressWatch progress(this, QStringLiteral("保存中: %1"), path, progressdelay);
+        ProgressWatch progress(this, QStringLiteral("保存中: %1"), path, progressdelay_);
         const Running running(running_, {&progress, Operation::save});
         switch (dispmode()) {
             case DispMode::ascii:
-                binio::savebin(target, bindata, progress.callback());
+                binio::savebin(target, bindata_, progress.callback());
                 break;
             case DispMode::hex:
-                binio::savetext(target, bindata, 16, progress.callback());
+                binio::savetext(target, bindata_, 16, progress.callback());
                 break;
             case DispMode::bin:
-                binio::savetext(target, bindata, 2, progress.callback());
+                binio::savetext(target, bindata_, 2, progress.callback());
                 break;
             case DispMode::dec:
-                binio::savetext(target, bindata, 10, progress.callback());
+                binio::savetext(target, bindata_, 10, progress.callback());
                 break;
         }
     } catch (const binio::IOError& e) {

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -56,16 +57,25 @@ public:
     // The three sunken panels of StatusBar1: file size, address under the pointer, empty.
     std::array<QLabel*, 3> panels;
 
-    // Program state.
-    std::vector<std::uint8_t> bindata;  // the byte document
-    const std::int32_t cellw = 50;      // cell size in logical pixels, fixed for the run
-    const std::int32_t cellh = 20;
-    std::int32_t cols = 8;     // cells per row, from the width of Image1
-    std::int64_t topaddr = 0;  // offset in the top-left cell, set only by scrolling
-    std::int32_t selpos = 0;   // offset of the last click: -1 on no cell, >= length past the end
+    // The program state, which the handlers change; read here, changed only through the
+    // commands, the controls and showdocument.
+    const std::vector<std::uint8_t>& bindata() const { return bindata_; }  // the byte document
+    // The cell size in logical pixels, fixed for the run.
+    static constexpr std::int32_t cellw() { return kCellW; }
+    static constexpr std::int32_t cellh() { return kCellH; }
+    std::int32_t cols() const { return cols_; }        // cells per row, from the width of Image1
+    std::int64_t topaddr() const { return topaddr_; }  // offset in the top-left cell
+    // The offset of the last click: -1 on no cell, >= the document's length past its end.
+    std::int32_t selpos() const { return selpos_; }
     const QString apptitle = QStringLiteral("Tessarin");
-    // How long a load or save runs before its progress dialog comes up, in milliseconds.
-    int progressdelay = 500;
+    // How long a load or save runs before its progress dialog comes up.
+    std::chrono::milliseconds progressdelay() const { return progressdelay_; }
+    void setprogressdelay(std::chrono::milliseconds delay) { progressdelay_ = delay; }
+
+    // Makes `document` the window's document and shows it, as Open does once it has read a
+    // file: the scroll range follows its length, the grid is drawn anew from the scroll
+    // position and the byte editor closes. The caption and the size panel are left to Open.
+    void showdocument(std::vector<std::uint8_t> document);
 
     // The display mode: the checked Mode button, tested in the order ASCII, Hex, Bin; Dec when
     // none of those is checked.
@@ -130,6 +140,14 @@ private:
     };
     RunningOperation running_;
     bool closerequested_ = false;  // a close request came while an operation ran
+
+    static constexpr std::int32_t kCellW = 50;
+    static constexpr std::int32_t kCellH = 20;
+    std::vector<std::uint8_t> bindata_;
+    std::int32_t cols_ = 8;
+    std::int64_t topaddr_ = 0;  // set only by scrolling
+    std::int32_t selpos_ = 0;
+    std::chrono::milliseconds progressdelay_{500};
 
     QFont gridfont_;
     GridPainter painter_;

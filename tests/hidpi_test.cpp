@@ -41,15 +41,13 @@ private slots:
     }
 
     void pictureHasTwiceThePixels() {
-        QFont font = form->gridfont();
-        font.setStyleStrategy(QFont::NoAntialias);
-        form->setgridfont(font);
+        windowtest::solidfont(form);
         setdocument(form, {'W', 'W', 'W'});
         const QImage& picture = form->Image1->picture();
         QCOMPARE(form->Image1->size(), QSize(165, 244));
         QCOMPARE(picture.devicePixelRatio(), 2.0);
         QCOMPARE(picture.size(), QSize(330, 488));
-        QCOMPARE(form->cols, 2);
+        QCOMPARE(form->cols(), 2);
         // 50 x 20 logical cells: cell 1 starts at device x 100, cell 2 at device y 40.
         const QImage first = picture.copy(0, 0, 100, 40);
         QVERIFY(!inkbox(first, {}, isink).isEmpty());
@@ -72,7 +70,7 @@ private slots:
         QFETCH(int, cols);
         form->resize(width, 300);
         QTRY_COMPARE(form->Image1->width(), width - 127);
-        QCOMPARE(form->cols, cols);
+        QCOMPARE(form->cols(), cols);
         QCOMPARE(form->Image1->picture().width(), 2 * (width - 127));
     }
 
@@ -97,7 +95,7 @@ private slots:
         QTRY_COMPARE(form->panels[1]->text(), address);
         QTest::mouseClick(window(), Qt::LeftButton, {}, ingrid(at));
         QTRY_VERIFY(form->cbc->isVisible());
-        QCOMPARE(form->selpos, offset);
+        QCOMPARE(form->selpos(), offset);
         const int column = offset % 2;
         const int row = offset / 2;
         QCOMPARE(form->cbc->pos(), form->Image1->pos() + QPoint(50 * column, 20 * row));
@@ -111,7 +109,7 @@ private slots:
         const QImage& picture = form->Image1->picture();
         QImage single = GridPainter::freshpicture(165, 244, 1);
         GridPainter().paint(single, form->gridfont(), DispMode::ascii, document,
-                            {0, form->cols, form->cellw, form->cellh});
+                            {0, form->cols(), form->cellw(), form->cellh()});
 
         const QRect ink2 = inkbox(picture, QRect(0, 0, 50, 20), isink);
         const QRect ink1 = inkbox(single, QRect(0, 0, 50, 20), isink);

@@ -45,10 +45,9 @@ int failingload(const std::string& path, const std::string& message) {
     });
 }
 
-// Files that report a size of 0 are read to their end: an empty file empties the document, a
-// pseudo-file of /proc loads what it holds. Until the end the total is unknown.
-// Files whose size says nothing of their content: an empty one, one that reports no size, and
-// one on a file system that makes its files' content as they are read (sysfs reports 4096).
+// Files whose size says nothing of their content are read to their end: an empty one, one that
+// reports no size (a pseudo-file of /proc) and one on a file system that makes its files' content
+// as they are read (sysfs reports 4096). Until the end the total is unknown.
 TEST(Load, FilesWhoseSizeSaysNothingAreReadToTheirEnd) {
     TempDir dir;
     testutil::writefile(dir / "empty", Bytes{});
@@ -129,12 +128,11 @@ struct FailureCase {
     const char* name;
     std::function<std::string(const TempDir&)> setup;  // returns the path to load
     int code;
-    const char* message;
+    std::string message;
 };
 
-const char kNotFound[] = "ファイルが見つかりません";
-const char kBadName[] = "不正なファイル名です";
-const char kDenied[] = "ファイルへのアクセスが拒否されました";
+const std::string kNotFound = testutil::iomessage(2);
+const std::string kBadName = testutil::iomessage(3);
 
 TEST(Load, FailuresGiveCodeAndLeaveDocument) {
     const FailureCase cases[] = {
@@ -151,14 +149,15 @@ TEST(Load, FailuresGiveCodeAndLeaveDocument) {
              ::mkdir((d / "sub").c_str(), 0755);
              return d / "sub";
          },
-         5, kDenied},
+         5, testutil::kAccessDenied},
         {"fifo",
          [](const TempDir& d) {
              ::mkfifo((d / "fifo").c_str(), 0644);
              return d / "fifo";
          },
-         5, kDenied},
-        {"character device", [](const TempDir&) { return std::string("/dev/null"); }, 5, kDenied},
+         5, testutil::kAccessDenied},
+        {"character device", [](const TempDir&) { return std::string("/dev/null"); }, 5,
+         testutil::kAccessDenied},
         {"socket",
          [](const TempDir& d) {
              const std::string path = d / "socket";
@@ -171,7 +170,7 @@ TEST(Load, FailuresGiveCodeAndLeaveDocument) {
              ::close(fd);
              return path;
          },
-         5, kDenied},
+         5, testutil::kAccessDenied},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -196,7 +195,7 @@ TEST(Load, AccessDenied) {
                       if (!testutil::dropprivileges()) {
                           return static_cast<int>(testutil::kSetupFailed);
                       }
-                      return failingload(dir / name, kDenied);
+                      return failingload(dir / name, testutil::kAccessDenied);
                   }),
                   5);
     }

@@ -15,11 +15,11 @@
 #include <QWindow>
 #include <QtTest>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +30,7 @@
 #include "main/tform1.h"
 #include "tests/windowtest.h"
 
+using namespace std::chrono_literals;
 using tessarin::ProgressWatch;
 using tessarin::TForm1;
 
@@ -114,8 +115,8 @@ struct WindowState {
 };
 
 WindowState stateof(const TForm1& form) {
-    WindowState state{form.bindata,
-                      form.topaddr,
+    WindowState state{form.bindata(),
+                      form.topaddr(),
                       {form.sbv->minimum(), form.sbv->maximum(), form.sbv->value(),
                        form.sbv->pageStep(), form.sbv->singleStep()},
                       form.windowTitle(),
@@ -205,7 +206,7 @@ private slots:
         QWidget owner;
         std::vector<std::uint8_t> document{1, 2, 3};
         {
-            ProgressWatch watch(&owner, "Loading %1", "", delayms);
+            ProgressWatch watch(&owner, "Loading %1", "", std::chrono::milliseconds(delayms));
             binio::loadfile(QFile::encodeName(path).toStdString(), document, watch.callback());
             QCOMPARE(watch.shown(), shown);
             QCOMPARE(owner.findChildren<QProgressDialog*>().size(), shown ? 1 : 0);
@@ -234,7 +235,7 @@ private slots:
         auto* button = new QPushButton(&owner);
         QSignalSpy clicks(button, &QPushButton::clicked);
         owner.show();
-        ProgressWatch watch(&owner, "Saving %1", "x", 0);
+        ProgressWatch watch(&owner, "Saving %1", "x", 0ms);
         const binio::Progress progress = watch.callback();
         // A first call that is already complete shows nothing.
         QVERIFY(progress(total, total));
@@ -280,7 +281,7 @@ private slots:
     void escOrCancelCallStops() {
         QFETCH(bool, esc);
         QWidget owner;
-        ProgressWatch watch(&owner, "%1", "x", 0);
+        ProgressWatch watch(&owner, "%1", "x", 0ms);
         const binio::Progress progress = watch.callback();
         QVERIFY(progress(1, 2));
         if (esc) {
@@ -299,7 +300,7 @@ private slots:
         QWidget owner;
         const QString path =
             QStringLiteral("/") + QString(4000, QLatin1Char('d')) + QStringLiteral("/end.bin");
-        ProgressWatch watch(&owner, "読み込み中: %1", path, 0);
+        ProgressWatch watch(&owner, "読み込み中: %1", path, 0ms);
         QVERIFY(watch.callback()(1, 2));
         auto* dialog = owner.findChild<QProgressDialog*>();
         QVERIFY(dialog != nullptr);
@@ -343,7 +344,7 @@ private slots:
         });
         window.Button1Click();
         QCOMPARE(shown, accept);
-        ProgressWatch watch(&window, "%1", "x", 0);
+        ProgressWatch watch(&window, "%1", "x", 0ms);
         QVERIFY(watch.callback()(1, 2));
         auto* dialog = window.findChild<QProgressDialog*>();
         QVERIFY(dialog != nullptr);
@@ -376,7 +377,7 @@ private slots:
         QCOMPARE(before.panels[1], QStringLiteral("Addr.:D"));
 
         // No error box: a cancelled load is not an error.
-        form->progressdelay = 0;
+        form->setprogressdelay(0ms);
         QCOMPARE(run(&TForm1::Button1Click, big, OnProgress::cancel),
                  (QStringList{"QFileDialog", "QProgressDialog"}));
         comparestate(before);
@@ -390,7 +391,7 @@ private slots:
         const QStringList files = QDir(tmp->path()).entryList(QDir::AllEntries | QDir::System);
 
         const QString path = tmp->filePath("out.txt");
-        form->progressdelay = 0;
+        form->setprogressdelay(0ms);
         QCOMPARE(run(&TForm1::Button3Click, path, OnProgress::cancel),
                  (QStringList{"QFileDialog", "QProgressDialog"}));
         QVERIFY(!QFile::exists(path));
@@ -419,7 +420,7 @@ private slots:
             QVERIFY(windowtest::writeall(path, windowtest::asbytearray(document)));
         }
         const WindowState before = stateof(*form);
-        form->progressdelay = 0;
+        form->setprogressdelay(0ms);
         QCOMPARE(run(save ? &TForm1::Button3Click : &TForm1::Button1Click, path,
                      OnProgress::closewindow),
                  (QStringList{"QFileDialog", "QProgressDialog"}));
@@ -454,7 +455,7 @@ private slots:
         windowtest::setdocument(form, document);
 
         const QString path = tmp->filePath("out");
-        form->progressdelay = slow ? 0 : std::numeric_limits<int>::max();
+        form->setprogressdelay(slow ? 0ms : std::chrono::milliseconds::max());
         const QStringList seen = run(&TForm1::Button3Click, path, OnProgress::nothing);
         const QStringList expected =
             slow ? QStringList{"QFileDialog", "QProgressDialog"} : QStringList{"QFileDialog"};

@@ -107,8 +107,6 @@ namespace {
 using testutil::Bytes;
 using testutil::TempDir;
 
-const char kDenied[] = "ファイルへのアクセスが拒否されました";
-
 // Every way to write a document under a new name.
 struct Saver {
     const char* name;
@@ -170,7 +168,7 @@ TEST(Save, NeverReplacesAnything) {
         EXPECT_EQ(testutil::readfile(dir / "file"), "old content");
         EXPECT_EQ(statof(dir / "file").st_mtim.tv_sec, 1000000000);
 
-        EXPECT_EQ(savecode(saver, dir / "folder", kDenied), 5);
+        EXPECT_EQ(savecode(saver, dir / "folder", testutil::kAccessDenied), 5);
         EXPECT_TRUE(S_ISDIR(statof(dir / "folder").st_mode));
         EXPECT_EQ(statof(dir / "folder").st_nlink, 2u) << "nothing was made inside";
 
@@ -210,7 +208,7 @@ TEST(Save, OrdinaryUser) {
                       if (!testutil::dropprivileges()) {
                           return static_cast<int>(testutil::kSetupFailed);
                       }
-                      return savecode(saver, dir / "out", kDenied);
+                      return savecode(saver, dir / "out", testutil::kAccessDenied);
                   }),
                   5);
         EXPECT_FALSE(testutil::exists(dir / "out"));

@@ -151,6 +151,9 @@ inline std::string iomessage(int code) {
     return text != kIOMessages.end() ? text->second : "I/O エラー (" + std::to_string(code) + ")";
 }
 
+// The message of access denied, the end of many faults.
+inline const std::string kAccessDenied = iomessage(5);
+
 // Outcomes a child reports beside an I/O error code (which are all below 200).
 enum ChildResult : int {
     kOk = 0,

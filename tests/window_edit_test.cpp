@@ -116,7 +116,7 @@ private slots:
     void editedBytesRoundTrip();
 
 private:
-    QByteArray document() const { return windowtest::asbytearray(form->bindata); }
+    QByteArray document() const { return windowtest::asbytearray(form->bindata()); }
     // Opens `path` through the real Open dialog.
     void openfile(const QString& path);
     void setmode(int mode);
@@ -143,7 +143,7 @@ void WindowEditTest::init() {
     form = new TForm1;
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form));
-    QCOMPARE(form->cols, 2);
+    QCOMPARE(form->cols(), 2);
     QCOMPARE(form->Image1->geometry(), QRect(8, 8, 165, 244));
 }
 
@@ -184,7 +184,7 @@ windowtest::Box WindowEditTest::save(const QString& path, const std::function<vo
 }
 
 QVariantList WindowEditTest::snapshot() const {
-    QVariantList state{document(), form->windowTitle(), qint64(form->topaddr), form->selpos,
+    QVariantList state{document(), form->windowTitle(), qint64(form->topaddr()), form->selpos(),
                        form->cbc->isVisible()};
     for (QLabel* panel : form->panels) {
         state << panel->text();
@@ -196,11 +196,7 @@ QVariantList WindowEditTest::snapshot() const {
 // The byte editor
 
 void WindowEditTest::editorListsBytesInMode_data() {
-    QTest::addColumn<int>("mode");
-    QTest::newRow("ascii") << int(ascii);
-    QTest::newRow("hex") << int(hex);
-    QTest::newRow("bin") << int(bin);
-    QTest::newRow("dec") << int(dec);
+    windowtest::addmoderows();
 }
 
 void WindowEditTest::editorListsBytesInMode() {
@@ -245,7 +241,7 @@ void WindowEditTest::clickOnByteOpensEditor() {
 
     clickgrid(click);
 
-    QCOMPARE(form->selpos, offset);
+    QCOMPARE(form->selpos(), offset);
     QVERIFY(form->cbc->isVisible());
     QCOMPARE(form->cbc->pos(), editorpos);
     QCOMPARE(form->cbc->currentIndex(), 250 - offset);
@@ -291,7 +287,7 @@ void WindowEditTest::clickOnNoByteClosesEditor() {
     clickgrid(click);
 
     QVERIFY(form->cbc->isHidden());
-    QCOMPARE(form->selpos, selpos);
+    QCOMPARE(form->selpos(), selpos);
     // The uncovered cell shows the edited byte, as a fresh redraw does.
     const QImage shown = form->Image1->picture();
     form->redraw();
@@ -331,7 +327,7 @@ void WindowEditTest::pickStoresIndex() {
     bytes[4] = char(before);
     setdocument(form, bytes);
     clickgrid({10, 45});  // cell 4
-    QCOMPARE(form->selpos, 4);
+    QCOMPARE(form->selpos(), 4);
     QCOMPARE(form->cbc->currentIndex(), before);
     form->cbc->setFocus();
     QSignalSpy spy(form->cbc, &QComboBox::activated);
@@ -407,7 +403,7 @@ void WindowEditTest::wheelOverEditorScrollsGrid() {
     QCOMPARE(document(), bytes);
     QCOMPARE(scrolls.count(), 1);
     QVERIFY(form->sbv->value() > 0);
-    QCOMPARE(form->topaddr, 2 * form->sbv->value());
+    QCOMPARE(form->topaddr(), 2 * form->sbv->value());
     QVERIFY(form->cbc->isHidden());
 }
 
@@ -418,7 +414,7 @@ void WindowEditTest::scrollingClosesEditor() {
 
     form->sbv->setValue(1);
 
-    QCOMPARE(form->topaddr, 2);
+    QCOMPARE(form->topaddr(), 2);
     QVERIFY(form->cbc->isHidden());
 }
 
@@ -468,15 +464,15 @@ void WindowEditTest::resizeMovesOrClosesEditor() {
     setdocument(form, randombytes(7, 1000));
     form->sbv->setValue(scroll);
     clickgrid(click);
-    QCOMPARE(form->selpos, selpos);
+    QCOMPARE(form->selpos(), selpos);
     QVERIFY(form->cbc->isVisible());
 
     form->resize(design.width() + widthafter, design.height());
     QTRY_COMPARE(form->Image1->width(), 165 + widthafter);
 
-    QCOMPARE(form->cols, colsafter);
-    QCOMPARE(form->topaddr, topaddr);
-    QCOMPARE(form->selpos, selpos);
+    QCOMPARE(form->cols(), colsafter);
+    QCOMPARE(form->topaddr(), topaddr);
+    QCOMPARE(form->selpos(), selpos);
     QCOMPARE(form->cbc->isVisible(), shown);
     if (shown) {
         QCOMPARE(form->cbc->pos(), editorpos);
@@ -665,7 +661,7 @@ void WindowEditTest::saveIntoDirectoryIsDenied() {
     QVERIFY(box.shown);
     QCOMPARE(box.caption, QStringLiteral("Tessarin"));
     QCOMPARE(box.icon, QMessageBox::Critical);
-    QCOMPARE(box.text, QStringLiteral("ファイルへのアクセスが拒否されました."));
+    QCOMPARE(box.text, windowtest::boxtext(5));
     QVERIFY(QDir(target).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
     QCOMPARE(snapshot(), before);
 }
@@ -711,18 +707,18 @@ void WindowEditTest::editedBytesRoundTrip() {
 
     // Offset 0: one down the list.
     clickgrid({10, 5});
-    QCOMPARE(form->selpos, 0);
+    QCOMPARE(form->selpos(), 0);
     QTest::keyClick(form->cbc, Qt::Key_Down);
     // Offset 500, the first cell of row 250: one up the list.
     form->sbv->setValue(250);
     clickgrid({10, 5});
-    QCOMPARE(form->selpos, 500);
+    QCOMPARE(form->selpos(), 500);
     QTest::keyClick(form->cbc, Qt::Key_Up);
     // Offset 999, the second cell of the last row: typed in hex.
     setmode(hex);
     form->sbv->setValue(499);
     clickgrid({60, 5});
-    QCOMPARE(form->selpos, 999);
+    QCOMPARE(form->selpos(), 999);
     QTest::keyClicks(form->cbc, "7A");
     setmode(ascii);
 

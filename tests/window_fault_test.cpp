@@ -93,7 +93,6 @@ constexpr int kDocSize = 1 << 20;  // the document open when a command fails
 constexpr int kNextSize = 3000;    // the file opened and saved after it
 constexpr int kStartRow = 1000;    // the row the document is scrolled to
 constexpr int kSkipped = 77;       // a child's exit code when the system lacks what it needs
-const QString kDenied = QStringLiteral("ファイルへのアクセスが拒否されました.");
 
 std::string local(const QString& path) {
     return QFile::encodeName(path).toStdString();
@@ -133,7 +132,7 @@ public:
 
     QString path(const QString& name) const { return folder_ + '/' + name; }
 
-    QByteArray document() const { return windowtest::asbytearray(form->bindata); }
+    QByteArray document() const { return windowtest::asbytearray(form->bindata()); }
 
     // Runs Open or Save with `target` given to its file dialog, and returns the message box that
     // followed, if any. A folder cannot be accepted through the dialog, so it ends the dialog.
@@ -162,17 +161,17 @@ public:
     void start() {
         QVERIFY(QTest::qWaitForWindowExposed(form));
         QVERIFY(!run(&TForm1::Button1Click, path("doc.bin")).shown);
-        QCOMPARE(form->bindata.size(), std::size_t(kDocSize));
+        QCOMPARE(form->bindata().size(), std::size_t(kDocSize));
         form->sbv->setValue(kStartRow);
-        QCOMPARE(form->topaddr, qint64(kStartRow) * form->cols);
+        QCOMPARE(form->topaddr(), qint64(kStartRow) * form->cols());
     }
 
     // What a failed command must leave as it was.
     QVariantList state() const {
         return {QCryptographicHash::hash(document(), QCryptographicHash::Sha1).toHex(),
                 document().size(),
-                qint64(form->topaddr),
-                form->cols,
+                qint64(form->topaddr()),
+                form->cols(),
                 form->sbv->minimum(),
                 form->sbv->maximum(),
                 form->sbv->value(),
@@ -250,9 +249,11 @@ private slots:
         }
         const QString out = window.path("out");
         if (childscenario == "unreadable") {
-            window.fault(&TForm1::Button1Click, window.path("secret.bin"), kDenied, out);
+            window.fault(&TForm1::Button1Click, window.path("secret.bin"), windowtest::boxtext(5),
+                         out);
         } else if (childscenario == "unwritable") {
-            window.fault(&TForm1::Button3Click, window.path("locked/saved.bin"), kDenied, out);
+            window.fault(&TForm1::Button3Click, window.path("locked/saved.bin"),
+                         windowtest::boxtext(5), out);
         } else if (childscenario == "diskfull") {
             const QString small = window.path("small");
             window.fault(&TForm1::Button3Click, small + "/saved.bin",
@@ -338,8 +339,8 @@ private slots:
         QTest::addColumn<qint64>("size");
         QTest::addColumn<QString>("text");
         QTest::newRow("missing folder") << "none" << qint64(0) << "不正なファイル名です.";
-        QTest::newRow("directory") << "folder" << qint64(0) << kDenied;
-        QTest::newRow("FIFO") << "fifo" << qint64(0) << kDenied;
+        QTest::newRow("directory") << "folder" << qint64(0) << windowtest::boxtext(5);
+        QTest::newRow("FIFO") << "fifo" << qint64(0) << windowtest::boxtext(5);
         QTest::newRow("2^31 bytes") << "sparse" << (qint64(1) << 31) << "範囲チェックエラー.";
         QTest::newRow("2^32 bytes") << "sparse" << (qint64(1) << 32) << "範囲チェックエラー.";
     }
@@ -520,18 +521,21 @@ private slots:
         TForm1* form = window.form;
         QVERIFY(QTest::qWaitForWindowExposed(form));
         windowtest::setdocument(form, std::vector<std::uint8_t>{0x10, 0x20});
-        QCOMPARE(form->topaddr, 0);
-        QCOMPARE(form->cols, 2);
+        QCOMPARE(form->topaddr(), 0);
+        QCOMPARE(form->cols(), 2);
         form->Image1Click(QPoint(10, 5));
         form->Image1MouseMove(QPoint(60, 5));
         QVERIFY(form->cbc->isVisible());
         QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:1"));
-        form->topaddr = topaddr;
+        // Scrolled there, past the document's rows.
+        form->sbv->setMaximum(INT32_MAX);
+        form->sbv->setValue(int(topaddr / form->cols()));
+        QCOMPARE(form->topaddr(), topaddr);
 
         form->Image1Click(point);
         form->Image1MouseMove(point);
 
-        QCOMPARE(form->selpos, selpos);
+        QCOMPARE(form->selpos(), selpos);
         QCOMPARE(form->cbc->isVisible(), editor);
         QCOMPARE(form->panels[1]->text(), panel);
         form->cbcChange(0x7A);

@@ -75,11 +75,6 @@ QString shown(const T& value) {
     return text;
 }
 
-QByteArray readall(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
 // The window's rules, written out on their own.
 struct Model {
     static constexpr int kMinWidth = 292;
@@ -374,9 +369,9 @@ QString WindowModelTest::compare() const {
     check("width", form->width(), model.width);
     check("height", form->height(), model.height);
     check("Image1", form->Image1->geometry(), QRect(8, 8, model.imagew(), model.imageh()));
-    check("cols", form->cols, model.cols);
-    check("topaddr", qint64(form->topaddr), qint64(model.topaddr));
-    check("selpos", form->selpos, model.selpos);
+    check("cols", form->cols(), model.cols);
+    check("topaddr", qint64(form->topaddr()), qint64(model.topaddr));
+    check("selpos", form->selpos(), model.selpos);
     check("sbv value", form->sbv->value(), model.position);
     check("sbv maximum", form->sbv->maximum(), model.maximum);
     check("sbv minimum", form->sbv->minimum(), 0);
@@ -412,15 +407,15 @@ QString WindowModelTest::compare() const {
     check("caption", form->windowTitle(), model.caption);
     check("panel 0", form->panels[0]->text(), model.panel0);
     check("panel 1", form->panels[1]->text(), model.panel1);
-    if (form->bindata != model.bytes) {
+    if (form->bindata() != model.bytes) {
         QString where =
-            QStringLiteral("length %1 vs %2").arg(form->bindata.size()).arg(model.length());
-        const std::size_t common = std::min(form->bindata.size(), model.bytes.size());
+            QStringLiteral("length %1 vs %2").arg(form->bindata().size()).arg(model.length());
+        const std::size_t common = std::min(form->bindata().size(), model.bytes.size());
         for (std::size_t i = 0; i < common; ++i) {
-            if (form->bindata[i] != model.bytes[i]) {
+            if (form->bindata()[i] != model.bytes[i]) {
                 where += QStringLiteral(", first difference at %1: window %2, model %3")
                              .arg(i)
-                             .arg(form->bindata[i])
+                             .arg(form->bindata()[i])
                              .arg(model.bytes[i]);
                 break;
             }
@@ -734,7 +729,7 @@ QString WindowModelTest::save() {
         form->Button3Click();
     }
     QString problem = expectmodals(boxcaptions);
-    if (readall(path) != files[path]) {
+    if (windowtest::readall(path) != files[path]) {
         problem += QStringLiteral(" the file does not hold what it must;");
     }
     return QStringLiteral("save %1 as %2 (%3 bytes)%4")
@@ -821,7 +816,7 @@ void WindowModelTest::randomSequences() {
 
     // Every file holds what it must: saves their text, everything else what it held before.
     for (const auto& [path, content] : files) {
-        const QByteArray actual = readall(path);
+        const QByteArray actual = windowtest::readall(path);
         QVERIFY2(actual == content,
                  qPrintable(QStringLiteral("seed %1: %2 holds %3 bytes, expected %4")
                                 .arg(seed)

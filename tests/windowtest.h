@@ -224,10 +224,11 @@ inline bool resizewindow(QWidget* window, QSize size) {
         30000);
 }
 
-// A whole file's bytes; empty when it cannot be read.
+// A whole file's bytes; "<unreadable>" when it cannot be read, so that a missing file never
+// passes for an empty one.
 inline QByteArray readall(const QString& path) {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 // Writes a new file; false when the name exists or the write fails.
@@ -285,6 +286,11 @@ inline std::shared_ptr<Box> closenextbox(std::function<bool(const QMessageBox*)>
     return box;
 }
 
+// What the error box says for an I/O error code: the message, ended with a full stop.
+inline QString boxtext(int code) {
+    return QString::fromStdString(testutil::iomessage(code)) + QLatin1Char('.');
+}
+
 inline QByteArray asbytearray(const std::vector<std::uint8_t>& bytes) {
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
@@ -297,14 +303,35 @@ inline QByteArray randombytes(std::uint64_t seed, std::size_t size) {
 // Puts `bytes` in the window as the document, without a file, as a load would, scrolled to the
 // top.
 inline void setdocument(tessarin::TForm1* form, std::vector<std::uint8_t> bytes) {
-    form->bindata = std::move(bytes);
     form->sbv->setValue(0);
-    form->setscrollbars();
-    form->redraw();
+    form->showdocument(std::move(bytes));
 }
 
 inline void setdocument(tessarin::TForm1* form, const QByteArray& bytes) {
     setdocument(form, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+}
+
+// The name of display mode `mode` in the names of test rows (0 ASCII, 1 hex, 2 binary, 3 decimal,
+// as DispMode counts).
+inline const char* modename(int mode) {
+    static const char* const names[] = {"ascii", "hex", "bin", "dec"};
+    return names[mode];
+}
+
+// One test row for each display mode, in the column "mode".
+inline void addmoderows() {
+    QTest::addColumn<int>("mode");
+    for (int mode = 0; mode < 4; ++mode) {
+        QTest::newRow(modename(mode)) << mode;
+    }
+}
+
+// Draws the grid in its font without antialiasing, so that every pixel is white or a class
+// colour.
+inline void solidfont(tessarin::TForm1* form) {
+    QFont font = form->gridfont();
+    font.setStyleStrategy(QFont::NoAntialias);
+    form->setgridfont(font);
 }
 
 // The button of display mode `mode` (0 ASCII, 1 hex, 2 binary, 3 decimal, as DispMode counts).
