@@ -328,7 +328,7 @@ TEST(Save, LargeSavesGoToTheDiskBehindAWindow) {
         const std::string path = dir / "out";
         saver.save(path, doc);
         // What of the file is still in memory: the window and the block written last, at most.
-        const binio::Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        const binio::Handle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         void* map = ::mmap(nullptr, doc.size(), PROT_READ, MAP_SHARED, file.get(), 0);
         ASSERT_NE(map, MAP_FAILED);
         const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
