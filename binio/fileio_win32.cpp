@@ -190,7 +190,7 @@ OutputFile::OutputFile(const std::string& path, bool) : path_(path), target_(ful
     const std::wstring stem = L".tessarin-" + std::to_wstring(::GetCurrentProcessId()) + L"-";
     for (int attempt = 0;; ++attempt) {
         std::wstring temp = folder + stem + std::to_wstring(attempt) + L".tmp";
-        file_ = Handle(::CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+        file_ = Handle(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_HIDDEN, nullptr));
         if (file_) {
             temp_ = std::move(temp);

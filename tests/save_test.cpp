@@ -463,12 +463,16 @@ TEST(Save, NamesReachTheFileSystemAsWritten) {
         Bytes loaded;
         binio::loadfile(path, loaded);
         EXPECT_TRUE(loaded == doc);
+        const std::string name = c.relative.substr(c.relative.find_last_of('/') + 1);
 #ifdef _WIN32
         if (folder.native().size() >= MAX_PATH) {
-            continue;  // the C runtime lists no folder past MAX_PATH
+            // The C runtime neither lists nor empties a folder past MAX_PATH: the test does.
+            fs::remove(folder / testutil::fspath(name));
+            fs::remove(folder);
+            fs::remove(folder.parent_path());
+            continue;
         }
 #endif
-        const std::string name = c.relative.substr(c.relative.find_last_of('/') + 1);
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(folder)) {
             const std::u8string utf8 = entry.path().filename().u8string();

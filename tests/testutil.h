@@ -60,9 +60,17 @@ public:
             }
         }
     }
+    // Read-only files are made writable first, which Windows needs to remove them, and the long
+    // form of the path (\\?\ before it) reaches folders past MAX_PATH.
     ~TempDir() {
+        namespace fs = std::filesystem;
+        const fs::path root = L"\\\\?\\" + fs::absolute(path_).make_preferred().wstring();
         std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
+        for (fs::recursive_directory_iterator it(root, ignored), end; it != end;
+             it.increment(ignored)) {
+            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+        }
+        fs::remove_all(root, ignored);
     }
 #else
     TempDir() {
