@@ -3,7 +3,7 @@
 #   ./build.sh run    install what is missing, build, start Tessarin
 #   ./build.sh test   install what is missing, build, run the whole test suite (the widget tests
 #                     both headless and on Xvfb with openbox), then again, headless, in a
-#                     sanitizer build
+#                     sanitizer build, and binio's tests once more for Windows, under Wine
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -16,6 +16,7 @@ packages=(
   desktop-file-utils appstream dpkg-dev lintian
   qt6-translations-l10n
   xvfb xauth openbox wmctrl libxcb1-dev libxcb-damage0-dev
+  g++-mingw-w64-x86-64-posix googletest wine64
 )
 
 install_missing() {
@@ -31,7 +32,8 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# Configures and builds one preset of CMakePresets.json: release in build/, asan in build-asan/.
+# Configures and builds one preset of CMakePresets.json: release in build/, asan in build-asan/,
+# wine (binio and its tests for Windows) in build-wine/.
 build() {
   cmake --preset "$1" >/dev/null
   cmake --build --preset "$1"
@@ -56,6 +58,10 @@ case "${1:-}" in
       LSAN_OPTIONS="suppressions=$PWD/../tests/lsan.supp:print_suppressions=0" \
       UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       ctest --output-on-failure --timeout 900)
+    # binio's Windows back end: cross-built with mingw-w64 and run under Wine, whose prefix the
+    # test makes in build-wine/ (see tests/CMakeLists.txt).
+    build wine
+    ctest --preset wine --timeout 600
     ;;
   *)
     echo "usage: $0 run|test" >&2

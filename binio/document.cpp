@@ -1,16 +1,9 @@
 // Loading a whole file into the byte document and writing it back raw or as text.
-#include <fcntl.h>
-#include <linux/magic.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/vfs.h>
-#include <unistd.h>
-
+// What is the same on every system lives here; the system's own calls are behind fileio.h.
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <bit>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -97,8 +90,8 @@ void PageMaker::run() noexcept {
         if (begin < start_ + filled_.load(std::memory_order_relaxed) + kChunk) {
             return;
         }
-        // A kernel that cannot (before Linux 5.14) leaves every page to the caller.
-        if (::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) != 0) {
+        // A system that cannot leaves every page to the caller.
+        if (!makepages(reinterpret_cast<void*>(begin), end - begin)) {
             return;
         }
         end = begin;
@@ -152,26 +145,12 @@ void makeroom(Grow&& grow) {
     }
 }
 
-// One read() into `data`, retried when interrupted: the bytes read, 0 at the end of the file.
-std::size_t readblock(int fd, const std::string& path, std::uint8_t* data, std::size_t size) {
-    for (;;) {
-        ssize_t n = ::read(fd, data, size);
-        if (n >= 0) {
-            return static_cast<std::size_t>(n);
-        }
-        if (errno != EINTR) {
-            throwerrno(errno, path, Direction::reading);
-        }
-    }
-}
-
 // Reads the `size` bytes the file had when the load began; bytes added since are not read, and a
 // file that ends before is an error. Each block is read into a small buffer and appended, so
 // that the content's pages are written once, by the append: sized up front, they would be
 // zero-filled first and then overwritten by the read.
-std::vector<std::uint8_t> readsized(int fd, const std::string& path, off_t filesize,
-                                    const Progress& progress) {
-    const auto size = static_cast<std::size_t>(filesize);
+std::vector<std::uint8_t> readsized(InputFile& file, const Progress& progress) {
+    const auto size = static_cast<std::size_t>(file.size());
     std::vector<std::uint8_t> content;
     std::vector<std::uint8_t> block;
     makeroom([&] {
@@ -183,8 +162,7 @@ std::vector<std::uint8_t> readsized(int fd, const std::string& path, off_t files
     PageMaker pages(content.data(), size);
     report(progress, 0, size);
     while (content.size() < size) {
-        std::size_t n =
-            readblock(fd, path, block.data(), std::min(block.size(), size - content.size()));
+        std::size_t n = file.read(block.data(), std::min(block.size(), size - content.size()));
         if (n == 0) {
             throw IOError(kReadPastEnd);
         }
@@ -198,13 +176,13 @@ std::vector<std::uint8_t> readsized(int fd, const std::string& path, off_t files
 // Reads a file of unknown size block by block until it ends. Reading one byte more than the
 // largest document is enough to know that the file does not fit. The total is reported as
 // unknown until the end is reached; an empty file reports only that it is done.
-std::vector<std::uint8_t> readtoend(int fd, const std::string& path, const Progress& progress) {
+std::vector<std::uint8_t> readtoend(InputFile& file, const Progress& progress) {
     std::vector<std::uint8_t> content;
     std::size_t done = 0;
     for (;;) {
         const std::size_t room = std::min<std::size_t>(kBlockSize, kMaxDocument + 1 - done);
         makeroom([&] { content.resize(done + room); });
-        std::size_t n = readblock(fd, path, content.data() + done, room);
+        std::size_t n = file.read(content.data() + done, room);
         if (n == 0) {
             break;
         }
@@ -220,26 +198,6 @@ std::vector<std::uint8_t> readtoend(int fd, const std::string& path, const Progr
     content.resize(done);
     report(progress, done, done);
     return content;
-}
-
-// Whether a regular file's size tells how much it holds. A size of 0 does not (/proc/cpuinfo
-// reports it), nor does any size on the file systems that make their files' content as they are
-// read (/sys/class/net/lo/address reports 4096 and holds 18 bytes).
-bool sizeknown(int fd, const struct stat& st) {
-    constexpr unsigned long kConfigfsMagic = 0x62656570;  // not in <linux/magic.h>
-    static constexpr std::array<unsigned long, 11> kMadeAsRead = {
-        PROC_SUPER_MAGIC, SYSFS_MAGIC,      DEBUGFS_MAGIC,      TRACEFS_MAGIC,
-        kConfigfsMagic,   SECURITYFS_MAGIC, CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
-        PSTOREFS_MAGIC,   EFIVARFS_MAGIC,   BPF_FS_MAGIC};
-    if (st.st_size == 0) {
-        return false;
-    }
-    struct statfs fs {};
-    if (::fstatfs(fd, &fs) != 0) {
-        return true;  // the size is all there is to go by
-    }
-    const auto type = static_cast<unsigned long>(fs.f_type);
-    return std::find(kMadeAsRead.begin(), kMadeAsRead.end(), type) == kMadeAsRead.end();
 }
 
 }  // namespace
@@ -281,42 +239,16 @@ void loadfile(const std::string& path, std::vector<std::uint8_t>& document) {
 
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
               const Progress& progress) {
-    // Read only: a viewer must open what the user can read. Anything but a regular file is
-    // refused before it is opened (a socket cannot be, a device may act on being opened), and
-    // again after: O_NONBLOCK keeps a FIFO put there meanwhile from blocking the open.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        throw IOError(kAccessDenied);
-    }
-    Fd file;
-    do {
-        file = Fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    } while (!file && errno == EINTR);
-    if (!file) {
-        throwerrno(errno, path, Direction::reading);
-    }
-    if (::fstat(file.get(), &st) != 0) {
-        throwerrno(errno, path, Direction::reading);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        throw IOError(kAccessDenied);
-    }
-    int flags = ::fcntl(file.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        throwerrno(errno, path, Direction::reading);
-    }
-    if (st.st_size > kMaxDocument) {
+    InputFile file(path);
+    if (file.size() > kMaxDocument) {
         throw RangeError();
     }
 
     // The new content goes into a buffer of its own and replaces the document only once it is
     // complete, so a failed load changes nothing.
-    std::vector<std::uint8_t> content = sizeknown(file.get(), st)
-                                            ? readsized(file.get(), path, st.st_size, progress)
-                                            : readtoend(file.get(), path, progress);
-    if (int err = file.close()) {
-        throwerrno(err, path, Direction::reading);
-    }
+    std::vector<std::uint8_t> content =
+        file.sizeknown() ? readsized(file, progress) : readtoend(file, progress);
+    file.close();
     document.swap(content);
 }
 

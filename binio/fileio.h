@@ -1,9 +1,8 @@
-// The file-system layer under the document I/O: an owning file descriptor, the mapping from
-// errno to the I/O error codes the user sees, and the output file that appears whole or not at
-// all.
+// The operating system's part of the document I/O: an owning file handle, the file a load reads
+// from, the output file that appears whole or not at all, and the error codes the user sees.
+// Declared once here; fileio_posix.cpp and fileio_win32.cpp each give one system's way of doing
+// it, and CMake builds the one that fits.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -11,46 +10,72 @@
 
 namespace binio {
 
-// Owns one file descriptor and closes it when it goes out of scope. Code that must know whether
-// the close succeeded calls close() itself.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    Fd(Fd&& other) noexcept : fd_(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept;
-    ~Fd();
+#ifdef _WIN32
+using NativeHandle = void*;  // a HANDLE
+#else
+using NativeHandle = int;  // a file descriptor
+#endif
 
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int release();
-    // Closes now and returns close()'s errno, or 0 on success.
+// Owns one file descriptor or handle and closes it when it goes out of scope. Code that must
+// know whether the close succeeded calls close() itself.
+class Handle {
+public:
+    Handle() = default;
+    // Takes what an open call returned; its failure value makes an empty Handle.
+    explicit Handle(NativeHandle handle);
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    Handle(Handle&& other) noexcept : handle_(other.release()) {}
+    Handle& operator=(Handle&& other) noexcept;
+    ~Handle();
+
+    NativeHandle get() const { return handle_; }
+    explicit operator bool() const { return handle_ != kNone; }
+    NativeHandle release();
+    // Closes now and returns the system's error for the close, or 0 on success.
     int close();
 
 private:
-    int fd_ = -1;
+#ifdef _WIN32
+    static constexpr NativeHandle kNone = nullptr;
+#else
+    static constexpr NativeHandle kNone = -1;
+#endif
+    NativeHandle handle_ = kNone;
 };
 
-enum class Direction { reading, writing };
+// A regular file open for reading. Anything else (a folder, a pipe, a device) is refused with
+// code 5 without waiting on it; a failure to open throws the I/O error of the system's reason.
+class InputFile {
+public:
+    explicit InputFile(const std::string& path);
 
-// The I/O error code for an errno met on `path`. ENOENT becomes 3 rather than 2 when a folder on
-// the path is missing; errno values that would collide with one of the program's own codes are
-// moved clear of them.
-int errnotocode(int err, const std::string& path, Direction direction);
+    // The size the file system reports.
+    std::int64_t size() const { return size_; }
+    // Whether that size tells how much the file holds. It does not for a size of 0 (/proc/cpuinfo
+    // reports it) nor on the file systems that make their files' content as they are read
+    // (/sys/class/net/lo/address reports 4096 and holds 18 bytes): those are read to their end.
+    bool sizeknown() const { return sizeknown_; }
+    // One read of up to `size` bytes into `data`: the bytes read, 0 at the end of the file.
+    std::size_t read(std::uint8_t* data, std::size_t size);
+    // Closes the file, throwing the I/O error if the close fails.
+    void close();
 
-[[noreturn]] void throwerrno(int err, const std::string& path, Direction direction);
+private:
+    std::string path_;
+    Handle file_;
+    std::int64_t size_ = 0;
+    bool sizeknown_ = true;
+};
 
-// The folder part and the name part of a path, as the output file needs them ("a/b" -> "a",
-// "b"; "b" -> ".", "b"; "/b" -> "/", "b").
-std::string dirpart(const std::string& path);
-std::string namepart(const std::string& path);
-
-// A new file being written under a name that does not exist yet. It is unnamed (O_TMPFILE in the
-// target's folder) until commit() has flushed it and linked it under its name, so that a failure
-// leaves nothing behind; on file systems without O_TMPFILE the name is created exclusively and
-// removed again unless commit() succeeds. Nothing that exists is ever replaced or followed.
+// A new file being written under a name that does not exist yet. Until commit() has flushed it
+// to the disk, it is not under that name, so that a failure or a stop leaves nothing behind; the
+// commit never replaces a name that appeared meanwhile, and nothing that exists is ever followed.
+//
+// On Linux the file is unnamed (O_TMPFILE in the target's folder) and commit() links it; on file
+// systems without O_TMPFILE, or when `allowunnamed` is false, the name itself is created
+// exclusively and removed again unless commit() succeeds. On Windows it is a new hidden file in
+// the target's folder that commit() moves to the name.
 class OutputFile {
 public:
     // Throws the I/O error: 80 when the name exists, 5 when it is a directory.
@@ -63,26 +88,37 @@ public:
     void write(const std::uint8_t* data, std::size_t size);
     // Flushes the bytes to disk and gives the file its name.
     void commit();
-    // Whether the file is written unnamed (false on the exclusive-create fallback).
+    // Whether the file is being written away from its name (false on the exclusive-create
+    // fallback, and once commit() has named it).
     bool unnamed() const { return unnamed_; }
 
 private:
     [[noreturn]] void fail(int err);
-    // Hands the bytes written since `start` to the disk and lets go of older ones.
-    void writebehind(off_t start);
 
     std::string path_;
-    std::string name_;
-    Fd dir_;
-    Fd file_;
-    off_t written_ = 0;
-    off_t settled_ = 0;  // the bytes before this are on the disk and out of the page cache
+    Handle file_;
     bool unnamed_ = false;
     bool committed_ = false;
+#ifdef _WIN32
+    std::wstring target_;  // the full wide path of the name
+    std::wstring temp_;    // the hidden file written until the commit
+#else
+    // Hands the bytes written since `start` to the disk and lets go of older ones.
+    void writebehind(std::int64_t start);
+
+    std::string name_;
+    Handle dir_;
+    std::int64_t written_ = 0;
+    std::int64_t settled_ = 0;  // the bytes before this are on the disk and out of the cache
+#endif
 };
 
 // The code to raise when `path` exists already: 5 for a directory, 80 for anything else (a
 // symbolic link, dangling or not, included); 0 when nothing of that name exists.
 int existingcode(const std::string& path);
+
+// Asks the system to make the `size` bytes of memory pages from `begin` on ready for writing,
+// without writing them; false when it cannot, and the caller makes them as it writes.
+bool makepages(void* begin, std::size_t size);
 
 }  // namespace binio

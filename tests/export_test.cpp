@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,7 @@ using testutil::TempDir;
                                          << ", first difference at " << i;
 }
 
+#ifndef _WIN32
 std::string basenc(const std::string& encoding, const std::string& input, const TempDir& dir) {
     const std::string output = dir / ("basenc-" + encoding);
     const std::string command = "basenc --" + encoding + " -w0 '" + input + "' > '" + output + "'";
@@ -38,6 +40,7 @@ std::string basenc(const std::string& encoding, const std::string& input, const 
     }
     return testutil::readfile(output);
 }
+#endif
 
 std::string decimalreference(const Bytes& data) {
     std::string text;
@@ -103,9 +106,15 @@ TEST_P(ExportSizes, MatchBasencAndReference) {
     testutil::writefile(input, doc);
 
     binio::savetext(dir / "hex", doc, 16);
-    EXPECT_TRUE(sametext(testutil::readfile(dir / "hex"), basenc("base16", input, dir)));
     binio::savetext(dir / "bin", doc, 2);
+#ifdef _WIN32
+    // The texts are made by the same code on every system; what Windows adds is the writing,
+    // which the decimal and raw rows below check.
+    std::printf("no basenc under Windows: the hex and binary texts are compared on Linux\n");
+#else
+    EXPECT_TRUE(sametext(testutil::readfile(dir / "hex"), basenc("base16", input, dir)));
     EXPECT_TRUE(sametext(testutil::readfile(dir / "bin"), basenc("base2msbf", input, dir)));
+#endif
     binio::savetext(dir / "dec", doc, 10);
     EXPECT_TRUE(sametext(testutil::readfile(dir / "dec"), decimalreference(doc)));
 
@@ -175,7 +184,7 @@ TEST_P(ProgressTest, ReportsInOrderFromZeroToTotal) {
             EXPECT_LE(calls[i - 1].first, calls[i].first) << "call " << i;
             EXPECT_EQ(calls[i].second, size) << "call " << i;
         }
-        ::unlink(path.c_str());
+        std::filesystem::remove(path);
     }
 }
 
@@ -212,9 +221,10 @@ TEST_P(ProgressTest, CancelChangesNothing) {
         EXPECT_EQ(callsafterrefusal, 0);
         if (GetParam() == kLoad) {
             EXPECT_EQ(target, before);
-            ::unlink(path.c_str());
+            std::filesystem::remove(path);
         } else {
             EXPECT_FALSE(testutil::exists(path));
+            EXPECT_TRUE(std::filesystem::is_empty(dir_.path())) << "the file being written is gone";
         }
     }
 }

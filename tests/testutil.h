@@ -1,9 +1,11 @@
 // Helpers shared by the binio tests (and, through windowtest.h, the widget tests): a scratch folder
 // that removes itself, whole-file reads and writes, seeded random bytes, the byte labels and error
 // messages written out, and a way to run a piece of code in a forked child (to drop privileges,
-// lower limits or mount a small file system without touching the test process).
+// lower limits or mount a small file system without touching the test process). The binio tests
+// are also built for Windows, where the forked child and what it is for do not exist.
 #pragma once
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <ftw.h>
 #include <grp.h>
@@ -11,10 +13,13 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -42,6 +47,32 @@ constexpr bool kSanitized = false;
 // It is made 0755 so that a child running as nobody can reach the files in it.
 class TempDir {
 public:
+#ifdef _WIN32
+    // Under the system's temporary folder, named from the clock and made new by create_directory.
+    TempDir() {
+        namespace fs = std::filesystem;
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        for (int attempt = 0; path_.empty(); ++attempt) {
+            const fs::path candidate =
+                fs::temp_directory_path() / ("binio-test-" + std::to_string(stamp + attempt));
+            if (fs::create_directory(candidate)) {
+                path_ = candidate.string();
+            }
+        }
+    }
+    // Read-only files are made writable first, which Windows needs to remove them, and the long
+    // form of the path (\\?\ before it) reaches folders past MAX_PATH.
+    ~TempDir() {
+        namespace fs = std::filesystem;
+        const fs::path root = L"\\\\?\\" + fs::absolute(path_).make_preferred().wstring();
+        std::error_code ignored;
+        for (fs::recursive_directory_iterator it(root, ignored), end; it != end;
+             it.increment(ignored)) {
+            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+        }
+        fs::remove_all(root, ignored);
+    }
+#else
     TempDir() {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/binio-test-XXXXXX";
@@ -62,9 +93,14 @@ public:
             },
             16, FTW_DEPTH | FTW_PHYS);
     }
+#endif
 
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const {
+        return path_;
+    }
+    std::string operator/(const std::string& name) const {
+        return path_ + "/" + name;
+    }
 
 private:
     std::string path_;
@@ -95,13 +131,24 @@ inline std::string text(const Bytes& data) {
     return {data.begin(), data.end()};
 }
 
+// The file-system name of a UTF-8 path, on Windows too.
+inline std::filesystem::path fspath(const std::string& path) {
+    return std::u8string(path.begin(), path.end());
+}
+
 inline bool exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::symlink_status(fspath(path), ignored));
 }
 
 // Makes a sparse file of `size` bytes; false when the file system refuses that size.
-inline bool makesparse(const std::string& path, off_t size) {
+inline bool makesparse(const std::string& path, std::int64_t size) {
+#ifdef _WIN32
+    std::error_code error;
+    writefile(path, Bytes{});
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size), error);
+    return !error;
+#else
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         return false;
@@ -109,6 +156,7 @@ inline bool makesparse(const std::string& path, off_t size) {
     bool ok = ::ftruncate(fd, size) == 0;
     ::close(fd);
     return ok;
+#endif
 }
 
 inline Bytes randombytes(std::uint64_t seed, std::size_t size) {
@@ -186,6 +234,7 @@ inline int outcome(const std::function<void()>& fn) {
     }
 }
 
+#ifndef _WIN32
 // Runs `fn` in a forked child and returns its exit status, or 300 + the signal that ended it.
 // The child never returns into the test framework.
 inline int runinchild(const std::function<int()>& fn) {
@@ -232,5 +281,6 @@ inline bool exhaustdescriptors() {
     limit.rlim_cur = static_cast<rlim_t>(probe);
     return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
+#endif
 
 }  // namespace testutil

@@ -1,38 +1,49 @@
-// File descriptors, errno mapping and the all-or-nothing output file.
-#include "binio/fileio.h"
-
+// The POSIX back end of the file layer: descriptors, errno mapping, reading a regular file and the
+// all-or-nothing output file. The Linux calls that make it better there (O_TMPFILE and linkat,
+// sync_file_range, posix_fadvise, fstatfs, MADV_POPULATE_WRITE) are each used where the system
+// declares them; elsewhere the plain POSIX way does the same job.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__linux__)
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
+
+#include <algorithm>
+#include <array>
 #include <cerrno>
-#include <climits>
 #include <string>
 
 #include "binio/binio.h"
+#include "binio/fileio.h"
 
 namespace binio {
 
-Fd& Fd::operator=(Fd&& other) noexcept {
+Handle::Handle(NativeHandle handle) : handle_(handle < 0 ? kNone : handle) {}
+
+Handle& Handle::operator=(Handle&& other) noexcept {
     if (this != &other) {
         close();
-        fd_ = other.release();
+        handle_ = other.release();
     }
     return *this;
 }
 
-Fd::~Fd() {
+Handle::~Handle() {
     close();
 }
 
-int Fd::release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
+NativeHandle Handle::release() {
+    NativeHandle handle = handle_;
+    handle_ = kNone;
+    return handle;
 }
 
-int Fd::close() {
-    if (fd_ < 0) {
+int Handle::close() {
+    if (handle_ == kNone) {
         return 0;
     }
     // Linux releases the descriptor even when close() reports an error, so it is never retried.
@@ -41,6 +52,12 @@ int Fd::close() {
     return result == 0 || errno == EINTR ? 0 : errno;
 }
 
+namespace {
+
+enum class Direction { reading, writing };
+
+// The folder part and the name part of a path, as the output file needs them ("a/b" -> "a",
+// "b"; "b" -> ".", "b"; "/b" -> "/", "b").
 std::string dirpart(const std::string& path) {
     auto slash = path.find_last_of('/');
     if (slash == std::string::npos) {
@@ -57,8 +74,6 @@ std::string namepart(const std::string& path) {
     auto slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
-
-namespace {
 
 bool isfolder(const std::string& path) {
     struct stat st {};
@@ -87,8 +102,8 @@ bool isowncode(int code) {
 
 constexpr int kMovedCodeOffset = 1000;
 
-}  // namespace
-
+// The I/O error code for an errno met on `path`. ENOENT becomes 3 rather than 2 when a folder on
+// the path is missing.
 int errnotocode(int err, const std::string& path, Direction direction) {
     switch (err) {
         case ENOENT:
@@ -116,8 +131,79 @@ int errnotocode(int err, const std::string& path, Direction direction) {
     }
 }
 
-void throwerrno(int err, const std::string& path, Direction direction) {
+[[noreturn]] void throwerrno(int err, const std::string& path, Direction direction) {
     throw IOError(errnotocode(err, path, direction));
+}
+
+// Whether a regular file's size tells how much it holds: not a size of 0, nor any size on the
+// Linux file systems that make their files' content as they are read.
+bool sizeknown([[maybe_unused]] int fd, const struct stat& st) {
+    if (st.st_size == 0) {
+        return false;
+    }
+#if defined(__linux__)
+    constexpr unsigned long kConfigfsMagic = 0x62656570;  // not in <linux/magic.h>
+    static constexpr std::array<unsigned long, 11> kMadeAsRead = {
+        PROC_SUPER_MAGIC, SYSFS_MAGIC,      DEBUGFS_MAGIC,      TRACEFS_MAGIC,
+        kConfigfsMagic,   SECURITYFS_MAGIC, CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
+        PSTOREFS_MAGIC,   EFIVARFS_MAGIC,   BPF_FS_MAGIC};
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0) {
+        return true;  // the size is all there is to go by
+    }
+    const auto type = static_cast<unsigned long>(fs.f_type);
+    return std::find(kMadeAsRead.begin(), kMadeAsRead.end(), type) == kMadeAsRead.end();
+#else
+    return true;
+#endif
+}
+
+}  // namespace
+
+InputFile::InputFile(const std::string& path) : path_(path) {
+    // Read only: a viewer must open what the user can read. Anything but a regular file is
+    // refused before it is opened (a socket cannot be, a device may act on being opened), and
+    // again after: O_NONBLOCK keeps a FIFO put there meanwhile from blocking the open.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        throw IOError(kAccessDenied);
+    }
+    do {
+        file_ = Handle(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    } while (!file_ && errno == EINTR);
+    if (!file_) {
+        throwerrno(errno, path, Direction::reading);
+    }
+    if (::fstat(file_.get(), &st) != 0) {
+        throwerrno(errno, path, Direction::reading);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw IOError(kAccessDenied);
+    }
+    int flags = ::fcntl(file_.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(file_.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        throwerrno(errno, path, Direction::reading);
+    }
+    size_ = st.st_size;
+    sizeknown_ = binio::sizeknown(file_.get(), st);
+}
+
+std::size_t InputFile::read(std::uint8_t* data, std::size_t size) {
+    for (;;) {
+        ssize_t n = ::read(file_.get(), data, size);
+        if (n >= 0) {
+            return static_cast<std::size_t>(n);
+        }
+        if (errno != EINTR) {
+            throwerrno(errno, path_, Direction::reading);
+        }
+    }
+}
+
+void InputFile::close() {
+    if (int err = file_.close()) {
+        throwerrno(err, path_, Direction::reading);
+    }
 }
 
 int existingcode(const std::string& path) {
@@ -126,6 +212,15 @@ int existingcode(const std::string& path) {
         return 0;
     }
     return S_ISDIR(st.st_mode) ? kAccessDenied : kFileExists;
+}
+
+bool makepages([[maybe_unused]] void* begin, [[maybe_unused]] std::size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    // A kernel that cannot (before Linux 5.14) leaves every page to the caller.
+    return ::madvise(begin, size, MADV_POPULATE_WRITE) == 0;
+#else
+    return false;
+#endif
 }
 
 namespace {
@@ -138,6 +233,7 @@ int retryopenat(int dir, const char* name, int flags, mode_t mode) {
     return fd;
 }
 
+#if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
 // Errors by which open(O_TMPFILE) says the file system cannot make unnamed files.
 bool nounnamedfiles(int err) {
     return err == EOPNOTSUPP || err == EISDIR || err == EINVAL;
@@ -148,21 +244,38 @@ bool nounnamedfiles(int err) {
 bool canlinkunnamed() {
     return ::access("/proc/self/fd", X_OK) == 0 || ::geteuid() == 0;
 }
+#endif
+
+// O_PATH: creating a file needs write and search permission on the folder, not read.
+#ifdef O_PATH
+constexpr int kFolderAccess = O_PATH;
+#else
+constexpr int kFolderAccess = O_RDONLY;
+#endif
+
+// Flushes the file's bytes, and what is needed to read them back, to the disk.
+int flushdata(int fd) {
+#if defined(_POSIX_SYNCHRONIZED_IO) && _POSIX_SYNCHRONIZED_IO > 0
+    return ::fdatasync(fd);
+#else
+    return ::fsync(fd);
+#endif
+}
 
 }  // namespace
 
-OutputFile::OutputFile(const std::string& path, bool allowunnamed)
+OutputFile::OutputFile(const std::string& path, [[maybe_unused]] bool allowunnamed)
     : path_(path), name_(namepart(path)) {
     if (int code = existingcode(path_)) {
         throw IOError(code);
     }
-    // O_PATH: creating a file needs write and search permission on the folder, not read.
-    dir_ = Fd(::open(dirpart(path_).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    dir_ = Handle(::open(dirpart(path_).c_str(), kFolderAccess | O_DIRECTORY | O_CLOEXEC));
     if (!dir_) {
         fail(errno);
     }
+#if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
     if (allowunnamed && canlinkunnamed()) {
-        file_ = Fd(retryopenat(dir_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+        file_ = Handle(retryopenat(dir_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
         if (file_) {
             unnamed_ = true;
             return;
@@ -171,8 +284,9 @@ OutputFile::OutputFile(const std::string& path, bool allowunnamed)
             fail(errno);
         }
     }
-    file_ = Fd(retryopenat(dir_.get(), name_.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+#endif
+    file_ = Handle(retryopenat(dir_.get(), name_.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!file_) {
         int err = errno;
         if (int code = existingcode(path_)) {
@@ -194,7 +308,7 @@ void OutputFile::fail(int err) {
 }
 
 void OutputFile::write(const std::uint8_t* data, std::size_t size) {
-    const off_t start = written_;
+    const std::int64_t start = written_;
     while (size > 0) {
         ssize_t n = ::write(file_.get(), data, size);
         if (n < 0) {
@@ -215,10 +329,11 @@ void OutputFile::write(const std::uint8_t* data, std::size_t size) {
     }
 }
 
+#ifdef SYNC_FILE_RANGE_WRITE
 namespace {
 
 // How far the bytes on their way to the disk may trail the bytes written.
-constexpr off_t kWriteBehind = off_t{16} << 20;
+constexpr std::int64_t kWriteBehind = std::int64_t{16} << 20;
 
 // Errors by which sync_file_range() says it cannot help with this file, rather than that the
 // bytes did not reach the disk.
@@ -228,7 +343,7 @@ bool nowritebehind(int err) {
 
 }  // namespace
 
-void OutputFile::writebehind(off_t start) {
+void OutputFile::writebehind(std::int64_t start) {
     // Left to itself, a large save piles up as much dirty page cache as it writes, in fresh
     // memory, and commit() waits for all of it at once. Instead the disk gets each block as soon
     // as it is written, and the bytes more than kWriteBehind back are waited for and dropped
@@ -237,12 +352,14 @@ void OutputFile::writebehind(off_t start) {
     // the flush, so a failure met here fails the save at once.
     int result = ::sync_file_range(file_.get(), start, written_ - start, SYNC_FILE_RANGE_WRITE);
     if (result == 0 && written_ - settled_ > kWriteBehind) {
-        const off_t end = written_ - kWriteBehind;
+        const std::int64_t end = written_ - kWriteBehind;
         result = ::sync_file_range(
             file_.get(), settled_, end - settled_,
             SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
         if (result == 0) {
+#ifdef POSIX_FADV_DONTNEED
             ::posix_fadvise(file_.get(), settled_, end - settled_, POSIX_FADV_DONTNEED);
+#endif
             settled_ = end;
         }
     }
@@ -250,11 +367,16 @@ void OutputFile::writebehind(off_t start) {
         fail(errno);
     }
 }
+#else
+// Without sync_file_range() the bytes wait in the page cache for commit()'s flush.
+void OutputFile::writebehind(std::int64_t) {}
+#endif
 
 void OutputFile::commit() {
-    if (::fdatasync(file_.get()) != 0) {
+    if (flushdata(file_.get()) != 0) {
         fail(errno);
     }
+#if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
     if (unnamed_) {
         // Linking an unnamed file through /proc needs no privilege; AT_EMPTY_PATH is the way when
         // /proc is not mounted, for callers that hold CAP_DAC_READ_SEARCH.
@@ -277,6 +399,7 @@ void OutputFile::commit() {
         // From here the name exists: a failure below must remove it again.
         unnamed_ = false;
     }
+#endif
     if (int err = file_.close()) {
         ::unlinkat(dir_.get(), name_.c_str(), 0);
         fail(err);
@@ -284,7 +407,7 @@ void OutputFile::commit() {
     // Make the new name itself durable. A folder that cannot be opened for reading (write and
     // search permission only) or whose file system does not sync folders keeps the name as the
     // kernel has it.
-    Fd folder(::openat(dir_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Handle folder(::openat(dir_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder && ::fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS) {
         int err = errno;
         ::unlinkat(dir_.get(), name_.c_str(), 0);
