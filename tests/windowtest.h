@@ -159,10 +159,12 @@ inline std::shared_ptr<Typed> typefile(const QString& path) {
         typed->text = name->text();
         bool folderread = false;
         const auto* model = dialog->findChild<QFileSystemModel*>();
-        QObject::connect(model, &QFileSystemModel::directoryLoaded, dialog,
-                         [&folderread, path](const QString& folder) {
-                             folderread = folderread || QDir(folder) == QDir(path);
-                         });
+        // Disconnected before `folderread` goes: the dialog and its model outlive this answer.
+        const QMetaObject::Connection watch =
+            QObject::connect(model, &QFileSystemModel::directoryLoaded, dialog,
+                             [&folderread, path](const QString& folder) {
+                                 folderread = folderread || QDir(folder) == QDir(path);
+                             });
         QTest::keyClick(window, Qt::Key_Return);
         typed->accepted = !dialog->isVisible();
         if (!typed->accepted) {
@@ -175,6 +177,7 @@ inline std::shared_ptr<Typed> typefile(const QString& path) {
             typed->poppedafter = QApplication::activePopupWidget() != nullptr;
             dialog->reject();
         }
+        QObject::disconnect(watch);
     });
     return typed;
 }
