@@ -26,13 +26,24 @@ public:
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
     Handle(Handle&& other) noexcept : handle_(other.release()) {}
-    Handle& operator=(Handle&& other) noexcept;
-    ~Handle();
+    Handle& operator=(Handle&& other) noexcept {
+        if (this != &other) {
+            close();
+            handle_ = other.release();
+        }
+        return *this;
+    }
+    ~Handle() { close(); }
 
     NativeHandle get() const { return handle_; }
     explicit operator bool() const { return handle_ != kNone; }
-    NativeHandle release();
-    // Closes now and returns the system's error for the close, or 0 on success.
+    NativeHandle release() {
+        NativeHandle handle = handle_;
+        handle_ = kNone;
+        return handle;
+    }
+    // Closes now and returns the system's error for the close, or 0 on success. The one part,
+    // with the constructor, that each system does its own way.
     int close();
 
 private:

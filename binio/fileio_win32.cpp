@@ -19,24 +19,6 @@ namespace binio {
 
 Handle::Handle(NativeHandle handle) : handle_(handle == INVALID_HANDLE_VALUE ? kNone : handle) {}
 
-Handle& Handle::operator=(Handle&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.release();
-    }
-    return *this;
-}
-
-Handle::~Handle() {
-    close();
-}
-
-NativeHandle Handle::release() {
-    NativeHandle handle = handle_;
-    handle_ = kNone;
-    return handle;
-}
-
 int Handle::close() {
     if (handle_ == kNone) {
         return 0;
