@@ -299,9 +299,7 @@ int main(int argc, char** argv) {
         Workspace work;
         workspace = &work;
         registerall();
-        benchratios::RatioReporter reporter(benchratios::Clock::real);
-        benchmark::RunSpecifiedBenchmarks(&reporter);
-        benchmark::Shutdown();
+        benchratios::runwithratios(benchratios::Clock::real);
         workspace = nullptr;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "binio_bench: %s\n", e.what());

@@ -86,6 +86,10 @@ void load(benchmark::State& state, const QString& path) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
     const char* base = std::getenv("TESSARIN_BENCH_DIR");
     QTemporaryDir folder(QString::fromLocal8Bit(base && *base ? base : "/var/tmp") +
                          QStringLiteral("/open-bench-XXXXXX"));
@@ -112,9 +116,6 @@ int main(int argc, char** argv) {
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond)
         ->Iterations(3);
-    benchmark::Initialize(&argc, argv);
-    benchratios::RatioReporter reporter(benchratios::Clock::real);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    benchratios::runwithratios(benchratios::Clock::real);
     return 0;
 }

@@ -73,4 +73,11 @@ private:
     std::map<std::string, std::map<std::string, Entry>> times_;
 };
 
+// Runs the benchmarks the command line selected, printing the ratios after the table.
+inline void runwithratios(Clock clock) {
+    RatioReporter reporter(clock);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+}
+
 }  // namespace benchratios

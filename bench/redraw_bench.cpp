@@ -204,8 +204,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     registerall();
-    benchratios::RatioReporter reporter(benchratios::Clock::cpu);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    benchratios::runwithratios(benchratios::Clock::cpu);
     return 0;
 }

@@ -26,6 +26,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/ratios.h"
@@ -184,17 +185,18 @@ void startup(benchmark::State& state, const std::string& program) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::RegisterBenchmark("tessarin/window", startup, std::string(TESSARIN_PROGRAM))
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(3);
-    benchmark::RegisterBenchmark("baseline/window", startup, std::string(MINIMAL_WINDOW_PROGRAM))
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(3);
     benchmark::Initialize(&argc, argv);
-    benchratios::RatioReporter reporter(benchratios::Clock::real);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    const std::pair<const char*, std::string> programs[] = {
+        {"tessarin/window", TESSARIN_PROGRAM}, {"baseline/window", MINIMAL_WINDOW_PROGRAM}};
+    for (const auto& [name, program] : programs) {
+        benchmark::RegisterBenchmark(name, startup, program)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(3);
+    }
+    benchratios::runwithratios(benchratios::Clock::real);
     return 0;
 }
