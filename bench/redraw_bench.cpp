@@ -2,7 +2,8 @@
 // GridPainter, beside a baseline measured in the same run that draws the same cells with a plain
 // QPainter::drawText of a fresh QString each. Documents of 1 KiB and 1 GiB of random bytes, the
 // large one scrolled to its middle, in ASCII and hex mode. The sprite cache is warm (one paint
-// before the timing); redraw_cold builds a new painter, and so every sprite, on each redraw.
+// before the timing); redraw_cold builds a new painter, and so every sprite it shows, on each
+// redraw.
 //
 // Run:  build/bench/redraw_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 // After the table it prints redraw / baseline for each document and mode (medians when repeated),
