@@ -41,13 +41,6 @@ constexpr std::int32_t kCellW = 50;
 constexpr std::int32_t kCellH = 20;
 constexpr std::int32_t kCols = (kWidth - textout::kRightMargin) / kCellW;  // 38
 
-QFont gridfont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic")});
-    font.setPixelSize(12);
-    return font;
-}
-
 // Random bytes from a xorshift64 generator, written a 64-bit word at a time.
 std::vector<std::uint8_t> randombytes(std::size_t size) {
     std::vector<std::uint8_t> bytes(size);
@@ -101,7 +94,7 @@ void countcells(benchmark::State& state, const Doc& doc) {
 
 void redraw(benchmark::State& state, const Doc& (*getdoc)(), DispMode mode) {
     const Doc& doc = getdoc();
-    const QFont font = gridfont();
+    const QFont font = tessarin::startfont();
     GridPainter painter;
     QImage warm = GridPainter::freshpicture(kWidth, kHeight, 1.0);
     painter.paint(warm, font, mode, doc.bytes, viewof(doc));
@@ -116,7 +109,7 @@ void redraw(benchmark::State& state, const Doc& (*getdoc)(), DispMode mode) {
 
 void redrawcold(benchmark::State& state, const Doc& (*getdoc)(), DispMode mode) {
     const Doc& doc = getdoc();
-    const QFont font = gridfont();
+    const QFont font = tessarin::startfont();
     for (auto _ : state) {
         GridPainter painter;
         QImage picture = GridPainter::freshpicture(kWidth, kHeight, 1.0);
@@ -133,7 +126,7 @@ void redrawcold(benchmark::State& state, const Doc& (*getdoc)(), DispMode mode) 
 // a new QString each time.
 void baseline(benchmark::State& state, const Doc& (*getdoc)(), DispMode mode) {
     const Doc& doc = getdoc();
-    const QFont font = gridfont();
+    const QFont font = tessarin::startfont();
     const qreal ascent = QFontMetricsF(font).ascent();
     std::vector<std::u16string> texts(256);
     std::vector<QColor> colours(256);

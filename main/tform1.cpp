@@ -56,17 +56,6 @@ namespace tessarin {
 
 namespace {
 
-// The window's and the grid's font at start: the Japanese proportional Gothic, or the free font
-// made to match its metrics, 12 pixels high.
-QFont startfont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic")});
-    font.setPixelSize(12);
-    font.setWeight(QFont::Normal);
-    font.setItalic(false);
-    return font;
-}
-
 // The window's layout, from its design at a client size of 292 x 273, which is also its smallest:
 // the grid at the top left with its scroll bar on its right, both stretching with the window; a
 // column of three buttons and the Mode group that keeps its distance to the right edge; the

@@ -35,9 +35,9 @@ namespace {
 constexpr int kCellW = 50;
 constexpr int kCellH = 20;
 
+// The start font, drawn solid.
 QFont gridfont(int pixels = 12) {
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic")});
+    QFont font = tessarin::startfont();
     font.setPixelSize(pixels);
     font.setStyleStrategy(QFont::NoAntialias);
     return font;
