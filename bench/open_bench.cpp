@@ -56,9 +56,9 @@ bool writerandom(const QString& path, qint64 size) {
 void openwindow(benchmark::State& state, tessarin::TForm1* window, const QString& path) {
     for (auto _ : state) {
         QElapsedTimer clock;
-        windowtest::onnextmodal([&clock, path](QWidget* modal) {
+        windowtest::answernext<QFileDialog>([&clock, path](QFileDialog* dialog) {
             clock.start();
-            windowtest::answerfiledialog(modal, path);
+            windowtest::answerfiledialog(dialog, path);
         });
         window->Button1Click();
         QCoreApplication::processEvents();

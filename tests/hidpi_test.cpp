@@ -12,33 +12,24 @@
 
 using tessarin::DispMode;
 using tessarin::GridPainter;
-using tessarin::TForm1;
 using windowtest::inkbox;
 using windowtest::isink;
 using windowtest::setdocument;
 
-class HiDpiTest : public QObject {
+class HiDpiTest : public QObject, windowtest::Fixture {
     Q_OBJECT
 
 private:
-    TForm1* form = nullptr;
-
     QWindow* window() const { return form->windowHandle(); }
     QPoint ingrid(QPoint logical) const { return form->Image1->mapTo(form, logical); }
 
 private slots:
     void init() {
-        form = new TForm1;
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form));
+        QVERIFY(startwindow());
         // Without Qt's scaling on this platform nothing below would mean anything.
         QCOMPARE(form->devicePixelRatioF(), 2.0);
     }
-
-    void cleanup() {
-        delete form;
-        form = nullptr;
-    }
+    void cleanup() { endwindow(); }
 
     void pictureHasTwiceThePixels() {
         windowtest::solidfont(form);

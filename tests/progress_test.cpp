@@ -10,8 +10,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QWindow>
 #include <QtTest>
 
@@ -41,59 +39,24 @@ constexpr qint64 kMiB = qint64{1} << 20;
 // What to do when the progress dialog comes up.
 enum class OnProgress { nothing, cancel, closewindow };
 
-// Records the class of every modal window and progress dialog that comes up while it lives, acts
-// on a progress dialog as asked (Cancel, or the window manager's close on the window), and closes
-// any other dialog but a file dialog (those are answered by windowtest::choosefile). It acts the
-// moment a window is shown: the action is queued there and taken by the event loop that the
-// operation runs after its next block, whatever the machine's speed.
-class Modals : public QObject {
+// Notes a close request to a window.
+class CloseSeen : public QObject {
 public:
-    explicit Modals(OnProgress action) : action_(action) { qApp->installEventFilter(this); }
-    ~Modals() override { qApp->removeEventFilter(this); }
-
-    QStringList seen;
-    // The window had the close request while the operation ran, and stayed until it ended.
-    bool heldopen = false;
+    explicit CloseSeen(QWidget* window) { window->installEventFilter(this); }
+    bool seen = false;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* window = qobject_cast<QWidget*>(watched);
-        if (event->type() == QEvent::Close && qobject_cast<TForm1*>(watched) != nullptr) {
-            closeseen = true;
-        }
-        if (event->type() != QEvent::Show || window == nullptr || !window->isWindow() ||
-            !(window->isModal() || qobject_cast<QProgressDialog*>(window) != nullptr)) {
-            return false;
-        }
-        seen << QString::fromLatin1(window->metaObject()->className());
-        if (auto* progress = qobject_cast<QProgressDialog*>(window)) {
-            if (action_ == OnProgress::cancel) {
-                QMetaObject::invokeMethod(progress, &QProgressDialog::cancel, Qt::QueuedConnection);
-            } else if (action_ == OnProgress::closewindow) {
-                // The operation waits here until the window has the request, however slow the
-                // machine; a request that Qt drops never comes.
-                QWidget* main = progress->parentWidget()->window();
-                closewindow(main->winId());
-                heldopen =
-                    QTest::qWaitFor([this] { return closeseen; }, 30000) && main->isVisible();
-            }
-        } else if (auto* dialog = qobject_cast<QDialog*>(window);
-                   dialog != nullptr && qobject_cast<QFileDialog*>(window) == nullptr) {
-            QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
-        }
+    bool eventFilter(QObject*, QEvent* event) override {
+        seen = seen || event->type() == QEvent::Close;
         return false;
     }
-
-private:
-    // Asks the window manager to close `window`, as its close button or Alt+F4 does.
-    static void closewindow(WId window) {
-        QProcess::execute(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"),
-                                                     QStringLiteral("0x%1").arg(window, 0, 16)});
-    }
-
-    OnProgress action_;
-    bool closeseen = false;
 };
+
+// Asks the window manager to close `window`, as its close button or Alt+F4 does.
+void closewindow(WId window) {
+    QProcess::execute(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"),
+                                                 QStringLiteral("0x%1").arg(window, 0, 16)});
+}
 
 // A byte pattern that differs from position to position and is cheap to make.
 std::vector<std::uint8_t> patterned(qint64 size) {
@@ -104,85 +67,41 @@ std::vector<std::uint8_t> patterned(qint64 size) {
     return bytes;
 }
 
-// What a cancelled load or save must leave as it was.
-struct WindowState {
-    std::vector<std::uint8_t> bindata;
-    qint64 topaddr;
-    QList<int> scroll;  // minimum, maximum, position, page step, line step
-    QString caption;
-    QStringList panels;
-    QImage picture;
-};
-
-WindowState stateof(const TForm1& form) {
-    WindowState state{form.bindata(),
-                      form.topaddr(),
-                      {form.sbv->minimum(), form.sbv->maximum(), form.sbv->value(),
-                       form.sbv->pageStep(), form.sbv->singleStep()},
-                      form.windowTitle(),
-                      {},
-                      form.Image1->picture()};
-    for (const QLabel* panel : form.panels) {
-        state.panels << panel->text();
-    }
-    return state;
-}
-
 }  // namespace
 
-class ProgressTest : public QObject {
+class ProgressTest : public QObject, windowtest::Fixture {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> tmp;
-    TForm1* form = nullptr;
-    QList<QTimer*> timersbefore;
-    QString startdir;
-
-    // Every part of the window state that a cancelled operation must leave alone.
-    void comparestate(const WindowState& before) {
-        const WindowState now = stateof(*form);
-        QVERIFY(now.bindata == before.bindata);
-        QCOMPARE(now.topaddr, before.topaddr);
-        QCOMPARE(now.scroll, before.scroll);
-        QCOMPARE(now.caption, before.caption);
-        QCOMPARE(now.panels, before.panels);
-        QVERIFY(!now.picture.isNull());
-        QCOMPARE(now.picture, before.picture);
-    }
-
-    // Runs Open or Save with `path` typed into its dialog and returns the modal windows that came
-    // up, the file dialog first.
-    QStringList run(void (TForm1::*command)(), const QString& path, OnProgress action) {
-        Modals modals(action);
-        windowtest::choosefile(path);
-        (form->*command)();
-        if (action == OnProgress::closewindow && !modals.heldopen) {
+    // Runs Open or Save with `path` given to its dialog and acts on the progress dialog as asked
+    // the moment it is shown: the action is queued there and taken by the event loop that the
+    // operation runs after its next block, whatever the machine's speed. Returns the dialogs that
+    // came up, the file dialog first.
+    QStringList runwith(void (TForm1::*command)(), const QString& path, OnProgress action) {
+        const CloseSeen closes(form);
+        bool heldopen = false;  // the window had the request and stayed until the operation ended
+        windowtest::Dialogs::get().onprogress = [&](QProgressDialog* progress) {
+            if (action == OnProgress::cancel) {
+                QMetaObject::invokeMethod(progress, &QProgressDialog::cancel, Qt::QueuedConnection);
+            } else if (action == OnProgress::closewindow) {
+                // The operation waits here until the window has the request, however slow the
+                // machine; a request that Qt drops never comes.
+                closewindow(form->winId());
+                heldopen = QTest::qWaitFor([&] { return closes.seen; }, 30000) && form->isVisible();
+            }
+        };
+        const QStringList seen = run(command, path).seen;
+        windowtest::Dialogs::get().onprogress = {};
+        if (action == OnProgress::closewindow && !heldopen) {
             QTest::qFail("the window never had the close request, or closed at once", __FILE__,
                          __LINE__);
         }
-        return modals.seen;
+        return seen;
     }
 
 private slots:
-    void initTestCase() { startdir = QDir::currentPath(); }
-
-    void init() {
-        timersbefore = windowtest::watchers();
-        tmp = std::make_unique<QTemporaryDir>();
-        QVERIFY(tmp->isValid());
-        form = new TForm1;
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form));
-    }
-
-    void cleanup() {
-        delete form;
-        form = nullptr;
-        windowtest::dropwatchers(timersbefore);
-        QDir::setCurrent(startdir);
-        tmp.reset();
-    }
+    void init() { QVERIFY(startwindow()); }
+    void cleanup() { endwindow(); }
 
     // ProgressWatch on its own, around a real load.
     void showsOnlyAfterDelay_data() {
@@ -198,7 +117,7 @@ private slots:
         QFETCH(int, delayms);
         QFETCH(int, size);
         QFETCH(bool, shown);
-        const QString path = tmp->filePath("in");
+        const QString path = filepath("in");
         {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
@@ -327,26 +246,22 @@ private slots:
         QFETCH(bool, installed);
         QFETCH(QString, accept);
         QFETCH(QString, cancel);
-        const QString folder =
-            installed ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : tmp->path();
-        const auto translator =
-            tessarin::installqttranslations(QLocale(QLocale::Japanese, QLocale::Japan), folder);
+        const QString translations =
+            installed ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : folder();
+        const auto translator = tessarin::installqttranslations(
+            QLocale(QLocale::Japanese, QLocale::Japan), translations);
         QVERIFY2((translator != nullptr) == installed,
                  "Qt's Japanese translations: install qt6-translations-l10n (build.sh does)");
-        TForm1 window;
-        // The Open dialog, made when first used, takes its texts then.
+        // A window made now, whose Open dialog, made when first used, takes its texts then.
+        newwindow();
         QString shown;
-        windowtest::onnextmodal([&shown](QWidget* modal) {
-            if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-                shown = dialog->labelText(QFileDialog::Accept);
-            }
-            modal->close();
-        });
-        window.Button1Click();
+        windowtest::answernext<QFileDialog>(
+            [&shown](QFileDialog* dialog) { shown = dialog->labelText(QFileDialog::Accept); });
+        form->Button1Click();
         QCOMPARE(shown, accept);
-        ProgressWatch watch(&window, "%1", "x", 0ms);
+        ProgressWatch watch(form, "%1", "x", 0ms);
         QVERIFY(watch.callback()(1, 2));
-        auto* dialog = window.findChild<QProgressDialog*>();
+        auto* dialog = form->findChild<QProgressDialog*>();
         QVERIFY(dialog != nullptr);
         const auto* button = dialog->findChild<QPushButton*>();
         QVERIFY(button != nullptr);
@@ -355,12 +270,12 @@ private slots:
 
     // Through the window, which shows the progress of every load and save at once here.
     void cancelledLoadChangesNothing() {
-        const QString big = tmp->filePath("big");
+        const QString big = filepath("big");
         {
             QFile file(big);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(3 * kMiB));
         }
-        const QString small = tmp->filePath("small");
+        const QString small = filepath("small");
         {
             QFile file(small);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -368,35 +283,35 @@ private slots:
             file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
         }
         form->rb_mbHEX->setChecked(true);
-        QCOMPARE(run(&TForm1::Button1Click, small, OnProgress::nothing),
+        QCOMPARE(runwith(&TForm1::Button1Click, small, OnProgress::nothing),
                  QStringList{"QFileDialog"});
         form->sbv->setValue(5);
         form->Image1MouseMove(QPoint(60, 25));
-        const WindowState before = stateof(*form);
-        QCOMPARE(before.topaddr, qint64{10});
-        QCOMPARE(before.panels[1], QStringLiteral("Addr.:D"));
+        QCOMPARE(form->topaddr(), qint64{10});
+        QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:D"));
+        const QVariantList before = windowtest::snapshot(form);
 
         // No error box: a cancelled load is not an error.
         form->setprogressdelay(0ms);
-        QCOMPARE(run(&TForm1::Button1Click, big, OnProgress::cancel),
+        QCOMPARE(runwith(&TForm1::Button1Click, big, OnProgress::cancel),
                  (QStringList{"QFileDialog", "QProgressDialog"}));
-        comparestate(before);
+        QCOMPARE(windowtest::snapshot(form), before);
     }
 
     void cancelledSaveLeavesNoFile() {
         form->rb_mbbin->setChecked(true);
         windowtest::setdocument(form, patterned(3 * kMiB));
         form->sbv->setValue(3);
-        const WindowState before = stateof(*form);
-        const QStringList files = QDir(tmp->path()).entryList(QDir::AllEntries | QDir::System);
+        const QVariantList before = windowtest::snapshot(form);
+        const QStringList files = QDir(folder()).entryList(QDir::AllEntries | QDir::System);
 
-        const QString path = tmp->filePath("out.txt");
+        const QString path = filepath("out.txt");
         form->setprogressdelay(0ms);
-        QCOMPARE(run(&TForm1::Button3Click, path, OnProgress::cancel),
+        QCOMPARE(runwith(&TForm1::Button3Click, path, OnProgress::cancel),
                  (QStringList{"QFileDialog", "QProgressDialog"}));
         QVERIFY(!QFile::exists(path));
-        QCOMPARE(QDir(tmp->path()).entryList(QDir::AllEntries | QDir::System), files);
-        comparestate(before);
+        QCOMPARE(QDir(folder()).entryList(QDir::AllEntries | QDir::System), files);
+        QCOMPARE(windowtest::snapshot(form), before);
     }
 
     // The window manager's close while a load runs cancels it and closes the window; while a
@@ -413,22 +328,22 @@ private slots:
             QSKIP("a window manager's close comes only on a real X server");
         }
         const std::vector<std::uint8_t> document = patterned(3 * kMiB);
-        const QString path = tmp->filePath(save ? "out" : "in");
+        const QString path = filepath(save ? "out" : "in");
         if (save) {
             windowtest::setdocument(form, document);
         } else {
             QVERIFY(windowtest::writeall(path, windowtest::asbytearray(document)));
         }
-        const WindowState before = stateof(*form);
+        const QVariantList before = windowtest::snapshot(form);
         form->setprogressdelay(0ms);
-        QCOMPARE(run(save ? &TForm1::Button3Click : &TForm1::Button1Click, path,
-                     OnProgress::closewindow),
+        QCOMPARE(runwith(save ? &TForm1::Button3Click : &TForm1::Button1Click, path,
+                         OnProgress::closewindow),
                  (QStringList{"QFileDialog", "QProgressDialog"}));
         QVERIFY(!form->isVisible());
         if (save) {
             QVERIFY(windowtest::readall(path) == windowtest::asbytearray(document));
         } else {
-            comparestate(before);
+            QCOMPARE(windowtest::snapshot(form), before);
         }
     }
 
@@ -436,14 +351,13 @@ private slots:
         QTest::addColumn<int>("mode");
         QTest::addColumn<qint64>("size");
         QTest::addColumn<bool>("slow");
-        QTest::newRow("ascii") << 0 << 3 * kMiB + 5 << false;
-        QTest::newRow("hex") << 1 << 3 * kMiB + 5 << false;
-        QTest::newRow("bin") << 2 << 3 * kMiB + 5 << false;
-        QTest::newRow("dec") << 3 << 3 * kMiB + 5 << false;
+        for (int mode = 0; mode < 4; ++mode) {
+            windowtest::moderow(mode) << 3 * kMiB + 5 << false;
+        }
         QTest::newRow("empty") << 1 << qint64{0} << false;
         // The progress dialog comes up and stays until the end.
-        QTest::newRow("bin, with the progress dialog") << 2 << 3 * kMiB + 5 << true;
-        QTest::newRow("ascii, with the progress dialog") << 0 << 3 * kMiB + 5 << true;
+        windowtest::moderow(2, ", with the progress dialog") << 3 * kMiB + 5 << true;
+        windowtest::moderow(0, ", with the progress dialog") << 3 * kMiB + 5 << true;
     }
 
     void finishedSaveWritesModeText() {
@@ -454,9 +368,9 @@ private slots:
         const std::vector<std::uint8_t> document = patterned(size);
         windowtest::setdocument(form, document);
 
-        const QString path = tmp->filePath("out");
+        const QString path = filepath("out");
         form->setprogressdelay(slow ? 0ms : std::chrono::milliseconds::max());
-        const QStringList seen = run(&TForm1::Button3Click, path, OnProgress::nothing);
+        const QStringList seen = runwith(&TForm1::Button3Click, path, OnProgress::nothing);
         const QStringList expected =
             slow ? QStringList{"QFileDialog", "QProgressDialog"} : QStringList{"QFileDialog"};
         QCOMPARE(seen, expected);

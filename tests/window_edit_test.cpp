@@ -5,8 +5,6 @@
 #include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QWheelEvent>
 #include <QtTest>
 
@@ -17,8 +15,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 
@@ -80,7 +76,7 @@ const QString kRefusal = QStringLiteral(
 
 }  // namespace
 
-class WindowEditTest : public QObject {
+class WindowEditTest : public QObject, windowtest::Fixture {
     Q_OBJECT
 
 private slots:
@@ -116,80 +112,21 @@ private slots:
     void editedBytesRoundTrip();
 
 private:
-    QByteArray document() const { return windowtest::asbytearray(form->bindata()); }
-    // Opens `path` through the real Open dialog.
-    void openfile(const QString& path);
-    void setmode(int mode);
+    void setmode(int mode) { windowtest::modebutton(form, mode)->setChecked(true); }
     // A left click at `pos` on the grid.
     void clickgrid(QPoint pos) { QTest::mouseClick(form->Image1, Qt::LeftButton, {}, pos); }
-    // Saves through the real Save dialog answered with `path`. `afteraccept` runs once the dialog
-    // has been accepted, before anything is written. Returns what the message box that followed
-    // showed (once `settled` held for it, see closenextbox); `shown` is false when none came up.
-    windowtest::Box save(const QString& path, const std::function<void()>& afteraccept = {},
-                         const std::function<bool(const QMessageBox*)>& settled = {});
-    // The window state that saving must leave alone.
-    QVariantList snapshot() const;
-
-    TForm1* form = nullptr;
-    std::unique_ptr<QTemporaryDir> dir;
-    QList<QTimer*> timersbefore;
 };
 
 void WindowEditTest::init() {
-    timersbefore = windowtest::watchers();
     appearing = Appearing();
-    dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir->isValid());
-    form = new TForm1;
-    form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form));
+    QVERIFY(startwindow());
     QCOMPARE(form->cols(), 2);
     QCOMPARE(form->Image1->geometry(), QRect(8, 8, 165, 244));
 }
 
 void WindowEditTest::cleanup() {
-    delete form;
-    form = nullptr;
     appearing = Appearing();
-    windowtest::dropwatchers(timersbefore);
-    dir.reset();
-}
-
-void WindowEditTest::openfile(const QString& path) {
-    windowtest::onnextmodal([path](QWidget* modal) { windowtest::answerfiledialog(modal, path); });
-    form->Button1Click();
-    QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin - ") + path);
-}
-
-void WindowEditTest::setmode(int mode) {
-    windowtest::modebutton(form, mode)->setChecked(true);
-}
-
-windowtest::Box WindowEditTest::save(const QString& path, const std::function<void()>& afteraccept,
-                                     const std::function<bool(const QMessageBox*)>& settled) {
-    auto box = std::make_shared<std::shared_ptr<windowtest::Box>>();
-    auto accepted = std::make_shared<bool>(false);
-    windowtest::onnextmodal([path, afteraccept, settled, box, accepted](QWidget* modal) {
-        *accepted = windowtest::answerfiledialog(modal, path);
-        if (afteraccept) {
-            afteraccept();
-        }
-        *box = windowtest::closenextbox(settled);
-    });
-    form->Button3Click();
-    if (!*accepted) {
-        QTest::qFail("the save dialog did not take the name", __FILE__, __LINE__);
-    }
-    return *box ? **box : windowtest::Box();
-}
-
-QVariantList WindowEditTest::snapshot() const {
-    QVariantList state{document(), form->windowTitle(), qint64(form->topaddr()), form->selpos(),
-                       form->cbc->isVisible()};
-    for (QLabel* panel : form->panels) {
-        state << panel->text();
-    }
-    return state;
+    endwindow();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -488,13 +425,12 @@ void WindowEditTest::saveWritesModeText_data() {
     QTest::addColumn<QByteArray>("expected");
 
     const QByteArray bytes("\x41\x0A\xFF\x00\x80\x09\x7F", 7);
-    QTest::newRow("ascii") << int(ascii) << bytes << bytes;
-    QTest::newRow("hex") << int(hex) << bytes << QByteArray("410AFF0080097F");
-    QTest::newRow("bin") << int(bin) << bytes
-                         << QByteArray("01000001000010101111111100000000100000000000100101111111");
-    QTest::newRow("dec") << int(dec) << bytes << QByteArray("065010255000128009127");
+    const QByteArray texts[] = {bytes, "410AFF0080097F",
+                                "01000001000010101111111100000000100000000000100101111111",
+                                "065010255000128009127"};
     for (int mode : {ascii, hex, bin, dec}) {
-        QTest::addRow("empty, mode %d", mode) << mode << QByteArray() << QByteArray();
+        windowtest::moderow(mode) << bytes << texts[mode];
+        windowtest::moderow(mode, ", empty") << QByteArray() << QByteArray();
     }
 }
 
@@ -502,35 +438,35 @@ void WindowEditTest::saveWritesModeText() {
     QFETCH(int, mode);
     QFETCH(QByteArray, bytes);
     QFETCH(QByteArray, expected);
-    const QString source = dir->filePath("source.bin");
+    const QString source = filepath("source.bin");
     QVERIFY(windowtest::writeall(source, bytes));
-    openfile(source);
+    open(source);
     setmode(mode);
     clickgrid({60, 25});
     QCOMPARE(form->cbc->isVisible(), !bytes.isEmpty());
-    const QVariantList before = snapshot();
+    const QVariantList before = windowtest::snapshot(form);
 
-    const QString target = dir->filePath("out.txt");
-    QVERIFY(!save(target).shown);
+    const QString target = filepath("out.txt");
+    QVERIFY(!save(target).box.shown);
 
     QVERIFY(QFileInfo(target).isFile());
     QCOMPARE(windowtest::readall(target), expected);
-    QCOMPARE(snapshot(), before);
+    QCOMPARE(windowtest::snapshot(form), before);
 }
 
 void WindowEditTest::saveMatchesBasenc_data() {
     QTest::addColumn<int>("mode");
     QTest::addColumn<QStringList>("basenc");  // empty: the raw file itself
 
-    QTest::newRow("ascii") << int(ascii) << QStringList();
-    QTest::newRow("hex") << int(hex) << QStringList{"--base16", "-w0"};
-    QTest::newRow("bin") << int(bin) << QStringList{"--base2msbf", "-w0"};
+    windowtest::moderow(ascii) << QStringList();
+    windowtest::moderow(hex) << QStringList{"--base16", "-w0"};
+    windowtest::moderow(bin) << QStringList{"--base2msbf", "-w0"};
 }
 
 void WindowEditTest::saveMatchesBasenc() {
     QFETCH(int, mode);
     QFETCH(QStringList, basenc);
-    const QString source = dir->filePath("random.bin");
+    const QString source = filepath("random.bin");
     QVERIFY(windowtest::writeall(source, randombytes(20240611, 4099)));
     QByteArray expected = windowtest::readall(source);
     if (!basenc.isEmpty()) {
@@ -540,11 +476,11 @@ void WindowEditTest::saveMatchesBasenc() {
         QCOMPARE(process.exitCode(), 0);
         expected = process.readAllStandardOutput();
     }
-    openfile(source);
+    open(source);
     setmode(mode);
 
-    const QString target = dir->filePath("random.out");
-    QVERIFY(!save(target).shown);
+    const QString target = filepath("random.out");
+    QVERIFY(!save(target).box.shown);
 
     const QByteArray saved = windowtest::readall(target);
     QCOMPARE(saved.size(), expected.size());
@@ -562,12 +498,12 @@ void WindowEditTest::saveRefusesExistingName_data() {
 
 void WindowEditTest::saveRefusesExistingName() {
     QFETCH(QString, kind);
-    const QString source = dir->filePath("doc.bin");
+    const QString source = filepath("doc.bin");
     QVERIFY(windowtest::writeall(source, "\x01\x02\x03\x04"));
-    openfile(source);
+    open(source);
     clickgrid({10, 5});
-    const QString other = dir->filePath("other.txt");
-    const QString target = kind == "opened" ? source : dir->filePath("target");
+    const QString other = filepath("other.txt");
+    const QString target = kind == "opened" ? source : filepath("target");
     if (kind == "file") {
         QVERIFY(windowtest::writeall(target, "old contents\n"));
     } else if (kind == "link") {
@@ -580,7 +516,6 @@ void WindowEditTest::saveRefusesExistingName() {
         QVERIFY(QFile::link(other, target));
     }
     const QByteArray targetbefore = windowtest::readall(target);
-    const QVariantList before = snapshot();
 
     // In the middle of the screen, not over the window: its frame, once a window manager has
     // put one around it.
@@ -590,7 +525,8 @@ void WindowEditTest::saveRefusesExistingName() {
     };
     for (int mode : {ascii, hex}) {
         setmode(mode);
-        const windowtest::Box box = save(target, {}, centred);
+        const QVariantList before = windowtest::snapshot(form);
+        const windowtest::Box box = save(target, {}, centred).box;
 
         QVERIFY(box.shown);
         QCOMPARE(box.caption, QStringLiteral("エラー"));
@@ -602,7 +538,7 @@ void WindowEditTest::saveRefusesExistingName() {
                                 .arg(box.geometry.center().x())
                                 .arg(box.geometry.center().y())));
         QCOMPARE(windowtest::readall(target), targetbefore);
-        QCOMPARE(snapshot(), before);
+        QCOMPARE(windowtest::snapshot(form), before);
     }
     QCOMPARE(windowtest::readall(source), QByteArray("\x01\x02\x03\x04"));
     if (kind != "file" && kind != "opened") {
@@ -629,14 +565,14 @@ void WindowEditTest::nameAppearingDuringSaveIsRefused() {
     setdocument(form, "abc");
     setmode(mode);
     clickgrid({10, 5});
-    const QVariantList before = snapshot();
-    const QString target = dir->filePath("late.txt");
+    const QVariantList before = windowtest::snapshot(form);
+    const QString target = filepath("late.txt");
 
     const windowtest::Box box = save(target, [&] {
-        appearing.path = QFile::encodeName(target).toStdString();
-        appearing.content = "someone else's\n";
-        appearing.after = after;
-    });
+                                    appearing.path = QFile::encodeName(target).toStdString();
+                                    appearing.content = "someone else's\n";
+                                    appearing.after = after;
+                                }).box;
 
     QVERIFY(appearing.created);
     QVERIFY(box.shown);
@@ -644,26 +580,26 @@ void WindowEditTest::nameAppearingDuringSaveIsRefused() {
     QCOMPARE(box.icon, QMessageBox::Critical);
     QCOMPARE(box.text, kRefusal);
     QCOMPARE(windowtest::readall(target), QByteArray("someone else's\n"));
-    QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+    QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden | QDir::System),
              QStringList{"late.txt"});
-    QCOMPARE(snapshot(), before);
+    QCOMPARE(windowtest::snapshot(form), before);
 }
 
 void WindowEditTest::saveIntoDirectoryIsDenied() {
     setdocument(form, "\x01\x02\x03");
     clickgrid({10, 5});
-    const QVariantList before = snapshot();
-    const QString target = dir->filePath("folder");
+    const QVariantList before = windowtest::snapshot(form);
+    const QString target = filepath("folder");
 
     // The dialog itself would open a folder of that name, so it appears once the name is taken.
-    const windowtest::Box box = save(target, [&] { QVERIFY(QDir().mkdir(target)); });
+    const windowtest::Box box = save(target, [&] { QVERIFY(QDir().mkdir(target)); }).box;
 
     QVERIFY(box.shown);
     QCOMPARE(box.caption, QStringLiteral("Tessarin"));
     QCOMPARE(box.icon, QMessageBox::Critical);
     QCOMPARE(box.text, windowtest::boxtext(5));
     QVERIFY(QDir(target).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
-    QCOMPARE(snapshot(), before);
+    QCOMPARE(windowtest::snapshot(form), before);
 }
 
 void WindowEditTest::failedSaveLeavesNothing_data() {
@@ -674,17 +610,17 @@ void WindowEditTest::failedSaveLeavesNothing_data() {
 
 void WindowEditTest::failedSaveLeavesNothing() {
     QFETCH(int, mode);
-    const QString source = dir->filePath("doc.bin");
+    const QString source = filepath("doc.bin");
     QVERIFY(windowtest::writeall(source, "\x10\x20\x30"));
-    openfile(source);
+    open(source);
     setmode(mode);
     clickgrid({10, 5});
-    const QVariantList before = snapshot();
-    const QString folder = dir->filePath("gone");
+    const QVariantList before = windowtest::snapshot(form);
+    const QString folder = filepath("gone");
     QVERIFY(QDir().mkdir(folder));
     const QString target = folder + QStringLiteral("/out.txt");
 
-    const windowtest::Box box = save(target, [&] { QVERIFY(QDir().rmdir(folder)); });
+    const windowtest::Box box = save(target, [&] { QVERIFY(QDir().rmdir(folder)); }).box;
 
     QVERIFY(box.shown);
     QCOMPARE(box.caption, QStringLiteral("Tessarin"));
@@ -692,7 +628,7 @@ void WindowEditTest::failedSaveLeavesNothing() {
     QVERIFY(!lexists(target));
     QVERIFY(!lexists(folder));
     QCOMPARE(windowtest::readall(source), QByteArray("\x10\x20\x30"));
-    QCOMPARE(snapshot(), before);
+    QCOMPARE(windowtest::snapshot(form), before);
 }
 
 void WindowEditTest::editedBytesRoundTrip() {
@@ -700,9 +636,9 @@ void WindowEditTest::editedBytesRoundTrip() {
     original[0] = '\x10';
     original[500] = '\xFF';
     original[999] = '\x00';
-    const QString source = dir->filePath("original.bin");
+    const QString source = filepath("original.bin");
     QVERIFY(windowtest::writeall(source, original));
-    openfile(source);
+    open(source);
     QCOMPARE(document(), original);
 
     // Offset 0: one down the list.
@@ -722,8 +658,8 @@ void WindowEditTest::editedBytesRoundTrip() {
     QTest::keyClicks(form->cbc, "7A");
     setmode(ascii);
 
-    const QString target = dir->filePath("patched.bin");
-    QVERIFY(!save(target).shown);
+    const QString target = filepath("patched.bin");
+    QVERIFY(!save(target).box.shown);
 
     const QByteArray patched = windowtest::readall(target);
     QCOMPARE(patched.size(), original.size());

@@ -2,14 +2,11 @@
 // the view, the caption and the size panel as they were and no file behind, and the next Open
 // and Save work. Faults that need another user, a resource limit or a small file system run in a
 // child process: this program started again with --child.
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <dlfcn.h>
@@ -116,106 +113,47 @@ bool preparefolder(const QString& folder) {
             ::chown(local(folder + "/out").c_str(), testutil::kNobody, testutil::kNobody) == 0);
 }
 
-// The main window under test, with the checks every fault ends in.
-class Window {
+// The window of a fault, with the checks every fault ends in.
+class FaultWindow : public windowtest::Fixture {
 public:
-    explicit Window(const QString& folder) : folder_(folder), timers_(windowtest::watchers()) {
-        form = new TForm1;
-        form->show();
-    }
-    ~Window() {
-        delete form;
-        windowtest::dropwatchers(timers_);
-    }
-    Window(const Window&) = delete;
-    Window& operator=(const Window&) = delete;
-
-    QString path(const QString& name) const { return folder_ + '/' + name; }
-
-    QByteArray document() const { return windowtest::asbytearray(form->bindata()); }
-
-    // Runs Open or Save with `target` given to its file dialog, and returns the message box that
-    // followed, if any. A folder cannot be accepted through the dialog, so it ends the dialog.
-    // `afteraccept` runs once the dialog is closed, before the command goes on.
-    windowtest::Box run(void (TForm1::*command)(), const QString& target,
-                        const std::function<void()>& afteraccept = {}) {
-        auto box = std::make_shared<std::shared_ptr<windowtest::Box>>();
-        windowtest::onnextmodal([target, box, afteraccept](QWidget* modal) {
-            *box = windowtest::closenextbox();
-            if (!windowtest::answerfiledialog(modal, target)) {
-                return;
-            }
-            if (afteraccept) {
-                afteraccept();
-            }
-        });
-        QElapsedTimer clock;
-        clock.start();
-        (form->*command)();
-        elapsedms = clock.elapsed();
-        windowtest::dropwatchers(timers_);
-        return *box ? **box : windowtest::Box();
-    }
-
     // Opens the document through the dialog and scrolls down.
-    void start() {
-        QVERIFY(QTest::qWaitForWindowExposed(form));
-        QVERIFY(!run(&TForm1::Button1Click, path("doc.bin")).shown);
+    void opendocument() {
+        QVERIFY(!open(filepath("doc.bin")).box.shown);
         QCOMPARE(form->bindata().size(), std::size_t(kDocSize));
         form->sbv->setValue(kStartRow);
         QCOMPARE(form->topaddr(), qint64(kStartRow) * form->cols());
-    }
-
-    // What a failed command must leave as it was.
-    QVariantList state() const {
-        return {QCryptographicHash::hash(document(), QCryptographicHash::Sha1).toHex(),
-                document().size(),
-                qint64(form->topaddr()),
-                form->cols(),
-                form->sbv->minimum(),
-                form->sbv->maximum(),
-                form->sbv->value(),
-                form->sbv->pageStep(),
-                form->windowTitle(),
-                form->panels[0]->text()};
     }
 
     // Runs `command` on `target`: it must fail with `text` and change nothing, in the window or
     // in the target's folder. Then an Open of next.bin and a Save of it into `savefolder` work.
     void fault(void (TForm1::*command)(), const QString& target, const QString& text,
                const QString& savefolder, const std::function<void()>& afteraccept = {}) {
-        const QVariantList before = state();
-        const QImage picture = form->Image1->picture();
+        const QVariantList before = windowtest::snapshot(form);
         const QString folder = QFileInfo(target).path();
         const QStringList present = entries(folder);
 
-        const windowtest::Box box = run(command, target, afteraccept);
+        QElapsedTimer clock;
+        clock.start();
+        const windowtest::Box box = run(command, target, afteraccept).box;
+        elapsedms = clock.elapsed();
 
         QVERIFY(box.shown);
         QCOMPARE(box.caption, QStringLiteral("Tessarin"));
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.text, text);
-        QCOMPARE(state(), before);
-        QVERIFY(!form->Image1->picture().isNull());
-        QCOMPARE(form->Image1->picture(), picture);
+        QCOMPARE(windowtest::snapshot(form), before);
         QCOMPARE(entries(folder), present);
 
-        const QString next = path("next.bin");
-        QVERIFY(!run(&TForm1::Button1Click, next).shown);
-        QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin - ") + next);
+        const QString next = filepath("next.bin");
+        QVERIFY(!open(next).box.shown);
         QCOMPARE(form->panels[0]->text(), QStringLiteral("size:3000bytes"));
         QVERIFY(document() == windowtest::readall(next));
         const QString saved = savefolder + "/saved.bin";
-        QVERIFY(!run(&TForm1::Button3Click, saved).shown);
+        QVERIFY(!save(saved).box.shown);
         QVERIFY(windowtest::readall(saved) == windowtest::readall(next));
     }
 
-    TForm1* form = nullptr;
-    qint64 elapsedms = 0;
-
-private:
-    QString folder_;
-    QList<QTimer*> timers_;
+    qint64 elapsedms = 0;  // how long the failing command took
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -237,38 +175,37 @@ rlim_t addressspace() {
 
 }  // namespace
 
-class FaultChild : public QObject {
+class FaultChild : public QObject, FaultWindow {
     Q_OBJECT
 
 private slots:
+    void cleanup() { endwindow(); }
+
     void run() {
-        Window window(childfolder);
-        window.start();
+        QVERIFY(startwindow(true, childfolder));
+        opendocument();
         if (QTest::currentTestFailed()) {
             return;
         }
-        const QString out = window.path("out");
+        const QString out = filepath("out");
         if (childscenario == "unreadable") {
-            window.fault(&TForm1::Button1Click, window.path("secret.bin"), windowtest::boxtext(5),
-                         out);
+            fault(&TForm1::Button1Click, filepath("secret.bin"), windowtest::boxtext(5), out);
         } else if (childscenario == "unwritable") {
-            window.fault(&TForm1::Button3Click, window.path("locked/saved.bin"),
-                         windowtest::boxtext(5), out);
+            fault(&TForm1::Button3Click, filepath("locked/saved.bin"), windowtest::boxtext(5), out);
         } else if (childscenario == "diskfull") {
-            const QString small = window.path("small");
-            window.fault(&TForm1::Button3Click, small + "/saved.bin",
-                         QStringLiteral("I/O エラー (112)"), small);
+            const QString small = filepath("small");
+            fault(&TForm1::Button3Click, small + "/saved.bin", QStringLiteral("I/O エラー (112)"),
+                  small);
         } else if (childscenario == "filesize") {
-            window.fault(&TForm1::Button3Click, out + "/big.bin", QStringLiteral("I/O エラー (27)"),
-                         out);
+            fault(&TForm1::Button3Click, out + "/big.bin", QStringLiteral("I/O エラー (27)"), out);
         } else if (childscenario == "memory") {
             // Room for the dialogs and the small file, not for the 1.5 GiB one.
             const rlim_t used = addressspace();
             QVERIFY(used > 0);
             const struct rlimit limit = {used + (rlim_t{512} << 20), used + (rlim_t{512} << 20)};
             QVERIFY(::setrlimit(RLIMIT_AS, &limit) == 0);
-            window.fault(&TForm1::Button1Click, window.path("huge.bin"),
-                         QStringLiteral("メモリが足りません."), out);
+            fault(&TForm1::Button1Click, filepath("huge.bin"),
+                  QStringLiteral("メモリが足りません."), out);
         } else {
             QFAIL(qPrintable("unknown scenario " + childscenario));
         }
@@ -320,18 +257,17 @@ int childmain(char* program, const char* scenario, const char* folder) {
 
 }  // namespace
 
-class WindowFaultTest : public QObject {
+class WindowFaultTest : public QObject, FaultWindow {
     Q_OBJECT
 
 private slots:
     void init() {
-        dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir->isValid());
-        QVERIFY(preparefolder(dir->path()));
+        QVERIFY(startwindow());
+        QVERIFY(preparefolder(folder()));
     }
     void cleanup() {
         changing = Changing();
-        dir.reset();
+        endwindow();
     }
 
     void failedOpen_data() {
@@ -349,17 +285,16 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(qint64, size);
         QFETCH(QString, text);
-        Window window(dir->path());
-        window.start();
-        QString target = window.path("none/doc.bin");
+        opendocument();
+        QString target = filepath("none/doc.bin");
         if (kind == "folder") {
-            target = window.path("folder");
+            target = filepath("folder");
             QVERIFY(QDir().mkdir(target));
         } else if (kind == "fifo") {
-            target = window.path("pipe");
+            target = filepath("pipe");
             QVERIFY(::mkfifo(local(target).c_str(), 0644) == 0);
         } else if (kind == "sparse") {
-            target = window.path("sparse.bin");
+            target = filepath("sparse.bin");
             QVERIFY(testutil::makesparse(local(target), off_t(size)));
         }
         // Should the load wait for a writer after all, one comes after 5 s.
@@ -375,10 +310,10 @@ private slots:
                 }
             }
         });
-        window.fault(&TForm1::Button1Click, target, text, window.path("out"));
+        fault(&TForm1::Button1Click, target, text, filepath("out"));
         finished = true;
         writer.join();
-        QVERIFY2(window.elapsedms < 4000, "the failed Open did not return at once");
+        QVERIFY2(elapsedms < 4000, "the failed Open did not return at once");
     }
 
     void fileChangingWhileLoading_data() {
@@ -389,34 +324,32 @@ private slots:
 
     void fileChangingWhileLoading() {
         QFETCH(bool, grow);
-        Window window(dir->path());
-        window.start();
+        opendocument();
         // Four blocks of the load: the change comes after the first.
-        const QString target = window.path("changing.bin");
+        const QString target = filepath("changing.bin");
         const QByteArray content = windowtest::randombytes(3, 4 << 20);
         QVERIFY(windowtest::writeall(target, content));
-        const std::string path = local(target);
+        const std::string file = local(target);
         struct stat st {};
-        QVERIFY(::stat(path.c_str(), &st) == 0);
+        QVERIFY(::stat(file.c_str(), &st) == 0);
         // Armed once the dialog, which may look into the file, is closed.
         const auto arm = [&] {
-            changing = {true, grow, false, st.st_dev, st.st_ino, st.st_size, path.c_str()};
+            changing = {true, grow, false, st.st_dev, st.st_ino, st.st_size, file.c_str()};
         };
 
         if (!grow) {
-            window.fault(&TForm1::Button1Click, target,
-                         QStringLiteral("ファイルの末尾以降を読み込みました."), window.path("out"),
-                         arm);
+            fault(&TForm1::Button1Click, target,
+                  QStringLiteral("ファイルの末尾以降を読み込みました."), filepath("out"), arm);
             QVERIFY(changing.changed);
             QCOMPARE(QFileInfo(target).size(), qint64(2 << 20));
             return;
         }
-        QVERIFY(!window.run(&TForm1::Button1Click, target, arm).shown);
+        QVERIFY(!run(&TForm1::Button1Click, target, arm).box.shown);
         QVERIFY(changing.changed);
         QCOMPARE(QFileInfo(target).size(), qint64((4 << 20) + 4096));
-        QCOMPARE(window.form->panels[0]->text(), QStringLiteral("size:4194304bytes"));
-        QCOMPARE(window.form->windowTitle(), QStringLiteral("Tessarin - ") + target);
-        QVERIFY(window.document() == content);
+        QCOMPARE(form->panels[0]->text(), QStringLiteral("size:4194304bytes"));
+        QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin - ") + target);
+        QVERIFY(document() == content);
     }
 
     void childScenario_data() {
@@ -439,7 +372,7 @@ private slots:
             QSKIP("AddressSanitizer reserves more address space than any limit would leave");
         }
         const bool asnobody = denied && ::geteuid() == 0;
-        const QString folder = dir->path();
+        const QString& folder = this->folder();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         // Files no one but root may read, a folder no one but root may write into, a mount
@@ -517,9 +450,6 @@ private slots:
         QFETCH(bool, editor);
         QFETCH(QString, panel);
         QFETCH(QByteArray, stored);
-        Window window(dir->path());
-        TForm1* form = window.form;
-        QVERIFY(QTest::qWaitForWindowExposed(form));
         windowtest::setdocument(form, std::vector<std::uint8_t>{0x10, 0x20});
         QCOMPARE(form->topaddr(), 0);
         QCOMPARE(form->cols(), 2);
@@ -539,16 +469,13 @@ private slots:
         QCOMPARE(form->cbc->isVisible(), editor);
         QCOMPARE(form->panels[1]->text(), panel);
         form->cbcChange(0x7A);
-        QCOMPARE(window.document(), stored);
+        QCOMPARE(document(), stored);
         form->redraw();
         const QImage picture = form->Image1->picture();
         QImage white(picture.size(), picture.format());
         white.fill(Qt::white);
         QCOMPARE(picture == white, topaddr != 0);
     }
-
-private:
-    std::unique_ptr<QTemporaryDir> dir;
 };
 
 int main(int argc, char* argv[]) {

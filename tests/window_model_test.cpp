@@ -17,8 +17,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
@@ -42,19 +40,6 @@ using Bytes = std::vector<std::uint8_t>;
 using Mode = tessarin::DispMode;
 using windowtest::asbytearray;
 using windowtest::label;
-
-const char* modename(Mode mode) {
-    switch (mode) {
-        case Mode::hex:
-            return "Hex";
-        case Mode::bin:
-            return "Bin";
-        case Mode::dec:
-            return "Dec";
-        default:
-            return "ASCII";
-    }
-}
 
 // Upper-case hex without leading zeros.
 QString hexaddr(std::int64_t offset) {
@@ -208,27 +193,18 @@ struct Model {
     }
 };
 
-// One planned answer to a modal window the next action brings up.
-struct Answer {
-    enum Kind { accept, cancel, box } kind;
-    QString path;
-};
-
 }  // namespace
 
-class WindowModelTest : public QObject {
+class WindowModelTest : public QObject, windowtest::Fixture {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
+    void cleanupTestCase() { endwindow(); }
     void randomSequences();
 
 private:
-    // Answers whatever modal window is up from the plan; anything unplanned is noted and closed.
-    void answermodal();
     QString compare() const;
-    QString expectmodals(const QStringList& boxcaptions);
+    QString expectdialogs(const QStringList& expected);
 
     // Actions: each drives the window and the model alike and returns what it did.
     QString resize();
@@ -246,8 +222,8 @@ private:
     QString newname(const QString& pattern) {
         const int n = ++filecount;
         const QString folder = QStringLiteral("d%1").arg(n / 40);
-        QDir(dir->path()).mkpath(folder);
-        return dir->filePath(folder + QLatin1Char('/') + pattern.arg(n));
+        QDir(this->folder()).mkpath(folder);
+        return filepath(folder + QLatin1Char('/') + pattern.arg(n));
     }
     int randomint(int low, int high) { return low + int(random.bounded(quint32(high - low + 1))); }
     bool chance(int percent) { return randomint(0, 99) < percent; }
@@ -260,101 +236,32 @@ private:
         mouse(QEvent::MouseButtonRelease, Qt::LeftButton, p);
     }
 
-    TForm1* form = nullptr;
     Model model;
     QRandomGenerator random;
-    std::unique_ptr<QTemporaryDir> dir;
-    QString startdir;
-    QTimer watcher;
-    std::deque<Answer> plan;
-    QStringList boxes;      // captions of the message boxes closed since the last action
-    QStringList unplanned;  // modal windows nothing planned for
     std::map<QString, QByteArray> files;  // every file the run made, with what it must hold
     QStringList savednames;
     int filecount = 0;
 };
 
-void WindowModelTest::initTestCase() {
-    startdir = QDir::currentPath();
-    watcher.setInterval(2);
-    connect(&watcher, &QTimer::timeout, this, &WindowModelTest::answermodal);
-    watcher.start();
-}
-
-void WindowModelTest::cleanupTestCase() {
-    watcher.stop();
-    delete form;
-    form = nullptr;
-    // Open makes the file's folder current; leave it before it goes.
-    QDir::setCurrent(startdir);
-    dir.reset();
-}
-
-void WindowModelTest::answermodal() {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr || !modal->isVisible()) {
-        return;
-    }
-    auto* message = qobject_cast<QMessageBox*>(modal);
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
-    if (message != nullptr) {
-        boxes << message->windowTitle();
-    }
-    if (plan.empty()) {
-        unplanned << QStringLiteral("%1 \"%2\" %3")
-                         .arg(QLatin1String(modal->metaObject()->className()), modal->windowTitle(),
-                              message != nullptr ? message->text() : QString());
-        if (auto* any = qobject_cast<QDialog*>(modal)) {
-            any->reject();
-        } else {
-            modal->close();
-        }
-        return;
-    }
-    const Answer answer = plan.front();
-    plan.pop_front();
-    if (message != nullptr) {
-        if (answer.kind != Answer::box) {
-            unplanned << QStringLiteral("message box instead of the file dialog: ") +
-                             message->text();
-        }
-        message->accept();
-        return;
-    }
-    if (dialog == nullptr || answer.kind == Answer::box) {
-        unplanned << QStringLiteral("%1 instead of a message box")
-                         .arg(QLatin1String(modal->metaObject()->className()));
-        if (auto* any = qobject_cast<QDialog*>(modal)) {
-            any->reject();
-        } else {
-            modal->close();
-        }
-        return;
-    }
-    if (answer.kind == Answer::cancel) {
-        dialog->reject();
-        return;
-    }
-    windowtest::answerfiledialog(dialog, answer.path);
-}
-
-// Checks that every planned modal window came, in order, and nothing else did.
-QString WindowModelTest::expectmodals(const QStringList& boxcaptions) {
+// Checks that the dialogs planned came, in order, and nothing else.
+QString WindowModelTest::expectdialogs(const QStringList& expected) {
+    windowtest::Dialogs& dialogs = windowtest::Dialogs::get();
     QString problem;
-    if (!plan.empty()) {
-        problem += QStringLiteral(" %1 planned answer(s) left unused;").arg(plan.size());
-        plan.clear();
+    if (dialogs.waiting() > 0) {
+        problem += QStringLiteral(" %1 planned answer(s) left unused;").arg(dialogs.waiting());
+        dialogs.dropwaiting();
     }
-    if (!unplanned.isEmpty()) {
-        problem += QStringLiteral(" unplanned: ") + unplanned.join(QStringLiteral("; ")) + ";";
-        unplanned.clear();
+    if (!dialogs.unanswered.isEmpty()) {
+        problem += QStringLiteral(" unplanned: ") + dialogs.unanswered.join(QStringLiteral("; ")) +
+                   QLatin1Char(';');
+        dialogs.unanswered.clear();
     }
-    if (boxes != boxcaptions) {
+    if (dialogs.seen != expected) {
         problem +=
-            QStringLiteral(" message boxes [%1], expected [%2];")
-                .arg(boxes.join(QStringLiteral(", ")), boxcaptions.join(QStringLiteral(", ")));
+            QStringLiteral(" dialogs [%1], expected [%2];")
+                .arg(dialogs.seen.join(QStringLiteral(", ")), expected.join(QStringLiteral(", ")));
     }
-    boxes.clear();
+    dialogs.seen.clear();
     return problem;
 }
 
@@ -390,7 +297,7 @@ QString WindowModelTest::compare() const {
                 diffs << QStringLiteral("editor item %1: window \"%2\", model \"%3\" (%4)")
                              .arg(b)
                              .arg(form->cbc->itemText(b), label(b, *model.itemsmode),
-                                  QLatin1String(modename(*model.itemsmode)));
+                                  QLatin1String(windowtest::modename(int(*model.itemsmode))));
                 break;
             }
         }
@@ -401,7 +308,7 @@ QString WindowModelTest::compare() const {
             diffs << QStringLiteral("mode: %1 checked is %2, model mode %3")
                          .arg(button->text())
                          .arg(button->isChecked())
-                         .arg(QLatin1String(modename(model.mode)));
+                         .arg(QLatin1String(windowtest::modename(int(model.mode))));
         }
     }
     check("caption", form->windowTitle(), model.caption);
@@ -524,36 +431,36 @@ QString WindowModelTest::open() {
         }
         file.close();
         files[path] = asbytearray(content);
-        plan.push_back({Answer::accept, path});
+        windowtest::choosefile(path);
         form->Button1Click();
         model.open(path, content);
-        const QString problem = expectmodals({});
+        const QString problem = expectdialogs({QStringLiteral("QFileDialog")});
         return QStringLiteral("open %1 (%2 bytes)").arg(path).arg(size) +
                (problem.isEmpty() ? QString() : QStringLiteral(" !") + problem);
     }
     QString what;
-    QStringList boxcaptions;
+    QStringList expected{QStringLiteral("QFileDialog")};
     if (kind < 75) {
         what = newname(QStringLiteral("missing%1.bin"));
-        plan.push_back({Answer::accept, what});
-        plan.push_back({Answer::box, {}});
-        boxcaptions << QStringLiteral("Tessarin");
+        windowtest::choosefile(what);
         what = QStringLiteral("open missing ") + what;
     } else if (kind < 87) {
-        plan.push_back({Answer::accept, dir->filePath(QStringLiteral("folder"))});
-        plan.push_back({Answer::box, {}});
-        boxcaptions << QStringLiteral("Tessarin");
+        windowtest::choosefile(filepath(QStringLiteral("folder")));
         what = QStringLiteral("open the folder");
     } else {
-        plan.push_back({Answer::cancel, {}});
         what = QStringLiteral("cancelled open");
+    }
+    // The error box of a failed open, or the cancelled dialog.
+    windowtest::closenext();
+    if (kind < 87) {
+        expected << QStringLiteral("QMessageBox Tessarin");
     }
     if (chance(50)) {
         QTest::mouseClick(form->Button1, Qt::LeftButton);
     } else {
         form->Button1Click();
     }
-    const QString problem = expectmodals(boxcaptions);
+    const QString problem = expectdialogs(expected);
     return what + (problem.isEmpty() ? QString() : QStringLiteral(" !") + problem);
 }
 
@@ -561,7 +468,7 @@ QString WindowModelTest::switchmode() {
     const Mode target = Mode(randomint(0, 3));
     QTest::mouseClick(windowtest::modebutton(form, int(target)), Qt::LeftButton);
     model.mode = target;
-    return QStringLiteral("mode %1").arg(QLatin1String(modename(target)));
+    return QStringLiteral("mode %1").arg(QLatin1String(windowtest::modename(int(target))));
 }
 
 QPointF WindowModelTest::gridpoint(bool fractions) {
@@ -707,33 +614,34 @@ QString WindowModelTest::movepointer() {
 
 QString WindowModelTest::save() {
     QString path;
-    QStringList boxcaptions;
+    QStringList expected{QStringLiteral("QFileDialog")};
     const bool existing = chance(35);
     if (existing) {
         // A name already taken: a file the run opened or saved, never replaced.
         auto it = files.begin();
         std::advance(it, randomint(0, int(files.size()) - 1));
         path = it->first;
-        boxcaptions << QStringLiteral("エラー");
-        plan.push_back({Answer::accept, path});
-        plan.push_back({Answer::box, {}});
+        expected << QStringLiteral("QMessageBox エラー");
     } else {
         path = newname(QStringLiteral("out%1.txt"));
         files[path] = windowtest::savedtext(model.bytes, model.mode);
         savednames << path;
-        plan.push_back({Answer::accept, path});
+    }
+    windowtest::choosefile(path);
+    if (existing) {
+        windowtest::closenext();
     }
     if (chance(50)) {
         QTest::mouseClick(form->Button3, Qt::LeftButton);
     } else {
         form->Button3Click();
     }
-    QString problem = expectmodals(boxcaptions);
+    QString problem = expectdialogs(expected);
     if (windowtest::readall(path) != files[path]) {
         problem += QStringLiteral(" the file does not hold what it must;");
     }
     return QStringLiteral("save %1 as %2 (%3 bytes)%4")
-        .arg(QLatin1String(modename(model.mode)), path)
+        .arg(QLatin1String(windowtest::modename(int(model.mode))), path)
         .arg(model.length())
         .arg(problem.isEmpty() ? QString() : QStringLiteral(" !") + problem);
 }
@@ -749,20 +657,16 @@ void WindowModelTest::randomSequences() {
         steps = 6000;
     }
     random.seed(seed);
-    dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir->isValid());
-    QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("folder")));
+    QVERIFY(startwindow());
+    QVERIFY(QDir(folder()).mkdir(QStringLiteral("folder")));
     // A file to refuse a save over before anything was opened or saved.
-    const QString first = dir->filePath(QStringLiteral("first.bin"));
+    const QString first = filepath(QStringLiteral("first.bin"));
     {
         QFile file(first);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("first", 5) == 5);
     }
     files[first] = QByteArray("first");
-
-    form = new TForm1;
-    form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form));
+    windowtest::Dialogs::get().seen.clear();
     model = Model();
     {
         const QString start = compare();

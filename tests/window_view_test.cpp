@@ -8,7 +8,6 @@
 #include <QFontDialog>
 #include <QImage>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QWheelEvent>
 #include <QtTest>
 
@@ -18,7 +17,6 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -104,16 +102,12 @@ int openat64(int dir, const char* path, int flags, ...) {
 }
 }
 
-class WindowViewTest : public QObject {
+class WindowViewTest : public QObject, windowtest::Fixture {
     Q_OBJECT
 
 private:
-    TForm1* form = nullptr;
-    std::unique_ptr<QTemporaryDir> tmp;
-    QString startdir;
-
     QString writefile(const QString& name, const QByteArray& content) {
-        const QString path = tmp->filePath(name);
+        const QString path = filepath(name);
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
             return {};
@@ -128,17 +122,6 @@ private:
             content[i] = char(i & 0xFF);
         }
         return writefile(name, content);
-    }
-
-    // Opens `path` through the window's Open dialog.
-    void open(const QString& path) {
-        windowtest::choosefile(path);
-        form->Button1Click();
-    }
-
-    bool showform() {
-        form->show();
-        return QTest::qWaitForWindowExposed(form);
     }
 
     // Resizes the client area of the shown window and waits until the grid followed.
@@ -164,21 +147,8 @@ private:
     }
 
 private slots:
-    void initTestCase() { startdir = QDir::currentPath(); }
-
-    void init() {
-        tmp = std::make_unique<QTemporaryDir>();
-        QVERIFY(tmp->isValid());
-        form = new TForm1;
-    }
-
-    void cleanup() {
-        delete form;
-        form = nullptr;
-        // Open makes the file's folder current; leave it before it goes.
-        QDir::setCurrent(startdir);
-        tmp.reset();
-    }
+    void init() { QVERIFY(startwindow(false)); }
+    void cleanup() { endwindow(); }
 
     void startState() {
         QCOMPARE(form->size(), QSize(292, 273));
@@ -343,9 +313,9 @@ private slots:
 
     void modeSwitchRedraws_data() {
         QTest::addColumn<int>("mode");
-        QTest::newRow("Hex") << 1;
-        QTest::newRow("Bin") << 2;
-        QTest::newRow("Dec") << 3;
+        for (int mode = 1; mode < 4; ++mode) {
+            windowtest::moderow(mode);
+        }
     }
 
     void modeSwitchRedraws() {
@@ -367,8 +337,8 @@ private slots:
 
     void checkedModeClickKeepsPicture_data() {
         QTest::addColumn<int>("mode");
-        QTest::newRow("ASCII") << 0;
-        QTest::newRow("Hex") << 1;
+        windowtest::moderow(0);
+        windowtest::moderow(1);
     }
 
     void checkedModeClickKeepsPicture() {
@@ -517,7 +487,7 @@ private slots:
     void cancelledOpenChangesNothing() {
         setdocument(form, {'a', 'b', 'c'});
         const qint64 key = picture().cacheKey();
-        windowtest::cancelnext();
+        windowtest::closenext();
         form->Button1Click();
         QCOMPARE(form->bindata(), (Bytes{'a', 'b', 'c'}));
         QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin"));
@@ -582,26 +552,19 @@ private slots:
     void failedOpen() {
         QFETCH(QString, name);
         QFETCH(QString, message);
-        QVERIFY(QDir(tmp->path()).mkdir(QStringLiteral("folder")));
+        QVERIFY(QDir(folder()).mkdir(QStringLiteral("folder")));
         const QString good = writefile("good.bin", QByteArray("Hello, world"));
         open(good);
         QCOMPARE(form->bindata().size(), std::size_t(12));
         form->sbv->setValue(2);
         const QImage before = picture();
         const QString title = form->windowTitle();
-        const QString target = tmp->filePath(name);
-        std::shared_ptr<windowtest::Box> box;
-        // Answers the file dialog with `target`, then records the error box that follows.
-        windowtest::onnextmodal([&box, target](QWidget* modal) {
-            box = windowtest::closenextbox();
-            windowtest::answerfiledialog(modal, target);
-        });
-        form->Button1Click();
-        QVERIFY(box);
-        QVERIFY(box->shown);
-        QCOMPARE(box->caption, QStringLiteral("Tessarin"));
-        QCOMPARE(box->icon, QMessageBox::Critical);
-        QCOMPARE(box->text, message);
+        const QString target = filepath(name);
+        const windowtest::Box box = run(&TForm1::Button1Click, target).box;
+        QVERIFY(box.shown);
+        QCOMPARE(box.caption, QStringLiteral("Tessarin"));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.text, message);
         QCOMPARE(form->windowTitle(), title);
         QCOMPARE(form->panels[0]->text(), QStringLiteral("size:12bytes"));
         QCOMPARE(form->bindata().size(), std::size_t(12));
@@ -685,12 +648,10 @@ private slots:
         if (save) {
             open(opened);
         }
-        QVERIFY(QDir(tmp->path()).mkdir(QStringLiteral("adir")));
+        QVERIFY(QDir(this->folder()).mkdir(QStringLiteral("adir")));
         QVERIFY(!countingfile("adir/inside.bin", 3).isEmpty());
         // A new name that begins an existing one keeps the list up until Enter.
-        const QString path = folder ? tmp->filePath("adir")
-                             : save ? tmp->filePath("typed")
-                                    : opened;
+        const QString path = folder ? filepath("adir") : save ? filepath("typed") : opened;
         const auto typed = windowtest::typefile(path);
         save ? form->Button3Click() : form->Button1Click();
         QCOMPARE(typed->text, path);
@@ -736,31 +697,28 @@ private slots:
         }
         recordopens = true;
         int listed = 0;
-        windowtest::onnextmodal([&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            auto* model = modal->findChild<QFileSystemModel*>();
-            if (dialog == nullptr || model == nullptr) {
-                modal->close();
+        windowtest::answernext<QFileDialog>([&](QFileDialog* dialog) {
+            auto* model = dialog->findChild<QFileSystemModel*>();
+            if (model == nullptr) {
                 return;
             }
-            dialog->setDirectory(tmp->path());
+            dialog->setDirectory(folder());
             // Every entry listed, with the icon and the type the dialog shows for it.
             (void)QTest::qWaitFor(
-                [&] { return model->rowCount(model->index(tmp->path())) == names.size(); }, 30000);
+                [&] { return model->rowCount(model->index(folder())) == names.size(); }, 30000);
             for (const QString& name : names) {
-                const QModelIndex entry = model->index(tmp->filePath(name));
+                const QModelIndex entry = model->index(filepath(name));
                 listed += !model->data(entry, Qt::DecorationRole).isNull() &&
                           !model->data(entry.siblingAtColumn(2)).toString().isEmpty();
             }
             (void)dialog->grab();
-            dialog->reject();
         });
         save ? form->Button3Click() : form->Button1Click();
         recordopens = false;
         QCOMPARE(listed, names.size());
         const std::lock_guard lock(openedmutex);
         for (const QString& name : names) {
-            QVERIFY2(!opened.contains(tmp->filePath(name)), qPrintable(name + " was opened"));
+            QVERIFY2(!opened.contains(filepath(name)), qPrintable(name + " was opened"));
         }
     }
 
@@ -773,25 +731,19 @@ private slots:
 
     void dialogStartsWhereTheWindowStarted() {
         QFETCH(bool, save);
-        const QString start = QDir(tmp->path()).absolutePath();
+        const QString start = QDir(folder()).absolutePath();
         QVERIFY(QDir::setCurrent(start));
-        delete form;
-        form = new TForm1;
+        newwindow();
         QVERIFY(showform());
-        const QString elsewhere = tmp->filePath(QStringLiteral("elsewhere"));
+        const QString elsewhere = filepath(QStringLiteral("elsewhere"));
         QVERIFY(QDir().mkdir(elsewhere));
         QVERIFY(windowtest::writeall(elsewhere + QStringLiteral("/old"), "ab"));
-        windowtest::choosefile(elsewhere +
-                               (save ? QStringLiteral("/old") : QStringLiteral("/new")));
-        save ? form->Button1Click() : form->Button3Click();
+        run(save ? &TForm1::Button1Click : &TForm1::Button3Click,
+            elsewhere + (save ? QStringLiteral("/old") : QStringLiteral("/new")));
         QCOMPARE(QDir::currentPath(), elsewhere);
         QString started;
-        windowtest::onnextmodal([&started](QWidget* modal) {
-            if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-                started = dialog->directory().absolutePath();
-            }
-            modal->close();
-        });
+        windowtest::answernext<QFileDialog>(
+            [&started](QFileDialog* dialog) { started = dialog->directory().absolutePath(); });
         save ? form->Button3Click() : form->Button1Click();
         QCOMPARE(started, start);
     }
@@ -824,12 +776,7 @@ private slots:
         const QImage before = picture();
         const QFont fontbefore = form->gridfont();
         QFont started;
-        windowtest::onnextmodal([&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFontDialog*>(modal);
-            if (dialog == nullptr) {
-                modal->close();
-                return;
-            }
+        windowtest::answernext<QFontDialog>([&](QFontDialog* dialog) {
             started = dialog->currentFont();
             if (points > 0) {
                 dialog->setCurrentFont(QFont(family, points));
@@ -854,7 +801,7 @@ private slots:
     void cancelledFontDialogKeepsFont() {
         const QFont font = form->gridfont();
         const qint64 key = picture().cacheKey();
-        windowtest::cancelnext();
+        windowtest::closenext();
         form->Button2Click();
         QCOMPARE(form->gridfont(), font);
         QCOMPARE(picture().cacheKey(), key);

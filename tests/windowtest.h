@@ -1,6 +1,7 @@
-// Helpers for the widget tests: answering the window's modal dialogs from a timer, reading back
-// what a message box said, whole-file reads and writes, putting a document in the window, and
-// what the grid must show (the byte labels and colours written out, and the pixels of a picture).
+// Helpers for the widget tests: answering the window's dialogs as they come up and reading back
+// what a message box said, whole-file reads and writes, the window of a test with its folder,
+// running Open or Save through its dialog, a snapshot of the window, and what the grid must show
+// (the byte labels and colours written out, and the pixels of a picture).
 #pragma once
 
 #include <QAbstractNativeEventFilter>
@@ -8,6 +9,7 @@
 #include <QByteArray>
 #include <QComboBox>
 #include <QCompleter>
+#include <QCryptographicHash>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -21,6 +23,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRgb>
@@ -28,13 +32,15 @@
 #include <QSet>
 #include <QStatusBar>
 #include <QString>
+#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QWindow>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include <xcb/xproto.h>
@@ -47,49 +53,107 @@
 namespace windowtest {
 
 using tessarin::DispMode;
+using tessarin::TForm1;
 
-// Runs `action` on the next modal dialog as soon as it is up. Polls, because the dialog is only
-// shown once the handler under test calls exec().
-inline void onnextmodal(std::function<void(QWidget*)> action) {
-    auto* timer = new QTimer(qApp);
-    auto shared = std::make_shared<std::function<void(QWidget*)>>(std::move(action));
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, shared] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr || !modal->isVisible()) {
-            return;
+// Answers the window's dialogs the moment each is shown, and notes every dialog shown. Answers
+// wait in the order their dialogs are to come up: each modal dialog takes the first one when it is
+// shown, and it runs once the dialog's own event loop runs. A modal dialog that finds no answer
+// waiting is noted and closed, so that a test fails instead of hanging on it.
+class Dialogs : public QObject {
+public:
+    // The application's, made on first use.
+    static Dialogs& get() {
+        static QPointer<Dialogs> dialogs;
+        if (dialogs == nullptr) {
+            dialogs = new Dialogs(qApp);
         }
-        timer->stop();
-        timer->deleteLater();
-        (*shared)(modal);
-    });
-    timer->start(5);
-}
-
-// The dialog watchers (onnextmodal) running now.
-inline QList<QTimer*> watchers() {
-    return qApp->findChildren<QTimer*>(Qt::FindDirectChildrenOnly);
-}
-
-// Ends the watchers started since `before`, so that one for a dialog that never came cannot
-// answer a later one.
-inline void dropwatchers(const QList<QTimer*>& before) {
-    for (QTimer* timer : watchers()) {
-        if (!before.contains(timer)) {
-            delete timer;
-        }
+        return *dialogs;
     }
-}
 
-// Types `path` into a file dialog and ends it with OK; false when `modal` is no file dialog (it is
-// closed) or the dialog did not take the name. The name field ignores a selection made while it
-// has the focus, so the focus is taken away first. A folder's name makes the dialog open that
-// folder on OK, so for a folder the dialog is ended directly, as if the user had chosen it.
-inline bool answerfiledialog(QWidget* modal, const QString& path) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
-    if (dialog == nullptr) {
-        modal->close();
+    void answernext(std::function<void(QDialog*)> answer) { answers_.push_back(std::move(answer)); }
+    std::size_t waiting() const { return answers_.size(); }
+    void dropwaiting() { answers_.clear(); }
+
+    // Every dialog shown, in order: its class, and a message box's caption after it.
+    QStringList seen;
+    // The modal dialogs that found no answer waiting, with what they said.
+    QStringList unanswered;
+    // Runs the moment a progress dialog is shown, while the operation waits for it.
+    std::function<void(QProgressDialog*)> onprogress;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* dialog = event->type() == QEvent::Show && !event->spontaneous()
+                           ? qobject_cast<QDialog*>(watched)
+                           : nullptr;
+        if (dialog == nullptr || !dialog->isWindow()) {
+            return false;
+        }
+        const auto* box = qobject_cast<QMessageBox*>(dialog);
+        const QString name = QString::fromLatin1(dialog->metaObject()->className()) +
+                             (box != nullptr ? ' ' + box->windowTitle() : QString());
+        seen << name;
+        if (auto* progress = qobject_cast<QProgressDialog*>(dialog); progress && onprogress) {
+            onprogress(progress);
+        }
+        if (!dialog->isModal()) {
+            return false;
+        }
+        std::function<void(QDialog*)> answer;
+        if (!answers_.empty()) {
+            answer = std::move(answers_.front());
+            answers_.pop_front();
+        }
+        const QPointer<QDialog> shown = dialog;
+        const QString said = name + (box != nullptr ? ": " + box->text() : QString());
+        QMetaObject::invokeMethod(
+            this,
+            [this, shown, said, answer = std::move(answer)] {
+                if (shown == nullptr || !shown->isVisible()) {
+                    return;
+                }
+                if (!answer) {
+                    unanswered << said;
+                    shown->reject();
+                    return;
+                }
+                answer(shown);
+            },
+            Qt::QueuedConnection);
         return false;
     }
+
+private:
+    explicit Dialogs(QObject* parent) : QObject(parent) { qApp->installEventFilter(this); }
+
+    std::deque<std::function<void(QDialog*)>> answers_;
+};
+
+// Answers the next modal dialog with `answer` when it is a T; the dialog is closed unless the
+// answer ended it.
+template <typename T, typename F>
+void answernext(F answer) {
+    Dialogs::get().answernext([answer = std::move(answer)](QDialog* dialog) mutable {
+        const QPointer<QDialog> shown = dialog;
+        if (auto* wanted = qobject_cast<T*>(dialog)) {
+            answer(wanted);
+        }
+        if (shown != nullptr && shown->isVisible()) {
+            shown->reject();
+        }
+    });
+}
+
+// Closes the next dialog, as its Cancel or Esc does.
+inline void closenext() {
+    answernext<QDialog>([](QDialog*) {});
+}
+
+// Types `path` into a file dialog and ends it with OK; false when the dialog did not take the
+// name. The name field ignores a selection made while it has the focus, so the focus is taken away
+// first. A folder's name makes the dialog open that folder on OK, so for a folder the dialog is
+// ended directly, as if the user had chosen it.
+inline bool answerfiledialog(QFileDialog* dialog, const QString& path) {
     if (QWidget* focus = dialog->focusWidget()) {
         focus->clearFocus();
     }
@@ -105,7 +169,7 @@ inline bool answerfiledialog(QWidget* modal, const QString& path) {
 
 // Accepts the next file dialog with `path` typed into it.
 inline void choosefile(const QString& path) {
-    onnextmodal([path](QWidget* modal) { answerfiledialog(modal, path); });
+    answernext<QFileDialog>([path](QFileDialog* dialog) { answerfiledialog(dialog, path); });
 }
 
 // What typefile() saw: whether the completion list came up, the name field's text at Enter, and
@@ -127,11 +191,9 @@ struct Typed {
 // name an entry of its folder, for the list to have something to show.
 inline std::shared_ptr<Typed> typefile(const QString& path) {
     auto typed = std::make_shared<Typed>();
-    onnextmodal([path, typed](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
-        auto* name = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        if (dialog == nullptr || name == nullptr || name->completer() == nullptr) {
-            modal->close();
+    answernext<QFileDialog>([path, typed](QFileDialog* dialog) {
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (name == nullptr || name->completer() == nullptr) {
             return;
         }
         // Keys typed before the window manager made the dialog active would go elsewhere. (Qt
@@ -140,10 +202,9 @@ inline std::shared_ptr<Typed> typefile(const QString& path) {
                 [dialog] { return QGuiApplication::focusWindow() == dialog->windowHandle(); },
                 30000)) {
             qWarning("typefile: the file dialog never became active");
-            dialog->reject();
             return;
         }
-        QWindow* window = modal->windowHandle();
+        QWindow* window = dialog->windowHandle();
         for (const QChar c : path.chopped(1)) {
             QTest::keyClick(window, c.toLatin1());
         }
@@ -175,7 +236,6 @@ inline std::shared_ptr<Typed> typefile(const QString& path) {
             typed->folder = dialog->directory().absolutePath();
             typed->after = name->text();
             typed->poppedafter = QApplication::activePopupWidget() != nullptr;
-            dialog->reject();
         }
         QObject::disconnect(watch);
     });
@@ -240,15 +300,6 @@ inline bool writeall(const QString& path, const QByteArray& data) {
     return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(data) == data.size();
 }
 
-// Cancels the next modal dialog.
-inline void cancelnext() {
-    onnextmodal([](QWidget* modal) {
-        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-            dialog->reject();
-        }
-    });
-}
-
 // What a message box showed.
 struct Box {
     bool shown = false;
@@ -262,29 +313,24 @@ struct Box {
 // a bound: what it was then is recorded). Keep the returned pointer until the box was shown.
 inline std::shared_ptr<Box> closenextbox(std::function<bool(const QMessageBox*)> settled = {}) {
     auto box = std::make_shared<Box>();
-    onnextmodal([box, settled](QWidget* modal) {
-        if (auto* message = qobject_cast<QMessageBox*>(modal)) {
-            box->shown = true;
-            box->caption = message->windowTitle();
-            box->text = message->text();
-            box->icon = message->icon();
-            // Where windows have frames, the window manager adds the box's frame once it is up.
-            if (!QTest::qWaitForWindowExposed(message, 30000) ||
-                (QGuiApplication::platformName() != QLatin1String("offscreen") &&
-                 !QTest::qWaitFor(
-                     [message] { return !message->windowHandle()->frameMargins().isNull(); },
-                     30000))) {
-                qWarning("closenextbox: the box was never shown whole");
-            }
-            if (settled) {
-                (void)QTest::qWaitFor([&] { return settled(message); }, 30000);
-            }
-            // The window's own: the widget's frame may be an old one.
-            box->geometry = message->windowHandle()->frameGeometry();
-            message->accept();
-        } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-            dialog->reject();
+    answernext<QMessageBox>([box, settled](QMessageBox* message) {
+        box->shown = true;
+        box->caption = message->windowTitle();
+        box->text = message->text();
+        box->icon = message->icon();
+        // Where windows have frames, the window manager adds the box's frame once it is up.
+        if (!QTest::qWaitForWindowExposed(message, 30000) ||
+            (QGuiApplication::platformName() != QLatin1String("offscreen") &&
+             !QTest::qWaitFor(
+                 [message] { return !message->windowHandle()->frameMargins().isNull(); }, 30000))) {
+            qWarning("closenextbox: the box was never shown whole");
         }
+        if (settled) {
+            (void)QTest::qWaitFor([&] { return settled(message); }, 30000);
+        }
+        // The window's own: the widget's frame may be an old one.
+        box->geometry = message->windowHandle()->frameGeometry();
+        message->accept();
     });
     return box;
 }
@@ -305,14 +351,150 @@ inline QByteArray randombytes(std::uint64_t seed, std::size_t size) {
 
 // Puts `bytes` in the window as the document, without a file, as a load would, scrolled to the
 // top.
-inline void setdocument(tessarin::TForm1* form, std::vector<std::uint8_t> bytes) {
+inline void setdocument(TForm1* form, std::vector<std::uint8_t> bytes) {
     form->sbv->setValue(0);
     form->showdocument(std::move(bytes));
 }
 
-inline void setdocument(tessarin::TForm1* form, const QByteArray& bytes) {
+inline void setdocument(TForm1* form, const QByteArray& bytes) {
     setdocument(form, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
 }
+
+// What the window holds and shows, to tell that something left it as it was: the document (by
+// its digest), the view and its scroll bar, the selection and the byte editor, the caption, the
+// panels and the grid's picture (by its digest).
+inline QVariantList snapshot(const TForm1* form) {
+    const auto digest = [](const char* data, qsizetype size) {
+        return QCryptographicHash::hash(QByteArrayView(data, size), QCryptographicHash::Sha1)
+            .toHex();
+    };
+    const std::vector<std::uint8_t>& document = form->bindata();
+    const QImage& picture = form->Image1->picture();
+    QVariantList state{
+        digest(reinterpret_cast<const char*>(document.data()), qsizetype(document.size())),
+        qint64(document.size()),
+        qint64(form->topaddr()),
+        form->cols(),
+        form->selpos(),
+        form->cbc->isVisible(),
+        form->sbv->minimum(),
+        form->sbv->maximum(),
+        form->sbv->value(),
+        form->sbv->pageStep(),
+        form->sbv->singleStep(),
+        form->windowTitle(),
+        picture.isNull()
+            ? QByteArray("no picture")
+            : digest(reinterpret_cast<const char*>(picture.constBits()), picture.sizeInBytes()),
+        picture.size(),
+    };
+    for (const QLabel* panel : form->panels) {
+        state << panel->text();
+    }
+    return state;
+}
+
+// What a command met on its way through its file dialog: the message box that followed, if any,
+// and every dialog shown (see Dialogs::seen).
+struct Ran {
+    Box box;
+    QStringList seen;
+};
+
+// A test's main window and its scratch folder. A test's init() calls startwindow() and its
+// cleanup() endwindow(), which also drops the answers no dialog took, fails the test for a modal
+// dialog that found no answer, and makes the test's folder current again (Open makes the folder
+// of the file it opened current).
+class Fixture {
+public:
+    // Makes the window, shown unless `show` is false, and a scratch folder, or takes `folder`;
+    // false when the folder cannot be made or the window is not shown.
+    bool startwindow(bool show = true, const QString& folder = {}) {
+        startdir_ = QDir::currentPath();
+        folder_ = folder;
+        if (folder_.isEmpty()) {
+            dir_ = std::make_unique<QTemporaryDir>();
+            folder_ = dir_->isValid() ? dir_->path() : QString();
+        }
+        newwindow();
+        return !folder_.isEmpty() && (!show || showform());
+    }
+
+    void endwindow() {
+        Dialogs& dialogs = Dialogs::get();
+        const QStringList unanswered = std::exchange(dialogs.unanswered, {});
+        dialogs.dropwaiting();
+        dialogs.onprogress = {};
+        window_.reset();
+        form = nullptr;
+        QDir::setCurrent(startdir_);
+        dir_.reset();
+        QCOMPARE(unanswered, QStringList());
+    }
+
+    // Makes the window anew, not shown.
+    void newwindow() {
+        window_.reset();
+        window_ = std::make_unique<TForm1>();
+        form = window_.get();
+    }
+
+    bool showform() {
+        form->show();
+        return QTest::qWaitForWindowExposed(form);
+    }
+
+    const QString& folder() const { return folder_; }
+    QString filepath(const QString& name) const { return folder_ + QLatin1Char('/') + name; }
+    QByteArray document() const { return asbytearray(form->bindata()); }
+
+    // Runs `command` (Open or Save) with `target` given to its file dialog, which must take it.
+    // `afteraccept` runs once the dialog has taken the name, before the command goes on; a message
+    // box that follows is recorded once `settled` holds for it (see closenextbox), and closed.
+    Ran run(void (TForm1::*command)(), const QString& target,
+            const std::function<void()>& afteraccept = {},
+            const std::function<bool(const QMessageBox*)>& settled = {}) {
+        Dialogs& dialogs = Dialogs::get();
+        dialogs.seen.clear();
+        bool accepted = false;
+        std::shared_ptr<Box> box;
+        answernext<QFileDialog>([&](QFileDialog* dialog) {
+            accepted = answerfiledialog(dialog, target);
+            if (accepted) {
+                box = closenextbox(settled);
+                if (afteraccept) {
+                    afteraccept();
+                }
+            }
+        });
+        (form->*command)();
+        // An answer for a message box that never came.
+        dialogs.dropwaiting();
+        if (!accepted) {
+            QTest::qFail("the file dialog did not take the name", __FILE__, __LINE__);
+        }
+        return {box ? *box : Box(), dialogs.seen};
+    }
+    // Opens `target`, which must load: the caption names it.
+    Ran open(const QString& target) {
+        Ran ran = run(&TForm1::Button1Click, target);
+        (void)QTest::qCompare(form->windowTitle(), QStringLiteral("Tessarin - ") + target,
+                              "caption", "Tessarin - target", __FILE__, __LINE__);
+        return ran;
+    }
+    Ran save(const QString& target, const std::function<void()>& afteraccept = {},
+             const std::function<bool(const QMessageBox*)>& settled = {}) {
+        return run(&TForm1::Button3Click, target, afteraccept, settled);
+    }
+
+    TForm1* form = nullptr;
+
+private:
+    std::unique_ptr<TForm1> window_;
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString folder_;
+    QString startdir_;
+};
 
 // The name of display mode `mode` in the names of test rows (0 ASCII, 1 hex, 2 binary, 3 decimal,
 // as DispMode counts).
@@ -321,24 +503,29 @@ inline const char* modename(int mode) {
     return names[mode];
 }
 
+// A new test row named by display mode `mode` and `more`, with the mode as its first value.
+inline QTestData& moderow(int mode, const char* more = "") {
+    return QTest::addRow("%s%s", modename(mode), more) << mode;
+}
+
 // One test row for each display mode, in the column "mode".
 inline void addmoderows() {
     QTest::addColumn<int>("mode");
     for (int mode = 0; mode < 4; ++mode) {
-        QTest::newRow(modename(mode)) << mode;
+        moderow(mode);
     }
 }
 
 // Draws the grid in its font without antialiasing, so that every pixel is white or a class
 // colour.
-inline void solidfont(tessarin::TForm1* form) {
+inline void solidfont(TForm1* form) {
     QFont font = form->gridfont();
     font.setStyleStrategy(QFont::NoAntialias);
     form->setgridfont(font);
 }
 
 // The button of display mode `mode` (0 ASCII, 1 hex, 2 binary, 3 decimal, as DispMode counts).
-inline QRadioButton* modebutton(const tessarin::TForm1* form, int mode) {
+inline QRadioButton* modebutton(const TForm1* form, int mode) {
     QRadioButton* const buttons[] = {form->rb_mdASCII, form->rb_mbHEX, form->rb_mbbin,
                                      form->rb_mbdec};
     return buttons[mode];
