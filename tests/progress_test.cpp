@@ -247,7 +247,7 @@ private slots:
         QFETCH(QString, accept);
         QFETCH(QString, cancel);
         const QString translations =
-            installed ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : folder();
+            installed ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : scratch();
         const auto translator = tessarin::installqttranslations(
             QLocale(QLocale::Japanese, QLocale::Japan), translations);
         QVERIFY2((translator != nullptr) == installed,
@@ -276,12 +276,7 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(3 * kMiB));
         }
         const QString small = filepath("small");
-        {
-            QFile file(small);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            const std::vector<std::uint8_t> bytes = patterned(300);
-            file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
-        }
+        QVERIFY(windowtest::writeall(small, windowtest::asbytearray(patterned(300))));
         form->rb_mbHEX->setChecked(true);
         QCOMPARE(runwith(&TForm1::Button1Click, small, OnProgress::nothing),
                  QStringList{"QFileDialog"});
@@ -303,14 +298,14 @@ private slots:
         windowtest::setdocument(form, patterned(3 * kMiB));
         form->sbv->setValue(3);
         const QVariantList before = windowtest::snapshot(form);
-        const QStringList files = QDir(folder()).entryList(QDir::AllEntries | QDir::System);
+        const QStringList files = QDir(scratch()).entryList(QDir::AllEntries | QDir::System);
 
         const QString path = filepath("out.txt");
         form->setprogressdelay(0ms);
         QCOMPARE(runwith(&TForm1::Button3Click, path, OnProgress::cancel),
                  (QStringList{"QFileDialog", "QProgressDialog"}));
         QVERIFY(!QFile::exists(path));
-        QCOMPARE(QDir(folder()).entryList(QDir::AllEntries | QDir::System), files);
+        QCOMPARE(QDir(scratch()).entryList(QDir::AllEntries | QDir::System), files);
         QCOMPARE(windowtest::snapshot(form), before);
     }
 

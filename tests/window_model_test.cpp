@@ -222,7 +222,7 @@ private:
     QString newname(const QString& pattern) {
         const int n = ++filecount;
         const QString folder = QStringLiteral("d%1").arg(n / 40);
-        QDir(this->folder()).mkpath(folder);
+        QDir(scratch()).mkpath(folder);
         return filepath(folder + QLatin1Char('/') + pattern.arg(n));
     }
     int randomint(int low, int high) { return low + int(random.bounded(quint32(high - low + 1))); }
@@ -658,7 +658,7 @@ void WindowModelTest::randomSequences() {
     }
     random.seed(seed);
     QVERIFY(startwindow());
-    QVERIFY(QDir(folder()).mkdir(QStringLiteral("folder")));
+    QVERIFY(QDir(scratch()).mkdir(QStringLiteral("folder")));
     // A file to refuse a save over before anything was opened or saved.
     const QString first = filepath(QStringLiteral("first.bin"));
     {

@@ -137,6 +137,9 @@ private:
 
     const QImage& picture() const { return form->Image1->picture(); }
 
+    // The Save command, or Open.
+    static auto command(bool save) { return save ? &TForm1::Button3Click : &TForm1::Button1Click; }
+
     // The width of panel 0: 120, or what the largest size's text needs there, whichever is more.
     int sizepanelwidth() const {
         QLabel panel;
@@ -147,7 +150,7 @@ private:
     }
 
 private slots:
-    void init() { QVERIFY(startwindow(false)); }
+    void init() { QVERIFY(startwindow(windowtest::Start::hidden)); }
     void cleanup() { endwindow(); }
 
     void startState() {
@@ -552,7 +555,7 @@ private slots:
     void failedOpen() {
         QFETCH(QString, name);
         QFETCH(QString, message);
-        QVERIFY(QDir(folder()).mkdir(QStringLiteral("folder")));
+        QVERIFY(QDir(scratch()).mkdir(QStringLiteral("folder")));
         const QString good = writefile("good.bin", QByteArray("Hello, world"));
         open(good);
         QCOMPARE(form->bindata().size(), std::size_t(12));
@@ -648,12 +651,12 @@ private slots:
         if (save) {
             open(opened);
         }
-        QVERIFY(QDir(this->folder()).mkdir(QStringLiteral("adir")));
+        QVERIFY(QDir(scratch()).mkdir(QStringLiteral("adir")));
         QVERIFY(!countingfile("adir/inside.bin", 3).isEmpty());
         // A new name that begins an existing one keeps the list up until Enter.
         const QString path = folder ? filepath("adir") : save ? filepath("typed") : opened;
         const auto typed = windowtest::typefile(path);
-        save ? form->Button3Click() : form->Button1Click();
+        (form->*command(save))();
         QCOMPARE(typed->text, path);
         QVERIFY2(typed->popped, "the completion list never came up");
         QCOMPARE(typed->accepted, !folder);
@@ -702,10 +705,10 @@ private slots:
             if (model == nullptr) {
                 return;
             }
-            dialog->setDirectory(folder());
+            dialog->setDirectory(scratch());
             // Every entry listed, with the icon and the type the dialog shows for it.
             (void)QTest::qWaitFor(
-                [&] { return model->rowCount(model->index(folder())) == names.size(); }, 30000);
+                [&] { return model->rowCount(model->index(scratch())) == names.size(); }, 30000);
             for (const QString& name : names) {
                 const QModelIndex entry = model->index(filepath(name));
                 listed += !model->data(entry, Qt::DecorationRole).isNull() &&
@@ -713,7 +716,7 @@ private slots:
             }
             (void)dialog->grab();
         });
-        save ? form->Button3Click() : form->Button1Click();
+        (form->*command(save))();
         recordopens = false;
         QCOMPARE(listed, names.size());
         const std::lock_guard lock(openedmutex);
@@ -731,20 +734,21 @@ private slots:
 
     void dialogStartsWhereTheWindowStarted() {
         QFETCH(bool, save);
-        const QString start = QDir(folder()).absolutePath();
+        const QString start = QDir(scratch()).absolutePath();
         QVERIFY(QDir::setCurrent(start));
         newwindow();
         QVERIFY(showform());
         const QString elsewhere = filepath(QStringLiteral("elsewhere"));
         QVERIFY(QDir().mkdir(elsewhere));
         QVERIFY(windowtest::writeall(elsewhere + QStringLiteral("/old"), "ab"));
-        run(save ? &TForm1::Button1Click : &TForm1::Button3Click,
-            elsewhere + (save ? QStringLiteral("/old") : QStringLiteral("/new")));
+        QVERIFY(!run(command(!save),
+                     elsewhere + (save ? QStringLiteral("/old") : QStringLiteral("/new")))
+                     .box.shown);
         QCOMPARE(QDir::currentPath(), elsewhere);
         QString started;
         windowtest::answernext<QFileDialog>(
             [&started](QFileDialog* dialog) { started = dialog->directory().absolutePath(); });
-        save ? form->Button3Click() : form->Button1Click();
+        (form->*command(save))();
         QCOMPARE(started, start);
     }
 

@@ -36,6 +36,7 @@
 #include <QTest>
 #include <QWindow>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -76,7 +77,8 @@ public:
 
     // Every dialog shown, in order: its class, and a message box's caption after it.
     QStringList seen;
-    // The modal dialogs that found no answer waiting, with what they said.
+    // The modal dialogs that found no answer waiting, or one for another kind of dialog, with
+    // what they said.
     QStringList unanswered;
     // Runs the moment a progress dialog is shown, while the operation waits for it.
     std::function<void(QProgressDialog*)> onprogress;
@@ -104,12 +106,16 @@ protected:
             answer = std::move(answers_.front());
             answers_.pop_front();
         }
+        // The answer is for this showing only: a dialog is shown again the next time it is used.
+        const int showing = ++showings_;
+        dialog->setProperty(kShowing, showing);
         const QPointer<QDialog> shown = dialog;
         const QString said = name + (box != nullptr ? ": " + box->text() : QString());
         QMetaObject::invokeMethod(
             this,
-            [this, shown, said, answer = std::move(answer)] {
-                if (shown == nullptr || !shown->isVisible()) {
+            [this, shown, showing, said, answer = std::move(answer)] {
+                if (shown == nullptr || !shown->isVisible() ||
+                    shown->property(kShowing).toInt() != showing) {
                     return;
                 }
                 if (!answer) {
@@ -126,17 +132,23 @@ protected:
 private:
     explicit Dialogs(QObject* parent) : QObject(parent) { qApp->installEventFilter(this); }
 
+    static constexpr const char* kShowing = "windowtest-showing";
     std::deque<std::function<void(QDialog*)>> answers_;
+    int showings_ = 0;
 };
 
-// Answers the next modal dialog with `answer` when it is a T; the dialog is closed unless the
-// answer ended it.
+// Answers the next modal dialog with `answer` when it is a T; a dialog of another kind is closed
+// and noted as unanswered. The dialog is closed unless the answer ended it.
 template <typename T, typename F>
 void answernext(F answer) {
     Dialogs::get().answernext([answer = std::move(answer)](QDialog* dialog) mutable {
         const QPointer<QDialog> shown = dialog;
         if (auto* wanted = qobject_cast<T*>(dialog)) {
             answer(wanted);
+        } else {
+            Dialogs::get().unanswered << QStringLiteral("%1 where a %2 was awaited")
+                                             .arg(QLatin1String(dialog->metaObject()->className()),
+                                                  QLatin1String(T::staticMetaObject.className()));
         }
         if (shown != nullptr && shown->isVisible()) {
             shown->reject();
@@ -144,7 +156,7 @@ void answernext(F answer) {
     });
 }
 
-// Closes the next dialog, as its Cancel or Esc does.
+// Closes the next modal dialog, as its Cancel or Esc does.
 inline void closenext() {
     answernext<QDialog>([](QDialog*) {});
 }
@@ -306,7 +318,8 @@ struct Box {
     QString caption;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QRect geometry;  // with its frame
+    QRect geometry;                              // with its frame
+    std::chrono::steady_clock::time_point came;  // when it came up
 };
 
 // Records and closes the next message box, once it is up whole and `settled` holds for it (with
@@ -314,6 +327,7 @@ struct Box {
 inline std::shared_ptr<Box> closenextbox(std::function<bool(const QMessageBox*)> settled = {}) {
     auto box = std::make_shared<Box>();
     answernext<QMessageBox>([box, settled](QMessageBox* message) {
+        box->came = std::chrono::steady_clock::now();
         box->shown = true;
         box->caption = message->windowTitle();
         box->text = message->text();
@@ -362,8 +376,9 @@ inline void setdocument(TForm1* form, const QByteArray& bytes) {
 
 // What the window holds and shows, to tell that something left it as it was: the document (by
 // its digest), the view and its scroll bar, the selection and the byte editor, the caption, the
-// panels and the grid's picture (by its digest).
-inline QVariantList snapshot(const TForm1* form) {
+// panels and, unless left out, the grid's picture (by its digest), which must be there.
+enum class Picture { in, out };
+inline QVariantList snapshot(const TForm1* form, Picture withpicture = Picture::in) {
     const auto digest = [](const char* data, qsizetype size) {
         return QCryptographicHash::hash(QByteArrayView(data, size), QCryptographicHash::Sha1)
             .toHex();
@@ -383,13 +398,15 @@ inline QVariantList snapshot(const TForm1* form) {
         form->sbv->pageStep(),
         form->sbv->singleStep(),
         form->windowTitle(),
-        picture.isNull()
-            ? QByteArray("no picture")
-            : digest(reinterpret_cast<const char*>(picture.constBits()), picture.sizeInBytes()),
-        picture.size(),
     };
     for (const QLabel* panel : form->panels) {
         state << panel->text();
+    }
+    if (withpicture == Picture::in) {
+        (void)QTest::qVerify(!picture.isNull(), "!picture.isNull()", "the grid has no picture",
+                             __FILE__, __LINE__);
+        state << digest(reinterpret_cast<const char*>(picture.constBits()), picture.sizeInBytes())
+              << picture.size();
     }
     return state;
 }
@@ -403,13 +420,14 @@ struct Ran {
 
 // A test's main window and its scratch folder. A test's init() calls startwindow() and its
 // cleanup() endwindow(), which also drops the answers no dialog took, fails the test for a modal
-// dialog that found no answer, and makes the test's folder current again (Open makes the folder
-// of the file it opened current).
+// dialog that found no answer, and makes current again the folder that was current at the start
+// (Open makes the folder of the file it opened current).
+enum class Start { shown, hidden };
 class Fixture {
 public:
-    // Makes the window, shown unless `show` is false, and a scratch folder, or takes `folder`;
-    // false when the folder cannot be made or the window is not shown.
-    bool startwindow(bool show = true, const QString& folder = {}) {
+    // Makes the window and a scratch folder, or takes `folder`; false when the folder cannot be
+    // made or the window, to be shown, is not.
+    bool startwindow(Start start = Start::shown, const QString& folder = {}) {
         startdir_ = QDir::currentPath();
         folder_ = folder;
         if (folder_.isEmpty()) {
@@ -417,19 +435,21 @@ public:
             folder_ = dir_->isValid() ? dir_->path() : QString();
         }
         newwindow();
-        return !folder_.isEmpty() && (!show || showform());
+        return !folder_.isEmpty() && (start == Start::hidden || showform());
     }
 
     void endwindow() {
         Dialogs& dialogs = Dialogs::get();
         const QStringList unanswered = std::exchange(dialogs.unanswered, {});
         dialogs.dropwaiting();
+        dialogs.seen.clear();
         dialogs.onprogress = {};
         window_.reset();
         form = nullptr;
         QDir::setCurrent(startdir_);
         dir_.reset();
-        QCOMPARE(unanswered, QStringList());
+        QVERIFY2(unanswered.isEmpty(),
+                 qPrintable("dialogs nobody answered: " + unanswered.join(QStringLiteral("; "))));
     }
 
     // Makes the window anew, not shown.
@@ -444,13 +464,14 @@ public:
         return QTest::qWaitForWindowExposed(form);
     }
 
-    const QString& folder() const { return folder_; }
+    const QString& scratch() const { return folder_; }
     QString filepath(const QString& name) const { return folder_ + QLatin1Char('/') + name; }
     QByteArray document() const { return asbytearray(form->bindata()); }
 
-    // Runs `command` (Open or Save) with `target` given to its file dialog, which must take it.
-    // `afteraccept` runs once the dialog has taken the name, before the command goes on; a message
-    // box that follows is recorded once `settled` holds for it (see closenextbox), and closed.
+    // Runs `command` (Open or Save) with `target` given to its file dialog, which must take it;
+    // no other answer may be waiting. `afteraccept` runs once the dialog has taken the name,
+    // before the command goes on; a message box that follows is recorded once `settled` holds for
+    // it (see closenextbox), and closed.
     Ran run(void (TForm1::*command)(), const QString& target,
             const std::function<void()>& afteraccept = {},
             const std::function<bool(const QMessageBox*)>& settled = {}) {
@@ -471,7 +492,7 @@ public:
         // An answer for a message box that never came.
         dialogs.dropwaiting();
         if (!accepted) {
-            QTest::qFail("the file dialog did not take the name", __FILE__, __LINE__);
+            QTest::qFail(qPrintable("the file dialog did not take " + target), __FILE__, __LINE__);
         }
         return {box ? *box : Box(), dialogs.seen};
     }
