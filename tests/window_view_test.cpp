@@ -106,13 +106,10 @@ class WindowViewTest : public QObject, windowtest::Fixture {
     Q_OBJECT
 
 private:
+    // Writes a new file in the scratch folder; its path, or empty when that fails.
     QString writefile(const QString& name, const QByteArray& content) {
         const QString path = filepath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
-            return {};
-        }
-        return path;
+        return windowtest::writeall(path, content) ? path : QString();
     }
 
     // A file of `size` bytes counting 0, 1, 2 ... (mod 256).
