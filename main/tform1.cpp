@@ -445,14 +445,20 @@ void TForm1::redraw() {
 }
 
 void TForm1::Button1Click() {
-    guard(this, apptitle, [this] {
+    QString path;
+    guard(this, apptitle, [this, &path] {
         if (OpenDialog1 == nullptr) {
             OpenDialog1 = makefiledialog(this, QFileDialog::AcceptOpen, startfolder_);
         }
-        const QString path = choosepath(OpenDialog1);
-        if (path.isEmpty()) {
-            return;
-        }
+        path = choosepath(OpenDialog1);
+    });
+    if (!path.isEmpty()) {
+        openfile(path);
+    }
+}
+
+void TForm1::openfile(const QString& path) {
+    guard(this, apptitle, [this, &path] {
         Image1->discardpicture();
         std::vector<std::uint8_t> loaded;
         try {
@@ -716,15 +722,20 @@ void TForm1::closeifrequested() {
 }
 
 void TForm1::Button3Click() {
-    guard(this, apptitle, [this] {
+    QString path;
+    guard(this, apptitle, [this, &path] {
         if (SaveDialog1 == nullptr) {
             SaveDialog1 = makefiledialog(this, QFileDialog::AcceptSave, startfolder_);
         }
-        const QString path = choosepath(SaveDialog1);
-        if (!path.isEmpty()) {
-            save(path);
-        }
+        path = choosepath(SaveDialog1);
     });
+    if (!path.isEmpty()) {
+        savefile(path);
+    }
+}
+
+void TForm1::savefile(const QString& path) {
+    guard(this, apptitle, [this, &path] { save(path); });
     closeifrequested();
 }
 

@@ -101,6 +101,13 @@ public:
     void cbcChange(int index);                                 // a value picked in the editor
     void FormResize();                                         // re-flows the grid
     void Button3Click();                                       // Save
+
+    // What Open and Save do with the path their dialog returned: they load the file at `path`
+    // and show it, or save the document under `path` in the display mode's format. Each runs
+    // inside the error guard, and closes the window afterwards when a close was asked for while
+    // it ran.
+    void openfile(const QString& path);
+    void savefile(const QString& path);
     void rb_mdASCIIClick();                                    // a mode button became checked
     void Image1MouseMove(QPoint pos);                          // the address under the pointer
 
