@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "bench/ratios.h"
+#include "main/gridfont.h"
 #include "main/gridpaint.h"
 #include "textout/textout.h"
 

@@ -61,15 +61,6 @@ QString celltext(std::uint8_t b, DispMode mode) {
     return QString::fromLatin1(binio::bytetodec(b));
 }
 
-QFont startfont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic")});
-    font.setPixelSize(12);
-    font.setWeight(QFont::Normal);
-    font.setItalic(false);
-    return font;
-}
-
 QColor classcolor(std::uint8_t b) {
     if (b == 10 || b == 13) {
         return {0, 255, 0};

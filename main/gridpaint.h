@@ -22,10 +22,6 @@ enum class DispMode { ascii, hex, bin, dec };
 // the half-width katakana U+FF61 to U+FF9F, and a byte that is no character on its own is U+FFFD.
 QString celltext(std::uint8_t b, DispMode mode);
 
-// The window's and the grid's font at start: the Japanese proportional Gothic, or the free font
-// made to match its metrics, 12 pixels high.
-QFont startfont();
-
 // The colour of a byte's class: line break lime, other control code grey, 7-bit character black
 // (127 included), 8-bit byte blue.
 QColor classcolor(std::uint8_t b);

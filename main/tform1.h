@@ -2,6 +2,7 @@
 // that tie the document and the grid to the user.
 #pragma once
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QPoint>
 #include <QString>
@@ -12,10 +13,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "main/byteeditor.h"
+#include "main/filechooser.h"
 #include "main/gridpaint.h"
+#include "main/operationrunner.h"
 
-class QComboBox;
-class QFileDialog;
+class QButtonGroup;
 class QFontDialog;
 class QGroupBox;
 class QLabel;
@@ -27,10 +30,9 @@ class QStatusBar;
 namespace tessarin {
 
 class GridImage;
-class ProgressWatch;
 
 // The main window. Its controls and handlers keep the names of the window's design; each says
-// what it is. The caption reads "Form1" from the window's creation until FormCreate sets it.
+// what it is.
 class TForm1 : public QWidget {
     Q_OBJECT
 
@@ -40,14 +42,13 @@ public:
     // Controls. Qt's parent-child ownership deletes them with the window.
     GridImage* Image1;     // the byte grid: its picture, clicks, presses and pointer moves
     QPushButton* Button1;  // "&Open": opens a file through OpenDialog1
-    // The dialogs are made on first use; null until then.
-    QFileDialog* OpenDialog1 = nullptr;  // the Open dialog; offers the last name chosen in it
-    QScrollBar* sbv;                     // the grid's vertical scroll bar, one position per row
-    QFontDialog* FontDialog1 = nullptr;  // the font dialog of Button2
-    QPushButton* Button2;                // "&Font": chooses the grid font
-    QComboBox* cbc;        // the byte editor: the 256 values, laid over the clicked cell
-    QPushButton* Button3;  // "&Save": saves under a new name through SaveDialog1
-    QFileDialog* SaveDialog1 = nullptr;  // the Save dialog; offers the last name chosen in it
+    QScrollBar* sbv;       // the grid's vertical scroll bar, one position per row
+    // The font dialog of Button2, made on first use (it lists every installed font family); null
+    // until then.
+    QFontDialog* FontDialog1 = nullptr;
+    QPushButton* Button2;      // "&Font": chooses the grid font
+    ByteEditor* cbc;           // the byte editor: the 256 values, laid over the clicked cell
+    QPushButton* Button3;      // "&Save": saves under a new name through SaveDialog1
     QGroupBox* GroupBox1;      // "Mode": the four mode buttons, which share rb_mdASCIIClick
     QRadioButton* rb_mdASCII;  // mode "ASCII", checked at start
     QRadioButton* rb_mbHEX;    // mode "Hex."
@@ -67,18 +68,18 @@ public:
     std::int64_t topaddr() const { return topaddr_; }  // offset in the top-left cell
     // The offset of the last click: -1 on no cell, >= the document's length past its end.
     std::int32_t selpos() const { return selpos_; }
-    const QString apptitle = QStringLiteral("Tessarin");
+    // The application's title, which the entry point sets: the caption and the error boxes'.
+    static QString apptitle() { return QCoreApplication::applicationName(); }
     // How long a load or save runs before its progress dialog comes up.
-    std::chrono::milliseconds progressdelay() const { return progressdelay_; }
-    void setprogressdelay(std::chrono::milliseconds delay) { progressdelay_ = delay; }
+    std::chrono::milliseconds progressdelay() const { return operations_.delay(); }
+    void setprogressdelay(std::chrono::milliseconds delay) { operations_.setdelay(delay); }
 
     // Makes `document` the window's document and shows it, as Open does once it has read a
     // file: the scroll range follows its length, the grid is drawn anew from the scroll
     // position and the byte editor closes. The caption and the size panel are left to Open.
     void showdocument(std::vector<std::uint8_t> document);
 
-    // The display mode: the checked Mode button, tested in the order ASCII, Hex, Bin; Dec when
-    // none of those is checked.
+    // The display mode: the checked Mode button; Dec when none of the others is checked.
     DispMode dispmode() const;
     // The grid font, the one the font dialog was last accepted with.
     const QFont& gridfont() const { return gridfont_; }
@@ -91,7 +92,7 @@ public:
     // Repaints every visible cell from scratch onto a fresh picture of Image1's size.
     void redraw();
 
-    // Handlers, each run inside the error guard.
+    // Handlers; each but FormCreate runs inside the error guard.
     void Button1Click();                                       // Open
     void sbvChange(int position);                              // scrolling
     void Button2Click();                                       // Font
@@ -101,6 +102,8 @@ public:
     void cbcChange(int index);                                 // a value picked in the editor
     void FormResize();                                         // re-flows the grid
     void Button3Click();                                       // Save
+    void rb_mdASCIIClick();                                    // a mode button became checked
+    void Image1MouseMove(QPoint pos);                          // the address under the pointer
 
     // What Open and Save do with the path their dialog returned: they load the file at `path`
     // and show it, or save the document under `path` in the display mode's format. Each runs
@@ -108,59 +111,34 @@ public:
     // it ran.
     void openfile(const QString& path);
     void savefile(const QString& path);
-    void rb_mdASCIIClick();                                    // a mode button became checked
-    void Image1MouseMove(QPoint pos);                          // the address under the pointer
 
 protected:
     // A close request while a load or save runs is kept until it has ended.
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void layoutcontrols(int width, int height);
-    void fillcbc();
     void closeeditor();
     void placecbc();
-    void refuse();
-    void save(const QString& path);
-    void closeifrequested();
-
-    // The load or save running now, if any, for a close request to act on.
-    enum class Operation { load, save };
-    struct RunningOperation {
-        ProgressWatch* progress = nullptr;
-        Operation operation = Operation::load;
-    };
-    // Makes `operation` the running one for as long as it lives.
-    class Running {
-    public:
-        Running(RunningOperation& slot, RunningOperation operation) : slot_(slot) {
-            slot_ = operation;
-        }
-        ~Running() { slot_ = {}; }
-        Running(const Running&) = delete;
-        Running& operator=(const Running&) = delete;
-
-    private:
-        RunningOperation& slot_;
-    };
-    RunningOperation running_;
-    bool closerequested_ = false;  // a close request came while an operation ran
 
     static constexpr std::int32_t kCellW = 50;
     static constexpr std::int32_t kCellH = 20;
     std::vector<std::uint8_t> bindata_;
-    std::int32_t cols_ = 8;
+    // Set from Image1's width by the layout the window's constructor makes.
+    std::int32_t cols_ = 0;
     std::int64_t topaddr_ = 0;  // set only by scrolling
     std::int32_t selpos_ = 0;
-    std::chrono::milliseconds progressdelay_{500};
 
     QFont gridfont_;
     GridPainter painter_;
+    QButtonGroup* modes_;     // the Mode buttons, by DispMode
     int sizepanelwidth_ = 0;  // the width of panel 0
-    // The current folder when the window was made, where the file dialogs start.
-    QString startfolder_;
+    // The Open and Save dialogs, which start in the folder that was current when the window was
+    // made.
+    FileChooser OpenDialog1;
+    FileChooser SaveDialog1;
+    OperationRunner operations_{this};
 };
 
 }  // namespace tessarin

@@ -19,6 +19,7 @@
 #include <span>
 #include <vector>
 
+#include "main/gridfont.h"
 #include "main/gridpaint.h"
 #include "tests/windowtest.h"
 

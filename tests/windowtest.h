@@ -428,6 +428,8 @@ public:
     // Makes the window and a scratch folder, or takes `folder`; false when the folder cannot be
     // made or the window, to be shown, is not.
     bool startwindow(Start start = Start::shown, const QString& folder = {}) {
+        // The entry point's title, which the window's caption and boxes take.
+        QCoreApplication::setApplicationName(QStringLiteral("Tessarin"));
         startdir_ = QDir::currentPath();
         folder_ = folder;
         if (folder_.isEmpty()) {

@@ -1,0 +1,33 @@
+// The Open and Save dialogs: Qt's own file dialog, made on first use, with the workarounds that
+// keep it from reading the files it lists and from leaving its lists on the screen.
+#pragma once
+
+#include <QFileDialog>
+#include <QString>
+
+class QWidget;
+
+namespace tessarin {
+
+// Asks the user for a path with one file dialog of the window. The dialog is made when it is
+// first needed (building one lists its folder and reads the icon theme, which the window's start
+// does not wait for), starts in `startfolder`, and offers the last name chosen in it.
+class FileChooser {
+public:
+    FileChooser(QWidget* window, QFileDialog::AcceptMode mode, const QString& startfolder);
+
+    // Runs the dialog: the chosen path, or an empty one when the user cancelled. The path's folder
+    // becomes the current one.
+    QString choose();
+
+    // The dialog, owned by the window; null until first used.
+    QFileDialog* dialog() const { return dialog_; }
+
+private:
+    QWidget* window_;
+    QFileDialog::AcceptMode mode_;
+    QString startfolder_;
+    QFileDialog* dialog_ = nullptr;
+};
+
+}  // namespace tessarin

@@ -1,0 +1,56 @@
+// Runs the window's loads and saves: the busy pointer, the progress dialog that comes up when one
+// takes a while, and what a request to close the window does while one runs.
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+#include "binio/binio.h"
+
+class QWidget;
+
+namespace tessarin {
+
+class ProgressWatch;
+
+class OperationRunner {
+public:
+    enum class Operation { load, save };
+
+    explicit OperationRunner(QWidget* window) : window_(window) {}
+    OperationRunner(const OperationRunner&) = delete;
+    OperationRunner& operator=(const OperationRunner&) = delete;
+
+    // How long an operation runs before its progress dialog comes up.
+    std::chrono::milliseconds delay() const { return delay_; }
+    void setdelay(std::chrono::milliseconds delay) { delay_ = delay; }
+
+    // Runs `work`, the `operation` on the file at `path`, with the busy pointer and, once it has
+    // run for the delay, its progress dialog; `work` reports to the progress callback it is given
+    // and stops with binio::Cancelled when the callback says so. What `work` throws leaves run().
+    void run(Operation operation, const QString& path,
+             const std::function<void(const binio::Progress&)>& work);
+
+    // The one decision on a request to close the window: true when it may close now. While a load
+    // runs, the load is cancelled and the window closes once it has ended; while a save runs, the
+    // save goes on and the window closes once it has ended, unless it failed: the user is told,
+    // and the window stays with the document that was not saved.
+    bool mayclose();
+
+    // Closes the window when a close was asked for during the operation that has just ended. The
+    // command calls it once the user has seen what the operation ended with.
+    void closeifasked();
+
+private:
+    QWidget* window_;
+    std::chrono::milliseconds delay_{500};
+    // The operation running now, and its progress, for a close request to act on.
+    std::optional<Operation> running_;
+    ProgressWatch* progress_ = nullptr;
+    bool closeasked_ = false;
+};
+
+}  // namespace tessarin
