@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <thread>
 
 namespace binio {
 
@@ -131,5 +132,10 @@ int existingcode(const std::string& path);
 // Asks the system to make the `size` bytes of memory pages from `begin` on ready for writing,
 // without writing them; false when it cannot, and the caller makes them as it writes.
 bool makepages(void* begin, std::size_t size);
+
+// Makes a signal to a worker's thread interrupt the read or write it waits in (see Worker); the
+// call then fails with EINTR. Nothing on systems where a signal cannot do that.
+void prepareinterrupts();
+void interruptthread(std::thread& thread);
 
 }  // namespace binio

@@ -3,6 +3,8 @@
 // sync_file_range, posix_fadvise, fstatfs, MADV_POPULATE_WRITE) are each used where the system
 // declares them; elsewhere the plain POSIX way does the same job.
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -396,6 +398,30 @@ void OutputFile::commit() {
         fail(err);
     }
     committed_ = true;
+}
+
+namespace {
+
+// The signal that interrupts a worker: one that does nothing where it has no handler, and that
+// Qt and the C library leave alone.
+constexpr int kInterruptSignal = SIGURG;
+
+void oninterrupt(int) {}
+
+}  // namespace
+
+void prepareinterrupts() {
+    struct sigaction action {};
+    action.sa_handler = oninterrupt;
+    sigemptyset(&action.sa_mask);
+    // Without SA_RESTART: a read or write that the signal interrupts fails with EINTR instead of
+    // waiting again.
+    action.sa_flags = 0;
+    ::sigaction(kInterruptSignal, &action, nullptr);
+}
+
+void interruptthread(std::thread& thread) {
+    ::pthread_kill(thread.native_handle(), kInterruptSignal);
 }
 
 }  // namespace binio

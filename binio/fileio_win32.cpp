@@ -239,4 +239,10 @@ void OutputFile::commit() {
     unnamed_ = false;
 }
 
+// A read or write of a disk file is not interrupted here: a worker that waits is left to finish
+// on its own.
+void prepareinterrupts() {}
+
+void interruptthread(std::thread&) {}
+
 }  // namespace binio

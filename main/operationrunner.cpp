@@ -1,16 +1,78 @@
-// Loads and saves, and closing the window while one runs.
+// Loads and saves on a worker thread, and closing the window while one runs.
 #include "main/operationrunner.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPointer>
 #include <QScopeGuard>
+#include <QTimer>
 #include <QWidget>
 
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "binio/worker.h"
 #include "main/progress.h"
 
 namespace tessarin {
 
+namespace {
+
+// How often the window looks at the worker: its progress, and whether it is to be interrupted.
+constexpr std::chrono::milliseconds kTick{10};
+// How long a worker asked to stop is interrupted before it is left to finish on its own: within
+// a tenth of a second of Cancel, the window goes on.
+constexpr qint64 kGiveUpMs = 60;
+
+// What the worker tells the window, and the window the worker.
+class Exchange {
+public:
+    // From the worker: the bytes done of the total; false once the operation is to stop.
+    bool report(std::uint64_t done, std::uint64_t total) {
+        const std::lock_guard lock(mutex_);
+        done_ = done;
+        total_ = total;
+        return !stop_;
+    }
+
+    // The last report: (0, unknown) before the first.
+    std::pair<std::uint64_t, std::uint64_t> last() const {
+        const std::lock_guard lock(mutex_);
+        return {done_, total_};
+    }
+
+    void stop() {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+
+    // Where the worker says it has finished: a queued call to `loop`, for as long as it exists.
+    void wakeonfinish(QEventLoop* loop) {
+        const std::lock_guard lock(mutex_);
+        loop_ = loop;
+    }
+    void finished() {
+        const std::lock_guard lock(mutex_);
+        if (loop_ != nullptr) {
+            QMetaObject::invokeMethod(loop_, &QEventLoop::quit, Qt::QueuedConnection);
+        }
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::uint64_t done_ = 0;
+    std::uint64_t total_ = binio::kUnknownTotal;
+    bool stop_ = false;
+    QEventLoop* loop_ = nullptr;
+};
+
+}  // namespace
+
 void OperationRunner::run(Operation operation, const QString& path,
-                          const std::function<void(const binio::Progress&)>& work) {
+                          std::function<void(const binio::Progress&)> work) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restorecursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     ProgressWatch progress(window_,
@@ -23,21 +85,58 @@ void OperationRunner::run(Operation operation, const QString& path,
         running_.reset();
         progress_ = nullptr;
     });
-    try {
-        work(progress.callback());
-    } catch (const binio::Cancelled&) {
-        throw;
-    } catch (const binio::IOError& e) {
-        // A name that appeared after the check is refused, never replaced.
-        if (operation == Operation::save && e.code() != binio::kFileExists) {
-            closeasked_ = false;
+
+    QEventLoop loop;
+    const auto exchange = std::make_shared<Exchange>();
+    exchange->wakeonfinish(&loop);
+    const auto forgetloop = qScopeGuard([&exchange] { exchange->wakeonfinish(nullptr); });
+    {
+        binio::Worker worker(
+            [exchange, work = std::move(work)] {
+                work([exchange](std::uint64_t done, std::uint64_t total) {
+                    return exchange->report(done, total);
+                });
+            },
+            [exchange] { exchange->finished(); });
+        QElapsedTimer stopping;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+            if (worker.finished()) {
+                loop.quit();
+                return;
+            }
+            const auto [done, total] = exchange->last();
+            progress.update(done, total);
+            if (!progress.cancelled()) {
+                return;
+            }
+            if (!stopping.isValid()) {
+                exchange->stop();
+                stopping.start();
+            }
+            if (stopping.elapsed() >= kGiveUpMs) {
+                loop.quit();
+                return;
+            }
+            worker.interrupt();
+        });
+        tick.start(kTick);
+        if (!worker.finished()) {
+            loop.exec();
         }
-        throw;
-    } catch (...) {
-        if (operation == Operation::save) {
-            closeasked_ = false;
+        // A save that did not write its file keeps the window; ~Worker waits for a finished
+        // worker and leaves one that is not to finish on its own.
+        try {
+            if (!worker.finished()) {
+                throw binio::Cancelled();
+            }
+            worker.rethrow();
+        } catch (...) {
+            if (operation == Operation::save) {
+                closeasked_ = false;
+            }
+            throw;
         }
-        throw;
     }
 }
 

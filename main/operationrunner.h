@@ -1,5 +1,6 @@
-// Runs the window's loads and saves: the busy pointer, the progress dialog that comes up when one
-// takes a while, and what a request to close the window does while one runs.
+// Runs the window's loads and saves on a worker thread while the window goes on: the busy
+// pointer, the progress dialog that comes up when one takes a while, Cancel, and what a request
+// to close the window does while one runs.
 #pragma once
 
 #include <QString>
@@ -28,16 +29,22 @@ public:
     std::chrono::milliseconds delay() const { return delay_; }
     void setdelay(std::chrono::milliseconds delay) { delay_ = delay; }
 
-    // Runs `work`, the `operation` on the file at `path`, with the busy pointer and, once it has
-    // run for the delay, its progress dialog; `work` reports to the progress callback it is given
-    // and stops with binio::Cancelled when the callback says so. What `work` throws leaves run().
+    // Runs `work`, the `operation` on the file at `path`, on a worker thread, and returns once it
+    // has ended; the window's events are handled meanwhile, but its input is dropped. `work`
+    // reports to the progress callback it is given (from the worker's thread) and stops with
+    // binio::Cancelled when the callback says so; what it throws leaves run().
+    //
+    // Cancel, or a close request during a load, stops the worker within a tenth of a second even
+    // when it waits in a read or write that does not return: the call is interrupted, or, where
+    // the system cannot do that, the worker is left to finish on its own, and run() throws
+    // binio::Cancelled. So `work` must own everything it touches.
     void run(Operation operation, const QString& path,
-             const std::function<void(const binio::Progress&)>& work);
+             std::function<void(const binio::Progress&)> work);
 
     // The one decision on a request to close the window: true when it may close now. While a load
     // runs, the load is cancelled and the window closes once it has ended; while a save runs, the
-    // save goes on and the window closes once it has ended, unless it failed: the user is told,
-    // and the window stays with the document that was not saved.
+    // save goes on and the window closes once it has written its file. A save that did not write
+    // its file (it failed, was refused or cancelled) keeps the window and the unsaved document.
     bool mayclose();
 
     // Closes the window when a close was asked for during the operation that has just ended. The

@@ -47,13 +47,18 @@ ProgressWatch::ProgressWatch(QWidget* owner, const QString& label, const QString
                              std::chrono::milliseconds delay)
     : owner_(owner), label_(label), path_(path), delay_(delay) {
     clock_.start();
+    qApp->installEventFilter(this);
 }
 
 ProgressWatch::~ProgressWatch() {
+    qApp->removeEventFilter(this);
     if (dialog_) {
-        qApp->removeEventFilter(this);
         QApplication::restoreOverrideCursor();
     }
+}
+
+bool ProgressWatch::cancelled() const {
+    return cancelled_ || (dialog_ && dialog_->wasCanceled());
 }
 
 binio::Progress ProgressWatch::callback() {
@@ -82,7 +87,6 @@ void ProgressWatch::show() {
     }
     // The whole path, where the label shows it shortened.
     dialog_->setToolTip(label_.arg(path_));
-    qApp->installEventFilter(this);
     // The busy pointer of the operation would cover the dialog too and make Cancel look
     // unpressable: an arrow is pushed over it, for the whole application, while the dialog
     // is up (the window takes no input meanwhile anyway).
@@ -129,9 +133,7 @@ bool ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
             dialog_->setValue(total == 0 ? kSteps : int(done * kSteps / total));
         }
     }
-    // The window must repaint, and Cancel or a close request be seen, after every block.
-    QCoreApplication::processEvents();
-    return !dialog_->wasCanceled() && !cancelled_;
+    return !cancelled();
 }
 
 }  // namespace tessarin

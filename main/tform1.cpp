@@ -263,7 +263,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 void TForm1::setscrollbars() {
     const textout::ScrollRange range =
-        textout::scrollrange(static_cast<std::int32_t>(bindata_.size()), cols_);
+        textout::scrollrange(static_cast<std::int32_t>(bindata_->size()), cols_);
     sbv->setPageStep(range.pagestep);
     sbv->setSingleStep(range.linestep);
     // Lowering the maximum below the position moves the position, which runs sbvChange.
@@ -273,7 +273,7 @@ void TForm1::setscrollbars() {
 void TForm1::redraw() {
     QImage picture =
         GridPainter::freshpicture(Image1->width(), Image1->height(), Image1->devicePixelRatioF());
-    painter_.paint(picture, gridfont_, dispmode(), bindata_, {topaddr_, cols_, cellw(), cellh()});
+    painter_.paint(picture, gridfont_, dispmode(), *bindata_, {topaddr_, cols_, cellw(), cellh()});
     Image1->setpicture(std::move(picture));
 }
 
@@ -287,28 +287,22 @@ void TForm1::Button1Click() {
 
 void TForm1::openfile(const QString& path) {
     guard(this, apptitle(), [this, &path] {
-        Image1->discardpicture();
-        std::vector<std::uint8_t> loaded;
-        try {
-            operations_.run(OperationRunner::Operation::load, path,
-                            [&](const binio::Progress& progress) {
-                                binio::loadfile(localpath(path), loaded, progress);
-                            });
-        } catch (...) {
-            // The load changed nothing; show the document again rather than a blank grid.
-            redraw();
-            throw;
-        }
-        showdocument(std::move(loaded));
+        // The document stays drawn until the new one is whole.
+        auto loaded = std::make_shared<std::vector<std::uint8_t>>();
+        operations_.run(OperationRunner::Operation::load, path,
+                        [loaded, file = localpath(path)](const binio::Progress& progress) {
+                            binio::loadfile(file, *loaded, progress);
+                        });
+        showdocument(std::move(*loaded));
         setWindowTitle(apptitle() + QStringLiteral(" - ") + path);
-        panels[0]->setText(sizetext(bindata_.size()));
+        panels[0]->setText(sizetext(bindata_->size()));
     });
     operations_.closeifasked();
 }
 
 void TForm1::showdocument(std::vector<std::uint8_t> document) {
     // The old document goes here, once the new one is whole.
-    bindata_ = std::move(document);
+    bindata_ = std::make_shared<std::vector<std::uint8_t>>(std::move(document));
     setscrollbars();
     redraw();
     cbc->hide();
@@ -362,7 +356,7 @@ void TForm1::Image1MouseMove(QPoint pos) {
             return;
         }
         const std::int64_t offset = topaddr_ + idx;
-        if (offset < 0 || offset >= static_cast<std::int64_t>(bindata_.size())) {
+        if (offset < 0 || offset >= static_cast<std::int64_t>(bindata_->size())) {
             return;
         }
         panels[1]->setText(QStringLiteral("Addr.:") + QString::fromLatin1(binio::addrtohex(
@@ -378,7 +372,7 @@ void TForm1::placecbc() {
     // visible ones.
     const std::int64_t r = std::int64_t{selpos_} - topaddr_;
     const std::int32_t visible = textout::visiblecount(Image1->height(), cellh(), cols_);
-    if (selpos_ < 0 || selpos_ >= static_cast<std::int64_t>(bindata_.size()) || r < 0 ||
+    if (selpos_ < 0 || selpos_ >= static_cast<std::int64_t>(bindata_->size()) || r < 0 ||
         r >= visible) {
         cbc->hide();
         return;
@@ -401,12 +395,13 @@ void TForm1::Image1Click(QPoint pos) {
         }
         const std::int64_t offset = topaddr_ + idx;
         selpos_ = static_cast<std::int32_t>(std::min<std::int64_t>(offset, INT32_MAX));
-        if (offset >= static_cast<std::int64_t>(bindata_.size())) {
+        if (offset >= static_cast<std::int64_t>(bindata_->size())) {
             closeeditor();
             return;
         }
         const textout::Point at = textout::cellpos(idx, cols_, cellw(), cellh());
-        cbc->showat(Image1->pos() + QPoint(at.x, at.y), bindata_[static_cast<std::size_t>(offset)]);
+        cbc->showat(Image1->pos() + QPoint(at.x, at.y),
+                    (*bindata_)[static_cast<std::size_t>(offset)]);
         redraw();
     });
 }
@@ -433,10 +428,15 @@ void TForm1::cbcChange(int index) {
     guard(this, apptitle(), [this, index] {
         // Only a value from the list, stored through an offset that designates a byte.
         if (index < 0 || index > 255 || selpos_ < 0 ||
-            selpos_ >= static_cast<std::int64_t>(bindata_.size())) {
+            selpos_ >= static_cast<std::int64_t>(bindata_->size())) {
             return;
         }
-        bindata_[static_cast<std::size_t>(selpos_)] = static_cast<std::uint8_t>(index);
+        // A save left to finish on its own may still read the document: it keeps the bytes it
+        // was given.
+        if (bindata_.use_count() > 1) {
+            bindata_ = std::make_shared<std::vector<std::uint8_t>>(*bindata_);
+        }
+        (*bindata_)[static_cast<std::size_t>(selpos_)] = static_cast<std::uint8_t>(index);
     });
 }
 
@@ -459,8 +459,9 @@ void TForm1::savefile(const QString& path) {
         }
         try {
             operations_.run(OperationRunner::Operation::save, path,
-                            [&](const binio::Progress& progress) {
-                                savedocument(target, bindata_, dispmode(), progress);
+                            [document = std::shared_ptr<const std::vector<std::uint8_t>>(bindata_),
+                             target, mode = dispmode()](const binio::Progress& progress) {
+                                savedocument(target, *document, mode, progress);
                             });
         } catch (const binio::IOError& e) {
             // The name appeared after the check: still a refusal, never a replacement.

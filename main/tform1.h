@@ -11,6 +11,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "main/byteeditor.h"
@@ -60,7 +61,7 @@ public:
 
     // The program state, which the handlers change; read here, changed only through the
     // commands, the controls and showdocument.
-    const std::vector<std::uint8_t>& bindata() const { return bindata_; }  // the byte document
+    const std::vector<std::uint8_t>& bindata() const { return *bindata_; }  // the byte document
     // The cell size in logical pixels, fixed for the run.
     static constexpr std::int32_t cellw() { return kCellW; }
     static constexpr std::int32_t cellh() { return kCellH; }
@@ -124,7 +125,9 @@ private:
 
     static constexpr std::int32_t kCellW = 50;
     static constexpr std::int32_t kCellH = 20;
-    std::vector<std::uint8_t> bindata_;
+    // Shared with a save that runs, which may outlive its command (see OperationRunner::run).
+    std::shared_ptr<std::vector<std::uint8_t>> bindata_ =
+        std::make_shared<std::vector<std::uint8_t>>();
     // Set from Image1's width by the layout the window's constructor makes.
     std::int32_t cols_ = 0;
     std::int64_t topaddr_ = 0;  // set only by scrolling
