@@ -16,6 +16,7 @@
 
 #include "binio/binio.h"
 #include "binio/fileio.h"
+#include "binio/load.h"
 
 namespace binio {
 
@@ -239,6 +240,11 @@ void loadfile(const std::string& path, std::vector<std::uint8_t>& document) {
 
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
               const Progress& progress) {
+    loadfile(path, document, progress, LoadSettings());
+}
+
+void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
+              const Progress& progress, const LoadSettings& settings) {
     InputFile file(path);
     if (file.size() > kMaxDocument) {
         throw RangeError();
@@ -246,8 +252,9 @@ void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
 
     // The new content goes into a buffer of its own and replaces the document only once it is
     // complete, so a failed load changes nothing.
-    std::vector<std::uint8_t> content =
-        file.sizeknown() ? readsized(file, progress) : readtoend(file, progress);
+    std::vector<std::uint8_t> content = file.sizeknown() && !settings.readtoend
+                                            ? readsized(file, progress)
+                                            : readtoend(file, progress);
     file.close();
     document.swap(content);
 }
