@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -174,29 +175,60 @@ std::vector<std::uint8_t> readsized(InputFile& file, const Progress& progress) {
     return content;
 }
 
-// Reads a file of unknown size block by block until it ends. Reading one byte more than the
-// largest document is enough to know that the file does not fit. The total is reported as
-// unknown until the end is reached; an empty file reports only that it is done.
+// A file of unknown size is read into pieces of fresh memory, the first of 1 MiB and each next
+// one twice as large, up to 64 MiB.
+constexpr std::size_t kFirstPiece = kBlockSize;
+constexpr std::size_t kLargestPiece = std::size_t{64} << 20;
+
+// Reads a file of unknown size until it ends, then moves the pieces into one buffer of the size
+// found, each piece freed as soon as it is copied: no byte is zero-filled before it is written,
+// and the memory held grows by at most one piece beyond the content. A second thread makes the
+// pages of each large piece as the caller reads into it, as for a file of known size.
+// Reading one byte more than the largest document is enough to know that the file does not fit.
+// The total is reported as unknown until the end is reached; an empty file reports only that it
+// is done.
 std::vector<std::uint8_t> readtoend(InputFile& file, const Progress& progress) {
-    std::vector<std::uint8_t> content;
+    struct Piece {
+        std::unique_ptr<std::uint8_t[]> data;
+        std::size_t size;
+    };
+    std::vector<Piece> pieces;
     std::size_t done = 0;
-    for (;;) {
-        const std::size_t room = std::min<std::size_t>(kBlockSize, kMaxDocument + 1 - done);
-        makeroom([&] { content.resize(done + room); });
-        std::size_t n = file.read(content.data() + done, room);
+    for (std::size_t room = kFirstPiece;; room = std::min(2 * room, kLargestPiece)) {
+        const std::size_t capacity = std::min<std::size_t>(room, kMaxDocument + 1 - done);
+        makeroom([&] {
+            pieces.push_back({std::make_unique_for_overwrite<std::uint8_t[]>(capacity), 0});
+        });
+        Piece& piece = pieces.back();
+        PageMaker pages(piece.data.get(), capacity);
+        std::size_t n = 1;
+        while (piece.size < capacity && n > 0) {
+            n = file.read(piece.data.get() + piece.size,
+                          std::min(kBlockSize, capacity - piece.size));
+            if (done == 0 && n > 0) {
+                report(progress, 0, kUnknownTotal);
+            }
+            piece.size += n;
+            pages.filled(piece.size);
+            done += n;
+            if (done > static_cast<std::size_t>(kMaxDocument)) {
+                throw RangeError();
+            }
+            if (n > 0) {
+                report(progress, done, kUnknownTotal);
+            }
+        }
         if (n == 0) {
             break;
         }
-        if (done == 0) {
-            report(progress, 0, kUnknownTotal);
-        }
-        done += n;
-        if (done > static_cast<std::size_t>(kMaxDocument)) {
-            throw RangeError();
-        }
-        report(progress, done, kUnknownTotal);
     }
-    content.resize(done);
+
+    std::vector<std::uint8_t> content;
+    makeroom([&] { content.reserve(done); });
+    for (Piece& piece : pieces) {
+        content.insert(content.end(), piece.data.get(), piece.data.get() + piece.size);
+        piece.data.reset();
+    }
     report(progress, done, done);
     return content;
 }
