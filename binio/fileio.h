@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace binio {
@@ -131,5 +132,13 @@ int existingcode(const std::string& path);
 // Asks the system to make the `size` bytes of memory pages from `begin` on ready for writing,
 // without writing them; false when it cannot, and the caller makes them as it writes.
 bool makepages(void* begin, std::size_t size);
+
+// What memoryavailable() returns when nothing tells how much memory there is.
+inline constexpr std::uint64_t kMemoryUnknown = std::numeric_limits<std::uint64_t>::max();
+
+// The bytes of memory the process may still take before the system, or a memory cgroup it is in,
+// runs out, as binio.h tells how it is reckoned. The system's files are read under `root`, which
+// is "/" but for a test that writes files of its own there.
+std::uint64_t memoryavailable(const std::string& root);
 
 }  // namespace binio

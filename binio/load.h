@@ -1,5 +1,6 @@
-// loadfile with what a test or a benchmark sets in place of the running system's: whether a file
-// whose size is known is read to its end all the same, as a file whose size tells nothing is.
+// loadfile with what a test or a benchmark sets in place of the running system's: where the
+// figures of free memory are read, and whether a file whose size is known is read to its end all
+// the same, as a file whose size tells nothing is.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,8 @@
 namespace binio {
 
 struct LoadSettings {
+    // The folder that stands for "/" when the memory figures are read (see memoryavailable()).
+    std::string systemroot = "/";
     bool readtoend = false;
 };
 
