@@ -8,6 +8,8 @@
 // Benchmarks are named KIND/CASE/SIZE, and after the table the run prints each kind over the
 // baseline of its case and size (see bench/ratios.h):
 //   load/     loadfile      against a 1 MiB read() loop into a freshly sized std::vector
+//   unsized/  loadfile reading to the end (as for a file whose size tells nothing, "toend")
+//                           against loadfile of the same file by its size
 //   raw/      savebin       against a 1 MiB write() loop + fdatasync of the same bytes
 //   hex/      savetext 16   against the same loop writing as many bytes as the text: 2 per byte
 //   decimal/  savetext 10   the same, 3 bytes per byte
@@ -37,6 +39,7 @@
 
 #include "bench/ratios.h"
 #include "binio/binio.h"
+#include "binio/load.h"
 
 namespace {
 
@@ -175,14 +178,24 @@ double timed(F&& f) {
 // --- Loads: binio::loadfile against a plain read() loop of 1 MiB blocks into a vector of the
 // file's size allocated in the timed part. The input is in the page cache for both.
 
-void loadfile(benchmark::State& state, std::size_t mib) {
+void load(benchmark::State& state, std::size_t mib, bool toend) {
     const Sample& sample = workspace->sample(mib);
+    binio::LoadSettings settings;
+    settings.readtoend = toend;
     for (auto _ : state) {
         Bytes document;
-        binio::loadfile(sample.input, document);
+        binio::loadfile(sample.input, document, binio::Progress(), settings);
         benchmark::DoNotOptimize(document.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * mib * kMiB));
+}
+
+void loadfile(benchmark::State& state, std::size_t mib) {
+    load(state, mib, false);
+}
+
+void loadtoend(benchmark::State& state, std::size_t mib) {
+    load(state, mib, true);
 }
 
 void baselineread(benchmark::State& state, std::size_t mib) {
@@ -264,8 +277,10 @@ void registerall() {
             const char* kind;
             void (*fn)(benchmark::State&, std::size_t);
         };
-        for (const Load& l : {Load{"loadfile", loadfile}, Load{"baseline", baselineread}}) {
-            benchmark::RegisterBenchmark((std::string(l.kind) + "/load" + size).c_str(), l.fn, mib)
+        for (const Load& l :
+             {Load{"loadfile/load", loadfile}, Load{"baseline/load", baselineread},
+              Load{"toend/unsized", loadtoend}, Load{"baseline/unsized", loadfile}}) {
+            benchmark::RegisterBenchmark((std::string(l.kind) + size).c_str(), l.fn, mib)
                 ->UseRealTime()
                 ->MinWarmUpTime(0.5)
                 ->Unit(benchmark::kMillisecond);

@@ -40,6 +40,20 @@ inline constexpr std::uint64_t kUnknownTotal = std::numeric_limits<std::uint64_t
 // For a large file of known size, a helper thread may prepare the memory pages of the new
 // content while the caller reads into it; it never writes data, and it is joined before
 // loadfile returns or throws. `progress` is always called on the caller's thread.
+//
+// Memory is checked before it is taken, so that a load that would not fit fails with
+// OutOfMemoryError instead of getting the program killed by the system (as a memory cgroup's
+// limit does) with the document lost. A load of n bytes needs n + n/256 + 2 MiB: beside the
+// content, its page tables (n/512 on 4 KiB pages, doubled for the allocator and the page-table
+// levels above) and 2 MiB for the block being read and the helper thread's stack. What is there
+// is the least of the system's MemAvailable plus its free swap, and, for each memory cgroup from
+// the process's own up to the top (cgroup v2 or v1), its limit less its use, plus the page cache
+// it holds (which the kernel drops before it kills: counting it as free refuses nothing that
+// fits; only dirty cache is a little slower to drop), plus, on v2, its swap still free. A cgroup
+// without a limit, and a system that tells none of this, refuse nothing; nor does Windows, which
+// refuses an allocation it cannot back when it is made rather than killing the program later. A
+// file read to its end is checked a piece at a time, before each piece of up to 64 MiB is taken, so
+// near the limit such a file may be refused up to 64 MiB early.
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document);
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
               const Progress& progress);

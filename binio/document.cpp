@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,7 @@
 
 #include "binio/binio.h"
 #include "binio/fileio.h"
+#include "binio/load.h"
 
 namespace binio {
 
@@ -145,12 +147,28 @@ void makeroom(Grow&& grow) {
     }
 }
 
+// What a load takes from memory for `bytes` of content, as binio.h reckons it.
+constexpr std::uint64_t kMemorySlack = std::uint64_t{2} << 20;
+
+std::uint64_t memoryneeded(std::uint64_t bytes) {
+    return bytes + bytes / 256 + kMemorySlack;
+}
+
+// Refuses, as out of memory, to take room for `bytes` more of content that is not there.
+void checkmemory(std::uint64_t bytes, const std::string& root) {
+    if (memoryneeded(bytes) > memoryavailable(root)) {
+        throw OutOfMemoryError();
+    }
+}
+
 // Reads the `size` bytes the file had when the load began; bytes added since are not read, and a
 // file that ends before is an error. Each block is read into a small buffer and appended, so
 // that the content's pages are written once, by the append: sized up front, they would be
 // zero-filled first and then overwritten by the read.
-std::vector<std::uint8_t> readsized(InputFile& file, const Progress& progress) {
+std::vector<std::uint8_t> readsized(InputFile& file, const Progress& progress,
+                                    const std::string& root) {
     const auto size = static_cast<std::size_t>(file.size());
+    checkmemory(size, root);
     std::vector<std::uint8_t> content;
     std::vector<std::uint8_t> block;
     makeroom([&] {
@@ -173,29 +191,64 @@ std::vector<std::uint8_t> readsized(InputFile& file, const Progress& progress) {
     return content;
 }
 
-// Reads a file of unknown size block by block until it ends. Reading one byte more than the
-// largest document is enough to know that the file does not fit. The total is reported as
-// unknown until the end is reached; an empty file reports only that it is done.
-std::vector<std::uint8_t> readtoend(InputFile& file, const Progress& progress) {
-    std::vector<std::uint8_t> content;
+// A file of unknown size is read into pieces of fresh memory, the first of 1 MiB and each next
+// one twice as large, up to 64 MiB.
+constexpr std::size_t kFirstPiece = kBlockSize;
+constexpr std::size_t kLargestPiece = std::size_t{64} << 20;
+
+// Reads a file of unknown size until it ends, then moves the pieces into one buffer of the size
+// found, each piece freed as soon as it is copied: no byte is zero-filled before it is written,
+// and the memory held grows by at most one piece beyond the content. A second thread makes the
+// pages of each large piece as the caller reads into it, as for a file of known size. Each
+// piece's room is checked before it is taken.
+// Reading one byte more than the largest document is enough to know that the file does not fit.
+// The total is reported as unknown until the end is reached; an empty file reports only that it
+// is done.
+std::vector<std::uint8_t> readtoend(InputFile& file, const Progress& progress,
+                                    const std::string& root) {
+    struct Piece {
+        std::unique_ptr<std::uint8_t[]> data;
+        std::size_t size;
+    };
+    std::vector<Piece> pieces;
     std::size_t done = 0;
-    for (;;) {
-        const std::size_t room = std::min<std::size_t>(kBlockSize, kMaxDocument + 1 - done);
-        makeroom([&] { content.resize(done + room); });
-        std::size_t n = file.read(content.data() + done, room);
+    for (std::size_t room = kFirstPiece;; room = std::min(2 * room, kLargestPiece)) {
+        const std::size_t capacity = std::min<std::size_t>(room, kMaxDocument + 1 - done);
+        checkmemory(capacity, root);
+        makeroom([&] {
+            pieces.push_back({std::make_unique_for_overwrite<std::uint8_t[]>(capacity), 0});
+        });
+        Piece& piece = pieces.back();
+        PageMaker pages(piece.data.get(), capacity);
+        std::size_t n = 1;
+        while (piece.size < capacity && n > 0) {
+            n = file.read(piece.data.get() + piece.size,
+                          std::min(kBlockSize, capacity - piece.size));
+            if (done == 0 && n > 0) {
+                report(progress, 0, kUnknownTotal);
+            }
+            piece.size += n;
+            pages.filled(piece.size);
+            done += n;
+            if (done > static_cast<std::size_t>(kMaxDocument)) {
+                throw RangeError();
+            }
+            if (n > 0) {
+                report(progress, done, kUnknownTotal);
+            }
+        }
         if (n == 0) {
             break;
         }
-        if (done == 0) {
-            report(progress, 0, kUnknownTotal);
-        }
-        done += n;
-        if (done > static_cast<std::size_t>(kMaxDocument)) {
-            throw RangeError();
-        }
-        report(progress, done, kUnknownTotal);
     }
-    content.resize(done);
+
+    std::vector<std::uint8_t> content;
+    checkmemory(std::min(done, kLargestPiece), root);
+    makeroom([&] { content.reserve(done); });
+    for (Piece& piece : pieces) {
+        content.insert(content.end(), piece.data.get(), piece.data.get() + piece.size);
+        piece.data.reset();
+    }
     report(progress, done, done);
     return content;
 }
@@ -239,6 +292,11 @@ void loadfile(const std::string& path, std::vector<std::uint8_t>& document) {
 
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
               const Progress& progress) {
+    loadfile(path, document, progress, LoadSettings());
+}
+
+void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
+              const Progress& progress, const LoadSettings& settings) {
     InputFile file(path);
     if (file.size() > kMaxDocument) {
         throw RangeError();
@@ -246,8 +304,9 @@ void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
 
     // The new content goes into a buffer of its own and replaces the document only once it is
     // complete, so a failed load changes nothing.
-    std::vector<std::uint8_t> content =
-        file.sizeknown() ? readsized(file, progress) : readtoend(file, progress);
+    std::vector<std::uint8_t> content = file.sizeknown() && !settings.readtoend
+                                            ? readsized(file, progress, settings.systemroot)
+                                            : readtoend(file, progress, settings.systemroot);
     file.close();
     document.swap(content);
 }

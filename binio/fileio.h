@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <thread>
 
@@ -137,5 +138,13 @@ bool makepages(void* begin, std::size_t size);
 // call then fails with EINTR. Nothing on systems where a signal cannot do that.
 void prepareinterrupts();
 void interruptthread(std::thread& thread);
+
+// What memoryavailable() returns when nothing tells how much memory there is.
+inline constexpr std::uint64_t kMemoryUnknown = std::numeric_limits<std::uint64_t>::max();
+
+// The bytes of memory the process may still take before the system, or a memory cgroup it is in,
+// runs out, as binio.h tells how it is reckoned. The system's files are read under `root`, which
+// is "/" but for a test that writes files of its own there.
+std::uint64_t memoryavailable(const std::string& root);
 
 }  // namespace binio

@@ -160,6 +160,13 @@ bool makepages(void*, std::size_t) {
     return false;
 }
 
+// Windows backs every allocation with memory or page file when it is made and refuses the one it
+// cannot back, which a load reports as out of memory all the same; nothing is killed later. The
+// free physical memory alone would leave out the page file and refuse loads that fit.
+std::uint64_t memoryavailable(const std::string&) {
+    return kMemoryUnknown;
+}
+
 OutputFile::OutputFile(const std::string& path, bool) : path_(path), target_(fullpath(path)) {
     if (int code = existingcode(target_)) {
         throw IOError(code);
