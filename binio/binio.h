@@ -28,7 +28,10 @@ std::string bytetodec(std::int32_t value);
 std::string addrtohex(std::int32_t offset);
 
 // Progress of a long load or save: bytes done so far and the total. Returning false asks the
-// operation to stop; it then throws Cancelled and leaves everything as it was.
+// operation to stop; it then throws Cancelled and leaves everything as it was. It is called on
+// the thread that runs the operation, after every block, and again with the same figures when a
+// signal interrupts a read or write that waits (see Worker), so that a stop is not held up by a
+// file system that does not answer.
 using Progress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 
 // The total a load reports while the file's size cannot be known before its end is read.

@@ -35,6 +35,34 @@ void report(const Progress& progress, std::uint64_t done, std::uint64_t total) {
     }
 }
 
+// The progress callback, remembering the figures it was last given: when a signal interrupts a
+// read or write that waits, it is asked again with them whether to go on.
+class Reporter {
+public:
+    explicit Reporter(const Progress& progress) : progress_(progress) {}
+    Reporter(const Reporter&) = delete;
+    Reporter& operator=(const Reporter&) = delete;
+
+    // The callback to report through; it forwards to the caller's.
+    Progress callback() {
+        if (!progress_) {
+            return {};
+        }
+        return [this](std::uint64_t done, std::uint64_t total) {
+            done_ = done;
+            total_ = total;
+            return progress_(done, total);
+        };
+    }
+    // Throws Cancelled when the caller's callback says to stop.
+    void again() const { report(progress_, done_, total_); }
+
+private:
+    const Progress& progress_;
+    std::uint64_t done_ = 0;
+    std::uint64_t total_ = kUnknownTotal;
+};
+
 // Makes the pages of a fresh buffer on a second thread, from the back, while the caller fills it
 // from the front. Each page of a fresh buffer costs a fault and a page of zeroes when it is first
 // touched, more than copying the bytes into it; this way two threads share that work. The pages
@@ -301,12 +329,15 @@ void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
     if (file.size() > kMaxDocument) {
         throw RangeError();
     }
+    Reporter reporter(progress);
+    const Progress tracked = reporter.callback();
+    file.oninterrupt([&reporter] { reporter.again(); });
 
     // The new content goes into a buffer of its own and replaces the document only once it is
     // complete, so a failed load changes nothing.
     std::vector<std::uint8_t> content = file.sizeknown() && !settings.readtoend
-                                            ? readsized(file, progress, settings.systemroot)
-                                            : readtoend(file, progress, settings.systemroot);
+                                            ? readsized(file, tracked, settings.systemroot)
+                                            : readtoend(file, tracked, settings.systemroot);
     file.close();
     document.swap(content);
 }
@@ -316,8 +347,11 @@ void savebin(const std::string& path, const std::vector<std::uint8_t>& document)
 }
 
 void savebin(const std::string& path, const std::vector<std::uint8_t>& document,
-             const Progress& progress) {
+             const Progress& caller) {
     OutputFile out(path);
+    Reporter reporter(caller);
+    const Progress progress = reporter.callback();
+    out.oninterrupt([&reporter] { reporter.again(); });
     const std::size_t size = document.size();
     report(progress, 0, size);
     for (std::size_t done = 0; done < size;) {
@@ -335,7 +369,7 @@ void savetext(const std::string& path, const std::vector<std::uint8_t>& document
 }
 
 void savetext(const std::string& path, const std::vector<std::uint8_t>& document,
-              std::uint8_t radix, const Progress& progress) {
+              std::uint8_t radix, const Progress& caller) {
     std::string (*label)(std::uint8_t) = nullptr;
     switch (radix) {
         case 16:
@@ -351,6 +385,9 @@ void savetext(const std::string& path, const std::vector<std::uint8_t>& document
             break;
     }
     OutputFile out(path);
+    Reporter reporter(caller);
+    const Progress progress = reporter.callback();
+    out.oninterrupt([&reporter] { reporter.again(); });
     if (label == nullptr) {
         // An unknown radix still leaves an empty file, as a save in any mode leaves a file.
         out.commit();

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <thread>
@@ -71,6 +72,9 @@ public:
     bool sizeknown() const { return sizeknown_; }
     // One read of up to `size` bytes into `data`: the bytes read, 0 at the end of the file.
     std::size_t read(std::uint8_t* data, std::size_t size);
+    // Runs `check` whenever a signal interrupts a read that waits, before the read is tried
+    // again: it throws to give up. Without it, the read is simply tried again.
+    void oninterrupt(std::function<void()> check) { interrupted_ = std::move(check); }
     // Closes the file, throwing the I/O error if the close fails.
     void close();
 
@@ -79,6 +83,7 @@ private:
     Handle file_;
     std::int64_t size_ = 0;
     bool sizeknown_ = true;
+    std::function<void()> interrupted_;
 };
 
 // A new file being written under a name that does not exist yet. Until commit() has flushed it
@@ -99,6 +104,8 @@ public:
 
     // Writes all `size` bytes, looping over short writes, and sets them on their way to the disk.
     void write(const std::uint8_t* data, std::size_t size);
+    // As InputFile::oninterrupt, for a write that waits.
+    void oninterrupt(std::function<void()> check) { interrupted_ = std::move(check); }
     // Flushes the bytes to disk and gives the file its name.
     void commit();
     // Whether the file is being written away from its name (false on the exclusive-create
@@ -112,6 +119,7 @@ private:
     Handle file_;
     bool unnamed_ = false;
     bool committed_ = false;
+    std::function<void()> interrupted_;
 #ifdef _WIN32
     std::wstring target_;  // the full wide path of the name
     std::wstring temp_;    // the hidden file written until the commit
@@ -138,6 +146,8 @@ bool makepages(void* begin, std::size_t size);
 // call then fails with EINTR. Nothing on systems where a signal cannot do that.
 void prepareinterrupts();
 void interruptthread(std::thread& thread);
+// Names the calling thread, a worker's, as the system shows it.
+void nameworker();
 
 // What memoryavailable() returns when nothing tells how much memory there is.
 inline constexpr std::uint64_t kMemoryUnknown = std::numeric_limits<std::uint64_t>::max();

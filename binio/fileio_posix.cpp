@@ -188,6 +188,9 @@ std::size_t InputFile::read(std::uint8_t* data, std::size_t size) {
         if (errno != EINTR) {
             throwerrno(errno, path_, Direction::reading);
         }
+        if (interrupted_) {
+            interrupted_();
+        }
     }
 }
 
@@ -455,6 +458,9 @@ void OutputFile::write(const std::uint8_t* data, std::size_t size) {
         ssize_t n = ::write(file_.get(), data, size);
         if (n < 0) {
             if (errno == EINTR) {
+                if (interrupted_) {
+                    interrupted_();
+                }
                 continue;
             }
             fail(errno);
@@ -580,6 +586,12 @@ void prepareinterrupts() {
 
 void interruptthread(std::thread& thread) {
     ::pthread_kill(thread.native_handle(), kInterruptSignal);
+}
+
+void nameworker() {
+#if defined(__linux__)
+    ::pthread_setname_np(::pthread_self(), "tessarin-file");
+#endif
 }
 
 }  // namespace binio

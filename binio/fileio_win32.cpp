@@ -252,4 +252,6 @@ void prepareinterrupts() {}
 
 void interruptthread(std::thread&) {}
 
+void nameworker() {}
+
 }  // namespace binio
