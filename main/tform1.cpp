@@ -293,9 +293,14 @@ void TForm1::openfile(const QString& path) {
                         [loaded, file = localpath(path)](const binio::Progress& progress) {
                             binio::loadfile(file, *loaded, progress);
                         });
+        std::shared_ptr<std::vector<std::uint8_t>> old = bindata_;
         showdocument(std::move(*loaded));
         setWindowTitle(apptitle() + QStringLiteral(" - ") + path);
         panels[0]->setText(sizetext(bindata_->size()));
+        // Giving a large document's memory back to the system takes a while that nobody needs
+        // to wait for.
+        releasing_ =
+            std::async(std::launch::async, [old = std::move(old)]() mutable { old.reset(); });
     });
     operations_.closeifasked();
 }

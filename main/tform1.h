@@ -11,6 +11,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -128,6 +129,8 @@ private:
     // Shared with a save that runs, which may outlive its command (see OperationRunner::run).
     std::shared_ptr<std::vector<std::uint8_t>> bindata_ =
         std::make_shared<std::vector<std::uint8_t>>();
+    // The document an Open replaced, being given back to the system.
+    std::future<void> releasing_;
     // Set from Image1's width by the layout the window's constructor makes.
     std::int32_t cols_ = 0;
     std::int64_t topaddr_ = 0;  // set only by scrolling
