@@ -331,13 +331,13 @@ void TForm1::Button2Click() {
         }
         FontDialog1->setCurrentFont(dialogfont(gridfont_, dpi));
         // The dialog offers the nearest size it lists (whole points): OK on what it offered
-        // chooses nothing, and the grid stays exactly as it is drawn, at any screen density.
+        // keeps the grid font exactly as it is, at any screen density.
         const QFont offered = FontDialog1->currentFont();
-        if (FontDialog1->exec() != QDialog::Accepted ||
-            samechoice(FontDialog1->selectedFont(), offered)) {
+        if (FontDialog1->exec() != QDialog::Accepted) {
             return;
         }
-        setgridfont(gridfontfor(FontDialog1->selectedFont(), gridfont_, dpi));
+        const QFont chosen = FontDialog1->selectedFont();
+        setgridfont(samechoice(chosen, offered) ? gridfont_ : gridfontfor(chosen, gridfont_, dpi));
     });
 }
 
