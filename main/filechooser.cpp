@@ -75,14 +75,12 @@ protected:
 
 }  // namespace
 
-FileChooser::FileChooser(QWidget* window, QFileDialog::AcceptMode mode, const QString& startfolder)
-    : window_(window), mode_(mode), startfolder_(startfolder) {}
+FileChooser::FileChooser(QWidget* window, QFileDialog::AcceptMode mode, QString& lastfolder)
+    : window_(window), mode_(mode), lastfolder_(lastfolder) {}
 
 QString FileChooser::choose() {
     if (dialog_ == nullptr) {
-        // It starts where it would have started had it been made with the window, not where
-        // another dialog was last.
-        dialog_ = new FileDialog(window_, QString(), startfolder_);
+        dialog_ = new FileDialog(window_, QString(), lastfolder_);
         dialog_->setOption(QFileDialog::DontUseNativeDialog);
         dialog_->setIconProvider(new NameOnlyIcons(dialog_));
         dialog_->setOption(QFileDialog::DontConfirmOverwrite);
@@ -96,12 +94,19 @@ QString FileChooser::choose() {
         QFileDialog* dialog = dialog_;
         QObject::connect(dialog_, &QDialog::finished, dialog_, [dialog] { closelists(dialog); });
     }
-    if (dialog_->exec() != QDialog::Accepted || dialog_->selectedFiles().isEmpty()) {
+    // The last name chosen here stays in the name field when the folder changes.
+    if (dialog_->directory() != QDir(lastfolder_)) {
+        dialog_->setDirectory(lastfolder_);
+    }
+    const bool accepted = dialog_->exec() == QDialog::Accepted;
+    lastfolder_ = dialog_->directory().absolutePath();
+    if (!accepted || dialog_->selectedFiles().isEmpty()) {
         return {};
     }
     const QString path = dialog_->selectedFiles().constFirst();
+    lastfolder_ = QFileInfo(path).absolutePath();
     dialog_->selectFile(path);
-    QDir::setCurrent(QFileInfo(path).absolutePath());
+    QDir::setCurrent(lastfolder_);
     return path;
 }
 

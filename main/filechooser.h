@@ -11,13 +11,14 @@ namespace tessarin {
 
 // Asks the user for a path with one file dialog of the window. The dialog is made when it is
 // first needed (building one lists its folder and reads the icon theme, which the window's start
-// does not wait for), starts in `startfolder`, and offers the last name chosen in it.
+// does not wait for). It starts in `lastfolder`, the folder last visited in any of the window's
+// file dialogs, which they share, and offers the last name chosen in it.
 class FileChooser {
 public:
-    FileChooser(QWidget* window, QFileDialog::AcceptMode mode, const QString& startfolder);
+    FileChooser(QWidget* window, QFileDialog::AcceptMode mode, QString& lastfolder);
 
     // Runs the dialog: the chosen path, or an empty one when the user cancelled. The path's folder
-    // becomes the current one.
+    // becomes the current one. Either way, the folder the dialog was in becomes the last visited.
     QString choose();
 
     // The dialog, owned by the window; null until first used.
@@ -26,7 +27,7 @@ public:
 private:
     QWidget* window_;
     QFileDialog::AcceptMode mode_;
-    QString startfolder_;
+    QString& lastfolder_;
     QFileDialog* dialog_ = nullptr;
 };
 

@@ -101,8 +101,9 @@ void savedocument(const std::string& target, const std::vector<std::uint8_t>& do
 
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent),
-      OpenDialog1(this, QFileDialog::AcceptOpen, QDir::currentPath()),
-      SaveDialog1(this, QFileDialog::AcceptSave, QDir::currentPath()) {
+      lastfolder_(QDir::currentPath()),
+      OpenDialog1(this, QFileDialog::AcceptOpen, lastfolder_),
+      SaveDialog1(this, QFileDialog::AcceptSave, lastfolder_) {
     ::inittessarinicons();
     // The icons are decoded beside the rest of the start (the window system wants every size of
     // the window icon before the window shows, and reading them is a tenth of the start-up).

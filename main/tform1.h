@@ -140,10 +140,11 @@ private:
     GridPainter painter_;
     QButtonGroup* modes_;     // the Mode buttons, by DispMode
     int sizepanelwidth_ = 0;  // the width of panel 0
-    // The Open and Save dialogs, which start in the folder that was current when the window was
-    // made.
-    FileChooser OpenDialog1;
-    FileChooser SaveDialog1;
+    // The folder last visited in either file dialog: at first, the one that was current when the
+    // window was made.
+    QString lastfolder_;
+    FileChooser OpenDialog1;  // the Open dialog
+    FileChooser SaveDialog1;  // the Save dialog
     OperationRunner operations_{this};
 };
 
