@@ -40,29 +40,28 @@ void report(const Progress& progress, std::uint64_t done, std::uint64_t total) {
 // than copying the bytes into it; this way two threads share that work. The pages are ordinary
 // ones, not huge pages: those need memory in large pieces, which is not always at hand. The
 // helper only ever makes pages, never writes into them.
-// In a buffer of known size it works from the back and stops where it meets the caller. In a
-// buffer filled to an end not known yet it works ahead of the caller, up to where the caller
-// allows, and waits there; it leaves alone what the caller has reached.
+// The helper may make the pages up to where the caller allows, all of the buffer unless told
+// otherwise. It works from there back towards the caller and stops where it meets the caller,
+// who makes its own pages as it goes; when the caller allows more, it does the same from the new
+// end back to the old one.
 class PageMaker {
 public:
-    enum class Order { fromback, ahead };
-
-    PageMaker(const std::uint8_t* data, std::size_t size, Order order = Order::fromback);
+    PageMaker(const std::uint8_t* data, std::size_t size) : PageMaker(data, size, size) {}
+    PageMaker(const std::uint8_t* data, std::size_t size, std::size_t allowed);
     PageMaker(const PageMaker&) = delete;
     PageMaker& operator=(const PageMaker&) = delete;
     ~PageMaker();
 
     // The caller has filled the first `size` bytes.
     void filled(std::size_t size) { filled_.store(size, std::memory_order_relaxed); }
-    // Working ahead, the helper may make the pages of the first `size` bytes.
+    // The helper may make the pages of the first `size` bytes.
     void allow(std::size_t size) {
         limit_.store(size);
         limit_.notify_one();
     }
 
 private:
-    void fromback() noexcept;
-    void ahead() noexcept;
+    void run() noexcept;
 
     // The helper makes pages in chunks of 4 MiB, each starting on a multiple of 4 MiB and so on
     // a page boundary, as madvise requires.
@@ -78,15 +77,14 @@ private:
     std::thread worker_;  // last, so that it starts once everything it uses exists
 };
 
-PageMaker::PageMaker(const std::uint8_t* data, std::size_t size, Order order)
+PageMaker::PageMaker(const std::uint8_t* data, std::size_t size, std::size_t allowed)
     : start_(reinterpret_cast<std::uintptr_t>(data)),
       first_((start_ + kChunk - 1) & ~(kChunk - 1)),
       last_((start_ + size) & ~(kChunk - 1)),
-      limit_(order == Order::fromback ? size : 0) {
+      limit_(allowed) {
     if (first_ + 2 * kChunk <= last_) {
         try {
-            worker_ =
-                std::thread([this, order] { order == Order::fromback ? fromback() : ahead(); });
+            worker_ = std::thread([this] { run(); });
         } catch (const std::system_error&) {
             // The caller makes every page itself.
         }
@@ -100,37 +98,26 @@ PageMaker::~PageMaker() {
     }
 }
 
-void PageMaker::fromback() noexcept {
-    for (std::uintptr_t end = last_; end > first_ && limit_ != kStop;) {
-        const std::uintptr_t begin = end - kChunk;
-        // A chunk's room is left before the caller, who makes its own pages as it goes.
-        if (begin < start_ + filled_.load(std::memory_order_relaxed) + kChunk) {
-            return;
-        }
-        // A system that cannot leaves every page to the caller.
-        if (!makepages(reinterpret_cast<void*>(begin), end - begin)) {
-            return;
-        }
-        end = begin;
-    }
-}
-
-void PageMaker::ahead() noexcept {
-    for (std::uintptr_t begin = first_; begin < last_;) {
+void PageMaker::run() noexcept {
+    // The chunks below `done` are made, or left to the caller.
+    for (std::uintptr_t done = first_; done < last_;) {
         const std::size_t limit = limit_;
         if (limit == kStop) {
             return;
         }
-        // The caller makes the pages of the chunk it is in.
-        const std::uintptr_t reached = start_ + filled_.load(std::memory_order_relaxed);
-        begin = std::max(begin, (reached + kChunk - 1) & ~(kChunk - 1));
-        if (begin + kChunk > start_ + limit) {
-            limit_.wait(limit);
-        } else if (makepages(reinterpret_cast<void*>(begin), kChunk)) {
-            begin += kChunk;
-        } else {
-            return;
+        const std::uintptr_t top = std::min(last_, (start_ + limit) & ~(kChunk - 1));
+        for (std::uintptr_t end = top; end > done; end -= kChunk) {
+            const std::uintptr_t begin = end - kChunk;
+            // A chunk's room is left before the caller. A system that cannot make pages leaves
+            // every page to the caller.
+            if (limit_ == kStop ||
+                begin < start_ + filled_.load(std::memory_order_relaxed) + kChunk ||
+                !makepages(reinterpret_cast<void*>(begin), kChunk)) {
+                break;
+            }
         }
+        done = std::max(done, top);
+        limit_.wait(limit);
     }
 }
 
@@ -262,7 +249,7 @@ void readreserved(InputFile& file, const Progress& progress, const std::string& 
     makeroom([&] { block.resize(kBlockSize); });
     std::size_t checked = 0;
     {
-        PageMaker pages(content.data(), content.capacity(), PageMaker::Order::ahead);
+        PageMaker pages(content.data(), content.capacity(), 0);
         for (std::size_t room = kFirstStep, n = 1; n > 0; room = std::min(2 * room, kLargestStep)) {
             const std::size_t step = steproom(checked, room);
             checkmemory(step, root);
