@@ -40,9 +40,17 @@ inline constexpr std::uint64_t kUnknownTotal = std::numeric_limits<std::uint64_t
 // Reads the whole regular file at `path` into `document`. All or nothing: on any failure the
 // document is left exactly as it was. A file that reports a size of 0 is read to its end, since
 // pseudo-files such as those in /proc report no size but have content.
-// For a large file of known size, a helper thread may prepare the memory pages of the new
-// content while the caller reads into it; it never writes data, and it is joined before
-// loadfile returns or throws. `progress` is always called on the caller's thread.
+// For a large file, a helper thread may prepare the memory pages of the new content while the
+// caller reads into it; it never writes data, and it is joined before loadfile returns or throws.
+// `progress` is always called on the caller's thread.
+//
+// A file read to its end is read, where the system allows it, into a document whose capacity is
+// reserved for the largest document, 2^31 bytes: for the document's life that is address space,
+// not memory, beyond its content (the pages past the content are given back when the load ends).
+// Where a limit on the address space or data of the process is set, or the system charges
+// address space as memory (strict overcommit; Windows), such a file is read into pieces and
+// copied into a document of its own size instead. Either way the load holds at most 64 MiB more
+// than the content at its peak: pages made ahead of the reading, or the last piece.
 //
 // Memory is checked before it is taken, so that a load that would not fit fails with
 // OutOfMemoryError instead of getting the program killed by the system (as a memory cgroup's
@@ -55,7 +63,7 @@ inline constexpr std::uint64_t kUnknownTotal = std::numeric_limits<std::uint64_t
 // fits; only dirty cache is a little slower to drop), plus, on v2, its swap still free. A cgroup
 // without a limit, and a system that tells none of this, refuse nothing; nor does Windows, which
 // refuses an allocation it cannot back when it is made rather than killing the program later. A
-// file read to its end is checked a piece at a time, before each piece of up to 64 MiB is taken, so
+// file read to its end is checked a step at a time, before each step of up to 64 MiB is taken, so
 // near the limit such a file may be refused up to 64 MiB early.
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document);
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document,

@@ -63,20 +63,30 @@ private:
     std::uint64_t total_ = kUnknownTotal;
 };
 
-// Makes the pages of a fresh buffer on a second thread, from the back, while the caller fills it
-// from the front. Each page of a fresh buffer costs a fault and a page of zeroes when it is first
-// touched, more than copying the bytes into it; this way two threads share that work. The pages
-// are ordinary ones, not huge pages: those need memory in large pieces, which is not always at
-// hand. The helper only ever makes pages, never writes into them, and stops where the caller is.
+// Makes the pages of a fresh buffer on a second thread while the caller fills it from the front.
+// Each page of a fresh buffer costs a fault and a page of zeroes when it is first touched, more
+// than copying the bytes into it; this way two threads share that work. The pages are ordinary
+// ones, not huge pages: those need memory in large pieces, which is not always at hand. The
+// helper only ever makes pages, never writes into them.
+// The helper may make the pages up to where the caller allows, all of the buffer unless told
+// otherwise. It works from there back towards the caller and stops where it meets the caller,
+// who makes its own pages as it goes; when the caller allows more, it does the same from the new
+// end back to the old one.
 class PageMaker {
 public:
-    PageMaker(const std::uint8_t* data, std::size_t size);
+    PageMaker(const std::uint8_t* data, std::size_t size) : PageMaker(data, size, size) {}
+    PageMaker(const std::uint8_t* data, std::size_t size, std::size_t allowed);
     PageMaker(const PageMaker&) = delete;
     PageMaker& operator=(const PageMaker&) = delete;
     ~PageMaker();
 
     // The caller has filled the first `size` bytes.
     void filled(std::size_t size) { filled_.store(size, std::memory_order_relaxed); }
+    // The helper may make the pages of the first `size` bytes.
+    void allow(std::size_t size) {
+        limit_.store(size);
+        limit_.notify_one();
+    }
 
 private:
     void run() noexcept;
@@ -84,19 +94,22 @@ private:
     // The helper makes pages in chunks of 4 MiB, each starting on a multiple of 4 MiB and so on
     // a page boundary, as madvise requires.
     static constexpr std::uintptr_t kChunk = std::uintptr_t{4} << 20;
+    // The limit that tells the helper to stop.
+    static constexpr std::size_t kStop = std::numeric_limits<std::size_t>::max();
 
     std::uintptr_t start_;
     std::uintptr_t first_;  // the whole chunks from first_ to last_ are the helper's to make
     std::uintptr_t last_;
     std::atomic<std::size_t> filled_{0};
-    std::atomic<bool> stopping_{false};
+    std::atomic<std::size_t> limit_;
     std::thread worker_;  // last, so that it starts once everything it uses exists
 };
 
-PageMaker::PageMaker(const std::uint8_t* data, std::size_t size)
+PageMaker::PageMaker(const std::uint8_t* data, std::size_t size, std::size_t allowed)
     : start_(reinterpret_cast<std::uintptr_t>(data)),
       first_((start_ + kChunk - 1) & ~(kChunk - 1)),
-      last_((start_ + size) & ~(kChunk - 1)) {
+      last_((start_ + size) & ~(kChunk - 1)),
+      limit_(allowed) {
     if (first_ + 2 * kChunk <= last_) {
         try {
             worker_ = std::thread([this] { run(); });
@@ -108,23 +121,31 @@ PageMaker::PageMaker(const std::uint8_t* data, std::size_t size)
 
 PageMaker::~PageMaker() {
     if (worker_.joinable()) {
-        stopping_ = true;
+        allow(kStop);
         worker_.join();
     }
 }
 
 void PageMaker::run() noexcept {
-    for (std::uintptr_t end = last_; end > first_ && !stopping_;) {
-        const std::uintptr_t begin = end - kChunk;
-        // A chunk's room is left before the caller, who makes its own pages as it goes.
-        if (begin < start_ + filled_.load(std::memory_order_relaxed) + kChunk) {
+    // The chunks below `done` are made, or left to the caller.
+    for (std::uintptr_t done = first_; done < last_;) {
+        const std::size_t limit = limit_;
+        if (limit == kStop) {
             return;
         }
-        // A system that cannot leaves every page to the caller.
-        if (!makepages(reinterpret_cast<void*>(begin), end - begin)) {
-            return;
+        const std::uintptr_t top = std::min(last_, (start_ + limit) & ~(kChunk - 1));
+        for (std::uintptr_t end = top; end > done; end -= kChunk) {
+            const std::uintptr_t begin = end - kChunk;
+            // A chunk's room is left before the caller. A system that cannot make pages leaves
+            // every page to the caller.
+            if (limit_ == kStop ||
+                begin < start_ + filled_.load(std::memory_order_relaxed) + kChunk ||
+                !makepages(reinterpret_cast<void*>(begin), kChunk)) {
+                break;
+            }
         }
-        end = begin;
+        done = std::max(done, top);
+        limit_.wait(limit);
     }
 }
 
@@ -219,65 +240,120 @@ std::vector<std::uint8_t> readsized(InputFile& file, const Progress& progress,
     return content;
 }
 
-// A file of unknown size is read into pieces of fresh memory, the first of 1 MiB and each next
-// one twice as large, up to 64 MiB.
-constexpr std::size_t kFirstPiece = kBlockSize;
-constexpr std::size_t kLargestPiece = std::size_t{64} << 20;
+// A file of unknown size is read in steps, the first of 1 MiB and each next one twice as large,
+// up to 64 MiB. The room for each step is checked before it is taken.
+constexpr std::size_t kFirstStep = kBlockSize;
+constexpr std::size_t kLargestStep = std::size_t{64} << 20;
 
-// Reads a file of unknown size until it ends, then moves the pieces into one buffer of the size
-// found, each piece freed as soon as it is copied: no byte is zero-filled before it is written,
-// and the memory held grows by at most one piece beyond the content. A second thread makes the
-// pages of each large piece as the caller reads into it, as for a file of known size. Each
-// piece's room is checked before it is taken.
-// Reading one byte more than the largest document is enough to know that the file does not fit.
-// The total is reported as unknown until the end is reached; an empty file reports only that it
-// is done.
-std::vector<std::uint8_t> readtoend(InputFile& file, const Progress& progress,
-                                    const std::string& root) {
+// The room of the step after `size` bytes and one of `room`: one byte more than the largest
+// document at most, which is enough to know that a file does not fit.
+std::size_t steproom(std::size_t size, std::size_t room) {
+    return std::min<std::size_t>(room, kMaxDocument + 1 - size);
+}
+
+// Counts `n` more bytes read from a file of unknown size after `size` bytes. The total is
+// reported as unknown until the end is reached.
+void readmore(std::size_t size, std::size_t n, const Progress& progress) {
+    if (n == 0) {
+        return;
+    }
+    if (size == 0) {
+        report(progress, 0, kUnknownTotal);
+    }
+    if (size + n > static_cast<std::size_t>(kMaxDocument)) {
+        throw RangeError();
+    }
+    report(progress, size + n, kUnknownTotal);
+}
+
+// Reads a file of unknown size until it ends straight into `content`, as a file of known size is
+// read, into room that holds the largest document and one byte more: the content never moves,
+// and each byte is copied once. That room is address space whose pages cost nothing until they
+// are written. A second thread makes them ahead of the caller, as far as the steps checked allow;
+// those made past the end of the file are given back.
+void readreserved(InputFile& file, const Progress& progress, const std::string& root,
+                  std::vector<std::uint8_t>& content) {
+    std::vector<std::uint8_t> block;
+    makeroom([&] { block.resize(kBlockSize); });
+    std::size_t checked = 0;
+    {
+        PageMaker pages(content.data(), content.capacity(), 0);
+        for (std::size_t room = kFirstStep, n = 1; n > 0; room = std::min(2 * room, kLargestStep)) {
+            const std::size_t step = steproom(checked, room);
+            checkmemory(step, root);
+            checked += step;
+            pages.allow(checked);
+            while (content.size() < checked &&
+                   (n = file.read(block.data(), std::min(kBlockSize, checked - content.size())))) {
+                readmore(content.size(), n, progress);
+                content.insert(content.end(), block.data(), block.data() + n);
+                pages.filled(content.size());
+            }
+        }
+    }
+    givepages(content.data() + content.size(), checked - content.size());
+}
+
+// Reads a file of unknown size until it ends into pieces of fresh memory, one a step, then moves
+// them into one buffer of the size found, each piece freed as soon as it is copied: no byte is
+// zero-filled before it is written, and the memory held grows by at most one piece beyond the
+// content. A second thread makes the pages of each large piece as the caller reads into it, as
+// for a file of known size.
+std::vector<std::uint8_t> readpieces(InputFile& file, const Progress& progress,
+                                     const std::string& root) {
     struct Piece {
         std::unique_ptr<std::uint8_t[]> data;
         std::size_t size;
     };
     std::vector<Piece> pieces;
     std::size_t done = 0;
-    for (std::size_t room = kFirstPiece;; room = std::min(2 * room, kLargestPiece)) {
-        const std::size_t capacity = std::min<std::size_t>(room, kMaxDocument + 1 - done);
+    for (std::size_t room = kFirstStep, n = 1; n > 0; room = std::min(2 * room, kLargestStep)) {
+        const std::size_t capacity = steproom(done, room);
         checkmemory(capacity, root);
         makeroom([&] {
             pieces.push_back({std::make_unique_for_overwrite<std::uint8_t[]>(capacity), 0});
         });
         Piece& piece = pieces.back();
         PageMaker pages(piece.data.get(), capacity);
-        std::size_t n = 1;
-        while (piece.size < capacity && n > 0) {
-            n = file.read(piece.data.get() + piece.size,
-                          std::min(kBlockSize, capacity - piece.size));
-            if (done == 0 && n > 0) {
-                report(progress, 0, kUnknownTotal);
-            }
+        while (piece.size < capacity &&
+               (n = file.read(piece.data.get() + piece.size,
+                              std::min(kBlockSize, capacity - piece.size)))) {
+            readmore(done, n, progress);
             piece.size += n;
             pages.filled(piece.size);
             done += n;
-            if (done > static_cast<std::size_t>(kMaxDocument)) {
-                throw RangeError();
-            }
-            if (n > 0) {
-                report(progress, done, kUnknownTotal);
-            }
-        }
-        if (n == 0) {
-            break;
         }
     }
 
     std::vector<std::uint8_t> content;
-    checkmemory(std::min(done, kLargestPiece), root);
+    checkmemory(std::min(done, kLargestStep), root);
     makeroom([&] { content.reserve(done); });
     for (Piece& piece : pieces) {
         content.insert(content.end(), piece.data.get(), piece.data.get() + piece.size);
         piece.data.reset();
     }
-    report(progress, done, done);
+    return content;
+}
+
+// Reads a file of unknown size until it ends: into room reserved for the largest document where
+// the system lets address space be taken without charging it, else into pieces. An empty file
+// reports only that it is done.
+std::vector<std::uint8_t> readtoend(InputFile& file, const Progress& progress,
+                                    const std::string& root) {
+    std::vector<std::uint8_t> content;
+    if (canreserve(root)) {
+        try {
+            content.reserve(kMaxDocument + 1);
+        } catch (const std::bad_alloc&) {
+            // Read into pieces instead.
+        }
+    }
+    if (content.capacity() > 0) {
+        readreserved(file, progress, root, content);
+    } else {
+        content = readpieces(file, progress, root);
+    }
+    report(progress, content.size(), content.size());
     return content;
 }
 

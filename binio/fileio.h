@@ -142,6 +142,17 @@ int existingcode(const std::string& path);
 // without writing them; false when it cannot, and the caller makes them as it writes.
 bool makepages(void* begin, std::size_t size);
 
+// Whether memory can be taken as address space far beyond what is used, its pages costing
+// nothing until written: not when a limit on the process's address space or data counts all of
+// it (RLIMIT_AS, RLIMIT_DATA), nor when the system charges all of it as it is taken (strict
+// overcommit, 2 in proc/sys/vm/overcommit_memory under `root`, read as memoryavailable() reads
+// its files), nor on Windows, which charges it too, nor with addresses of less than 64 bits.
+bool canreserve(const std::string& root);
+
+// Gives the memory of the whole pages in the `size` bytes from `begin` back to the system; they
+// stay the caller's, and read as zeroes until written again.
+void givepages(void* begin, std::size_t size);
+
 // Makes a signal to a worker's thread interrupt the read or write it waits in (see Worker); the
 // call then fails with EINTR. Nothing on systems where a signal cannot do that.
 void prepareinterrupts();

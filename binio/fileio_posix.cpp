@@ -1,11 +1,12 @@
 // The POSIX back end of the file layer: descriptors, errno mapping, reading a regular file and the
 // all-or-nothing output file. The Linux calls that make it better there (O_TMPFILE and linkat,
-// sync_file_range, posix_fadvise, fstatfs, MADV_POPULATE_WRITE) are each used where the system
-// declares them; elsewhere the plain POSIX way does the same job.
+// sync_file_range, posix_fadvise, fstatfs, MADV_POPULATE_WRITE, MADV_DONTNEED) are each used where
+// the system declares them; elsewhere the plain POSIX way does the same job.
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <fstream>
 #include <initializer_list>
 #include <limits>
@@ -214,6 +216,35 @@ bool makepages([[maybe_unused]] void* begin, [[maybe_unused]] std::size_t size) 
     return ::madvise(begin, size, MADV_POPULATE_WRITE) == 0;
 #else
     return false;
+#endif
+}
+
+bool canreserve(const std::string& root) {
+    if constexpr (sizeof(void*) < 8) {
+        return false;
+    }
+    for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+        struct rlimit limit {};
+        if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY) {
+            return false;
+        }
+    }
+    std::ifstream in(root.substr(0, root.find_last_not_of('/') + 1) +
+                     "/proc/sys/vm/overcommit_memory");
+    int mode = 0;
+    return !(in >> mode) || mode != 2;
+}
+
+void givepages(void* begin, std::size_t size) {
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto at = reinterpret_cast<std::uintptr_t>(begin);
+    const std::uintptr_t first = (at + page - 1) / page * page;
+    const std::uintptr_t last = (at + size) / page * page;
+#ifdef MADV_DONTNEED
+    if (first < last) {
+        // Nothing is lost when the system declines: the pages are only kept.
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    }
 #endif
 }
 

@@ -160,6 +160,13 @@ bool makepages(void*, std::size_t) {
     return false;
 }
 
+// Windows charges the whole of an allocation to memory or page file when it is made.
+bool canreserve(const std::string&) {
+    return false;
+}
+
+void givepages(void*, std::size_t) {}
+
 // Windows backs every allocation with memory or page file when it is made and refuses the one it
 // cannot back, which a load reports as out of memory all the same; nothing is killed later. The
 // free physical memory alone would leave out the page file and refuse loads that fit.

@@ -458,31 +458,50 @@ TEST(Load, LoadsThatDoNotFitInMemoryAreRefused) {
 }
 
 // A file large enough for a second thread to make the buffer's pages: cancelled half-way without
-// a trace, then loaded whole. In a child, where a helper thread left unjoined would end only the
-// child.
+// a trace, then loaded whole, by its size and read to its end, into room reserved up front or,
+// where the system charges all of that room (strict overcommit, "2"), into pieces. In a child,
+// where a helper thread left unjoined would end only the child.
 TEST(Load, LargeFileCancelledThenLoaded) {
     TempDir dir;
     const Bytes content = testutil::randombytes(29, (std::size_t{24} << 20) + 3);
     const std::string path = dir / "large";
     testutil::writefile(path, content);
-    const auto cancelthenload = [&] {
-        Bytes doc = kBefore;
-        const auto halfway = [](std::uint64_t done, std::uint64_t total) {
-            return done < total / 2;
-        };
-        if (testutil::outcome([&] { binio::loadfile(path, doc, halfway); }) !=
-                testutil::kCancelled ||
-            doc != kBefore) {
-            return static_cast<int>(testutil::kWrongResult);
-        }
-        binio::loadfile(path, doc);
-        return static_cast<int>(doc == content ? testutil::kOk : testutil::kWrongResult);
+    const struct {
+        const char* name;
+        bool toend;
+        const char* overcommit;
+    } cases[] = {
+        {"by its size", false, "0"},
+        {"to its end, into reserved room", true, "0"},
+        {"to its end, into pieces", true, "2"},
     };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir root;
+        std::filesystem::create_directories(root / "proc/sys/vm");
+        testutil::writefile(root / "proc/sys/vm/overcommit_memory", std::string(c.overcommit));
+        binio::LoadSettings settings;
+        settings.systemroot = root.path();
+        settings.readtoend = c.toend;
+        const auto cancelthenload = [&] {
+            Bytes doc = kBefore;
+            const auto halfway = [&](std::uint64_t done, std::uint64_t) {
+                return done < content.size() / 2;
+            };
+            if (testutil::outcome([&] { binio::loadfile(path, doc, halfway, settings); }) !=
+                    testutil::kCancelled ||
+                doc != kBefore) {
+                return static_cast<int>(testutil::kWrongResult);
+            }
+            binio::loadfile(path, doc, binio::Progress(), settings);
+            return static_cast<int>(doc == content ? testutil::kOk : testutil::kWrongResult);
+        };
 #ifdef _WIN32
-    EXPECT_EQ(cancelthenload(), testutil::kOk);
+        EXPECT_EQ(cancelthenload(), testutil::kOk);
 #else
-    EXPECT_EQ(testutil::runinchild(cancelthenload), testutil::kOk);
+        EXPECT_EQ(testutil::runinchild(cancelthenload), testutil::kOk);
 #endif
+    }
 }
 
 TEST(Load, FileChangingDuringLoad) {
