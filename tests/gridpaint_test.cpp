@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "main/gridpaint.h"
-#include "tests/windowtest.h"
+#include "tests/expectedgrid.h"
 
 using tessarin::DispMode;
 using tessarin::GridPainter;

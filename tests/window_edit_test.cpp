@@ -592,7 +592,7 @@ void WindowEditTest::saveIntoDirectoryIsDenied() {
     const QVariantList before = windowtest::snapshot(form);
     const QString target = filepath("folder");
 
-    // The dialog itself would open a folder of that name, so it appears once the name is taken.
+    // Made just before the save: a dialog given that name would open the folder instead.
     const windowtest::Box box = save(target, [&] { QVERIFY(QDir().mkdir(target)); }).box;
 
     QVERIFY(box.shown);

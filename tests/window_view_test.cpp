@@ -560,7 +560,7 @@ private slots:
         const QImage before = picture();
         const QString title = form->windowTitle();
         const QString target = filepath(name);
-        const windowtest::Box box = run(&TForm1::Button1Click, target).box;
+        const windowtest::Box box = act([&] { form->openfile(target); }).box;
         QVERIFY(box.shown);
         QCOMPARE(box.caption, QStringLiteral("Tessarin"));
         QCOMPARE(box.icon, QMessageBox::Critical);
