@@ -268,19 +268,36 @@ inline bool dropprivileges() {
            ::geteuid() == kNobody;
 }
 
-// Lowers the open-file limit so that the next open() fails with EMFILE.
-inline bool exhaustdescriptors() {
-    int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (probe < 0) {
-        return false;
-    }
-    ::close(probe);
-    // open() returns the lowest free descriptor; a limit at that number leaves none free.
-    struct rlimit limit {};
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = static_cast<rlim_t>(probe);
-    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
-}
 #endif
+
+// Why this test run cannot take the open files away, or nullptr: Windows has no limit on open
+// handles to lower, and the sanitizer runtimes cannot run under it.
+inline const char* nofilelimit() {
+#ifdef _WIN32
+    return "Windows has no limit on open handles to lower";
+#else
+    return kSanitized ? "the sanitizer runtime cannot run under this limit" : nullptr;
+#endif
+}
+
+// Runs `fn` in a forked child whose next open() fails with EMFILE and returns its result (see
+// runinchild); kSetupFailed when the limit cannot be lowered. Only where nofilelimit() is null.
+inline int withoutfiles(const std::function<int()>& fn) {
+#ifdef _WIN32
+    (void)fn;
+    return kSetupFailed;
+#else
+    return runinchild([&] {
+        // open() returns the lowest free descriptor; a limit at that number leaves none free.
+        const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        struct rlimit limit {};
+        if (probe < 0 || ::close(probe) != 0 || ::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+            return static_cast<int>(kSetupFailed);
+        }
+        limit.rlim_cur = static_cast<rlim_t>(probe);
+        return ::setrlimit(RLIMIT_NOFILE, &limit) == 0 ? fn() : static_cast<int>(kSetupFailed);
+    });
+#endif
+}
 
 }  // namespace testutil

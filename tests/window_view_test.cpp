@@ -419,43 +419,56 @@ private slots:
         QVERIFY(form->cbc->isHidden());
     }
 
-    void narrowingScrolledPastNewMaximumClamps() {
-        setdocument(form, Bytes(100, 'x'));
-        QVERIFY(showform());
-        form->sbv->setValue(50);
-        QCOMPARE(form->topaddr(), qint64(100));
-        QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
-        QVERIFY(resizeclient(342, 273));
-        QCOMPARE(form->cols(), 3);
-        QCOMPARE(form->sbv->maximum(), 33);
-        QCOMPARE(form->sbv->value(), 33);
-        QCOMPARE(form->topaddr(), qint64(99));
-        QCOMPARE(moved.count(), 1);
-        // Back to 2 columns: the maximum rises, nothing scrolls, the top offset stays.
-        QVERIFY(resizeclient(292, 273));
-        QCOMPARE(form->cols(), 2);
-        QCOMPARE(form->sbv->maximum(), 50);
-        QCOMPARE(form->sbv->value(), 33);
-        QCOMPARE(form->topaddr(), qint64(99));
-        QCOMPARE(moved.count(), 1);
+    // Widening to 3 columns, from a scroll position past the new maximum or within it; then back
+    // to 2 columns, or one step down.
+    void wideningKeepsOrClampsTopaddr_data() {
+        QTest::addColumn<int>("position");
+        QTest::addColumn<int>("widened");  // the position at 3 columns
+        QTest::addColumn<qint64>("widenedtop");
+        QTest::addColumn<int>("widenedmoves");
+        QTest::addColumn<bool>("narrowafter");  // false: a single step down
+        QTest::addColumn<int>("maximum");       // then
+        QTest::addColumn<int>("after");
+        QTest::addColumn<qint64>("aftertop");
+        QTest::addColumn<int>("aftermoves");
+        // Clamped to the new maximum; narrowing back raises the maximum and scrolls nothing.
+        QTest::newRow("narrowingScrolledPastNewMaximumClamps")
+            << 50 << 33 << qint64(99) << 1 << true << 50 << 33 << qint64(99) << 1;
+        QTest::newRow("wideningKeepsTopaddr")
+            << 5 << 5 << qint64(10) << 0 << false << 33 << 6 << qint64(18) << 1;
     }
 
-    void wideningKeepsTopaddr() {
+    void wideningKeepsOrClampsTopaddr() {
+        QFETCH(int, position);
+        QFETCH(int, widened);
+        QFETCH(qint64, widenedtop);
+        QFETCH(int, widenedmoves);
+        QFETCH(bool, narrowafter);
+        QFETCH(int, maximum);
+        QFETCH(int, after);
+        QFETCH(qint64, aftertop);
+        QFETCH(int, aftermoves);
         setdocument(form, Bytes(100, 'x'));
         QVERIFY(showform());
-        form->sbv->setValue(5);
-        QCOMPARE(form->topaddr(), qint64(10));
+        form->sbv->setValue(position);
+        QCOMPARE(form->topaddr(), qint64(position) * 2);
         QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
         QVERIFY(resizeclient(342, 273));
         QCOMPARE(form->cols(), 3);
         QCOMPARE(form->sbv->maximum(), 33);
-        QCOMPARE(form->sbv->value(), 5);
-        QCOMPARE(form->topaddr(), qint64(10));
-        QCOMPARE(moved.count(), 0);
-        form->sbv->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        QCOMPARE(form->sbv->value(), 6);
-        QCOMPARE(form->topaddr(), qint64(18));
-        QCOMPARE(moved.count(), 1);
+        QCOMPARE(form->sbv->value(), widened);
+        QCOMPARE(form->topaddr(), widenedtop);
+        QCOMPARE(moved.count(), widenedmoves);
+        if (narrowafter) {
+            QVERIFY(resizeclient(292, 273));
+        } else {
+            form->sbv->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        }
+        QCOMPARE(form->cols(), narrowafter ? 2 : 3);
+        QCOMPARE(form->sbv->maximum(), maximum);
+        QCOMPARE(form->sbv->value(), after);
+        QCOMPARE(form->topaddr(), aftertop);
+        QCOMPARE(moved.count(), aftermoves);
     }
 
     void openLoadsFile() {
