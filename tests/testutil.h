@@ -7,7 +7,6 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
-#include <ftw.h>
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -85,13 +84,8 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     ~TempDir() {
-        ::nftw(
-            path_.c_str(),
-            [](const char* p, const struct stat*, int, struct FTW*) {
-                ::remove(p);
-                return 0;
-            },
-            16, FTW_DEPTH | FTW_PHYS);
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
     }
 #endif
 
