@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QColor>
 #include <QImage>
 #include <QRect>
 #include <QRgb>
@@ -11,6 +12,9 @@
 #include <QString>
 #include <QTest>
 
+#include <iconv.h>
+
+#include <cctype>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -47,27 +51,35 @@ inline void addmoderows() {
 }
 
 // What byte b is called in a mode: in the grid, in the byte editor and, but for ASCII mode, in a
-// saved text. In ASCII mode a byte above 127 reads as a single Shift_JIS byte: A1 to DF are the
-// half-width katakana U+FF61 to U+FF9F, any other is no character (U+FFFD).
+// saved text. Hex and decimal are printf's %02X and %03d, binary the eight binary digits. In ASCII
+// mode a byte above 127 reads as a single Shift_JIS byte, as iconv decodes it on its own (the
+// half-width katakana from A1 to DF); a byte that is no character on its own reads U+FFFD.
 inline QString label(int b, DispMode mode) {
-    QString text;
     switch (mode) {
         case DispMode::hex:
             return QString::asprintf("%02X", b);
         case DispMode::dec:
             return QString::asprintf("%03d", b);
         case DispMode::bin:
-            for (int bit = 7; bit >= 0; --bit) {
-                text += QLatin1Char((b >> bit) & 1 ? '1' : '0');
-            }
-            return text;
+            return QString::number(b, 2).rightJustified(8, QLatin1Char('0'));
         case DispMode::ascii:
             break;
     }
     if (b < 128) {
         return QString::fromStdString(testutil::asciilabel(b));
     }
-    return QChar(b >= 0xA1 && b <= 0xDF ? char16_t(0xFF61 + (b - 0xA1)) : char16_t(0xFFFD));
+    static const iconv_t shiftjis = iconv_open("UTF-16LE", "SHIFT_JIS");
+    char in = char(b);
+    char16_t out[2] = {};
+    char* from = &in;
+    char* to = reinterpret_cast<char*>(out);
+    std::size_t inleft = 1;
+    std::size_t outleft = sizeof out;
+    iconv(shiftjis, nullptr, nullptr, nullptr, nullptr);
+    const bool one = shiftjis != iconv_t(-1) &&
+                     iconv(shiftjis, &from, &inleft, &to, &outleft) != std::size_t(-1) &&
+                     outleft == sizeof out - sizeof out[0];
+    return QChar(one ? out[0] : char16_t(0xFFFD));
 }
 
 // The file Save writes for `bytes` in `mode`: the bytes themselves in ASCII mode, else their
@@ -88,13 +100,13 @@ inline QByteArray savedtext(const std::vector<std::uint8_t>& bytes, DispMode mod
     return text;
 }
 
-// The colours the grid is drawn in, by the names the README gives them.
-constexpr QRgb kWhite = qRgb(255, 255, 255);
-constexpr QRgb kLime = qRgb(0, 255, 0);
-constexpr QRgb kGrey = qRgb(128, 128, 128);
-constexpr QRgb kBlack = qRgb(0, 0, 0);
-constexpr QRgb kBlue = qRgb(0, 0, 255);
-constexpr QRgb kRed = qRgb(255, 0, 0);
+// The colours the grid is drawn in, by the names the README gives them (SVG's colour names).
+inline const QRgb kWhite = QColor(u"white").rgb();
+inline const QRgb kLime = QColor(u"lime").rgb();
+inline const QRgb kGrey = QColor(u"grey").rgb();
+inline const QRgb kBlack = QColor(u"black").rgb();
+inline const QRgb kBlue = QColor(u"blue").rgb();
+inline const QRgb kRed = QColor(u"red").rgb();
 
 // Any colour but the white ground.
 inline bool isink(QRgb colour) {
@@ -102,9 +114,15 @@ inline bool isink(QRgb colour) {
 }
 
 // The colour of byte b's label: a line break lime, any other control code grey, a 7-bit
-// character black (127 too), an 8-bit byte blue.
+// character black (DEL too), an 8-bit byte blue; the classes are the C library's.
 inline QRgb inkof(int b) {
-    return b == 10 || b == 13 ? kLime : b < 32 ? kGrey : b < 128 ? kBlack : kBlue;
+    if (b == '\n' || b == '\r') {
+        return kLime;
+    }
+    if (b > 0x7F) {
+        return kBlue;
+    }
+    return std::iscntrl(b) && b != 0x7F ? kGrey : kBlack;
 }
 
 // Calls `visit` with each device pixel of the logical rectangle `area` of `picture` (clipped to

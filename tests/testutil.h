@@ -162,25 +162,27 @@ inline Bytes randombytes(std::uint64_t seed, std::size_t size) {
     return data;
 }
 
-// What ASCII mode calls byte b, as the names of the ASCII control codes have it: the control
-// code's name in brackets, "space", or the byte itself.
+// What ASCII mode calls byte b: a control code by its abbreviation in the ASCII standard (but TAB
+// for HT) in brackets, "space", or the byte itself.
 inline std::string asciilabel(int b) {
-    static const char* const controls[32] = {
-        "[NUL]", "[SOH]", "[STX]", "[ETX]", "[EOT]", "[ENQ]", "[ACK]", "[BEL]",
-        "[BS]",  "[TAB]", "[LF]",  "[VT]",  "[FF]",  "[CR]",  "[SO]",  "[SI]",
-        "[DLE]", "[DC1]", "[DC2]", "[DC3]", "[DC4]", "[NAK]", "[SYN]", "[ETB]",
-        "[CAN]", "[EM]",  "[SUB]", "[ESC]", "[FS]",  "[GS]",  "[RS]",  "[US]",
-    };
-    return b < 32 ? controls[b] : b == 32 ? "space" : b == 127 ? "[DEL]" : std::string(1, char(b));
+    static const char* const names[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                        "BS",  "TAB", "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                        "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                        "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+    return b < 32     ? '[' + std::string(names[b]) + ']'
+           : b == 32  ? "space"
+           : b == 127 ? "[DEL]"
+                      : std::string(1, char(b));
 }
 
-// The message of each I/O error code, written out. A code without a text of its own reads
-// "I/O エラー (code)", as 32, 80 and 112 do.
+// The message of each I/O error code the tests meet, written out; a code without a text of its own
+// reads "I/O エラー (code)". A code missing here has no expected message.
 inline const std::map<int, std::string> kIOMessages = {
     {2, "ファイルが見つかりません"},
     {3, "不正なファイル名です"},
     {4, "オープンしたファイルが多すぎます"},
     {5, "ファイルへのアクセスが拒否されました"},
+    {27, "I/O エラー (27)"},
     {32, "I/O エラー (32)"},
     {80, "I/O エラー (80)"},
     {100, "ファイルの末尾以降を読み込みました"},
@@ -190,7 +192,8 @@ inline const std::map<int, std::string> kIOMessages = {
 
 inline std::string iomessage(int code) {
     const auto text = kIOMessages.find(code);
-    return text != kIOMessages.end() ? text->second : "I/O エラー (" + std::to_string(code) + ")";
+    return text != kIOMessages.end() ? text->second
+                                     : "<no message listed for code " + std::to_string(code) + ">";
 }
 
 // The message of access denied, the end of many faults.
