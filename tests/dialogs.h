@@ -19,7 +19,6 @@
 #include <QTest>
 #include <QWindow>
 
-#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -231,8 +230,7 @@ struct Box {
     QString caption;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QRect geometry;                              // with its frame
-    std::chrono::steady_clock::time_point came;  // when it came up
+    QRect geometry;  // with its frame
 };
 
 // Records and closes the next message box, once it is up whole and `settled` holds for it (with
@@ -240,7 +238,6 @@ struct Box {
 inline std::shared_ptr<Box> closenextbox(std::function<bool(const QMessageBox*)> settled = {}) {
     auto box = std::make_shared<Box>();
     answernext<QMessageBox>([box, settled](QMessageBox* message) {
-        box->came = std::chrono::steady_clock::now();
         box->shown = true;
         box->caption = message->windowTitle();
         box->text = message->text();

@@ -134,9 +134,7 @@ public:
         if (first) {
             first();
         }
-        const auto started = std::chrono::steady_clock::now();
         const windowtest::Box box = act([&] { (form->*command)(target); }).box;
-        failedafter = box.came - started;
 
         QVERIFY(box.shown);
         QCOMPARE(box.caption, QStringLiteral("Tessarin"));
@@ -153,9 +151,6 @@ public:
         QVERIFY(!save(saved).box.shown);
         QVERIFY(windowtest::readall(saved) == windowtest::readall(next));
     }
-
-    // How long the failing command took, until its error box.
-    std::chrono::steady_clock::duration failedafter{};
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -315,7 +310,6 @@ private slots:
         fault(&TForm1::openfile, target, text, filepath("out"));
         finished = true;
         writer.join();
-        QVERIFY2(failedafter < std::chrono::seconds(4), "the failed Open did not return at once");
     }
 
     void fileChangingWhileLoading_data() {
@@ -453,6 +447,7 @@ private slots:
         QFETCH(bool, editor);
         QFETCH(QString, panel);
         QFETCH(QByteArray, stored);
+        windowtest::solidfont(form);
         windowtest::setdocument(form, std::vector<std::uint8_t>{0x10, 0x20});
         QCOMPARE(form->topaddr(), 0);
         QCOMPARE(form->cols(), 2);
@@ -473,11 +468,12 @@ private slots:
         QCOMPARE(form->panels[1]->text(), panel);
         form->cbcChange(0x7A);
         QCOMPARE(document(), stored);
+        // Drawn anew there, the grid shows what the rules say, which is nothing when scrolled off.
         form->redraw();
+        const QString fault = windowtest::gridfault(form);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
         const QImage picture = form->Image1->picture();
-        QImage white(picture.size(), picture.format());
-        white.fill(Qt::white);
-        QCOMPARE(picture == white, topaddr != 0);
+        QCOMPARE(windowtest::coloursin(picture) == QSet{windowtest::kWhite}, topaddr != 0);
     }
 };
 

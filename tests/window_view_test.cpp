@@ -137,13 +137,22 @@ private:
     // The Save command, or Open.
     static auto command(bool save) { return save ? &TForm1::Button3Click : &TForm1::Button1Click; }
 
-    // The width of panel 0: 120, or what the largest size's text needs there, whichever is more.
-    int sizepanelwidth() const {
-        QLabel panel;
-        panel.setFont(form->panels[0]->font());
-        panel.setFrameStyle(form->panels[0]->frameStyle());
-        panel.setText(QStringLiteral("size:2147483647bytes"));
-        return std::max(120, panel.sizeHint().width());
+    // The panels side by side, 17 high: the size panel at least 120 wide and wide enough to show
+    // the largest size's text whole, the address panel 120 wide, then the last one, which is
+    // `lastwidth` wide when the size panel is 120 and narrower by what that one grew.
+    void checkpanels(int lastwidth) const {
+        const QLabel* size = form->panels[0];
+        const int text =
+            size->fontMetrics().horizontalAdvance(QStringLiteral("size:2147483647bytes"));
+        QVERIFY2(
+            size->contentsRect().width() - 2 * size->margin() >= text,
+            qPrintable(QStringLiteral("%1 wide for a text of %2").arg(size->width()).arg(text)));
+        QVERIFY(size->width() >= 120);
+        const int widened = size->width() - 120;
+        QCOMPARE(size->geometry(), QRect(0, 0, 120 + widened, 17));
+        QCOMPARE(form->panels[1]->geometry(), QRect(120 + widened, 0, 120, 17));
+        QCOMPARE(form->panels[2]->geometry(),
+                 QRect(240 + widened, 0, std::max(0, lastwidth - widened), 17));
     }
 
 private slots:
@@ -173,12 +182,7 @@ private slots:
                 !form->rb_mbdec->isChecked());
         QVERIFY(form->cbc->isHidden());
         QCOMPARE(form->StatusBar1->geometry(), QRect(0, 256, 292, 17));
-        // Panel 0 is 120 wide, or as wide as the largest size needs in this font.
-        const int widened = sizepanelwidth() - 120;
-        QCOMPARE(form->panels[0]->geometry(), QRect(0, 0, 120 + widened, 17));
-        QCOMPARE(form->panels[1]->geometry(), QRect(120 + widened, 0, 120, 17));
-        QCOMPARE(form->panels[2]->geometry(),
-                 QRect(240 + widened, 0, std::max(0, 52 - widened), 17));
+        checkpanels(52);
         QCOMPARE(form->cols(), 2);
         QCOMPARE(form->topaddr(), qint64(0));
         QCOMPARE(form->selpos(), 0);
@@ -234,11 +238,7 @@ private slots:
         QCOMPARE(form->Button3->pos(), QPoint(buttonsx, 72));
         QCOMPARE(form->GroupBox1->geometry(), QRect(buttonsx, 104, 89, 89));
         QCOMPARE(form->StatusBar1->geometry(), statusbar);
-        const int widened = sizepanelwidth() - 120;
-        QCOMPARE(form->panels[0]->geometry(), QRect(0, 0, 120 + widened, 17));
-        QCOMPARE(form->panels[1]->geometry(), QRect(120 + widened, 0, 120, 17));
-        QCOMPARE(form->panels[2]->geometry(),
-                 QRect(240 + widened, 0, std::max(0, lastpanelwidth - widened), 17));
+        checkpanels(lastpanelwidth);
         QCOMPARE(form->cols(), cols);
         // The picture is remade at the grid's new size.
         QCOMPARE(picture().deviceIndependentSize().toSize(), image.size());

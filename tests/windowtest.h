@@ -284,6 +284,27 @@ inline void solidfont(TForm1* form) {
     form->setgridfont(font);
 }
 
+// What is wrong in the grid's picture by the colour rules, or nothing: in every whole row in
+// sight, each byte's cell holds white and its class colour only, the cell after the last byte
+// white and the red end marker, any other cell white. The grid must be drawn solid (solidfont).
+inline QString gridfault(const TForm1* form) {
+    const QImage& picture = form->Image1->picture();
+    const std::vector<std::uint8_t>& bytes = form->bindata();
+    const int cols = form->cols();
+    for (int cell = 0; cell < form->Image1->height() / form->cellh() * cols; ++cell) {
+        const auto offset = std::uint64_t(form->topaddr() + cell);
+        const QSet<QRgb> expected = offset < bytes.size()    ? QSet{kWhite, inkof(bytes[offset])}
+                                    : offset == bytes.size() ? QSet{kWhite, kRed}
+                                                             : QSet{kWhite};
+        const QRect area(QPoint(cell % cols * form->cellw(), cell / cols * form->cellh()),
+                         QSize(form->cellw(), form->cellh()));
+        if (coloursin(picture, area) != expected) {
+            return QStringLiteral("cell %1 (offset %2) is wrong").arg(cell).arg(offset);
+        }
+    }
+    return {};
+}
+
 // The button of display mode `mode` (0 ASCII, 1 hex, 2 binary, 3 decimal, as DispMode counts).
 inline QRadioButton* modebutton(const TForm1* form, int mode) {
     QRadioButton* const buttons[] = {form->rb_mdASCII, form->rb_mbHEX, form->rb_mbbin,
