@@ -526,7 +526,7 @@ void WindowEditTest::saveRefusesExistingName() {
     };
     for (int mode : {ascii, hex}) {
         setmode(mode);
-        const windowtest::Box box = save(target, {}, centred).box;
+        const windowtest::Box box = save(target, centred).box;
 
         QVERIFY(box.shown);
         QCOMPARE(box.caption, QStringLiteral("エラー"));
@@ -568,11 +568,10 @@ void WindowEditTest::nameAppearingDuringSaveIsRefused() {
     const QVariantList before = windowtest::snapshot(form);
     const QString target = filepath("late.txt");
 
-    const windowtest::Box box = save(target, [&] {
-                                    appearing.path = QFile::encodeName(target).toStdString();
-                                    appearing.content = "someone else's\n";
-                                    appearing.after = after;
-                                }).box;
+    appearing.path = QFile::encodeName(target).toStdString();
+    appearing.content = "someone else's\n";
+    appearing.after = after;
+    const windowtest::Box box = save(target).box;
 
     QVERIFY(appearing.created);
     QVERIFY(box.shown);
@@ -592,7 +591,8 @@ void WindowEditTest::saveIntoDirectoryIsDenied() {
     const QString target = filepath("folder");
 
     // Made just before the save: a dialog given that name would open the folder instead.
-    const windowtest::Box box = save(target, [&] { QVERIFY(QDir().mkdir(target)); }).box;
+    QVERIFY(QDir().mkdir(target));
+    const windowtest::Box box = save(target).box;
 
     QVERIFY(box.shown);
     QCOMPARE(box.caption, QStringLiteral("Tessarin"));
@@ -620,7 +620,8 @@ void WindowEditTest::failedSaveLeavesNothing() {
     QVERIFY(QDir().mkdir(folder));
     const QString target = folder + QStringLiteral("/out.txt");
 
-    const windowtest::Box box = save(target, [&] { QVERIFY(QDir().rmdir(folder)); }).box;
+    QVERIFY(QDir().rmdir(folder));
+    const windowtest::Box box = save(target).box;
 
     QVERIFY(box.shown);
     QCOMPARE(box.caption, QStringLiteral("Tessarin"));

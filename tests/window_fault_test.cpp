@@ -126,14 +126,11 @@ public:
     // Runs `command` on `target`: it must fail with `text` and change nothing, in the window or
     // in the target's folder. Then an Open of next.bin and a Save of it into `savefolder` work.
     void fault(void (TForm1::*command)(const QString&), const QString& target, const QString& text,
-               const QString& savefolder, const std::function<void()>& first = {}) {
+               const QString& savefolder) {
         const QVariantList before = windowtest::snapshot(form);
         const QString folder = QFileInfo(target).path();
         const QStringList present = entries(folder);
 
-        if (first) {
-            first();
-        }
         const windowtest::Box box = act([&] { (form->*command)(target); }).box;
 
         QVERIFY(box.shown);
@@ -328,19 +325,15 @@ private slots:
         const std::string file = local(target);
         struct stat st {};
         QVERIFY(::stat(file.c_str(), &st) == 0);
-        // Armed just before the load, so that nothing else looks into the file meanwhile.
-        const auto arm = [&] {
-            changing = {true, grow, false, st.st_dev, st.st_ino, st.st_size, file.c_str()};
-        };
-
+        // Armed just before the load: the file changes on the first read from it.
+        changing = {true, grow, false, st.st_dev, st.st_ino, st.st_size, file.c_str()};
         if (!grow) {
             fault(&TForm1::openfile, target, QStringLiteral("ファイルの末尾以降を読み込みました."),
-                  filepath("out"), arm);
+                  filepath("out"));
             QVERIFY(changing.changed);
             QCOMPARE(QFileInfo(target).size(), qint64(2 << 20));
             return;
         }
-        arm();
         QVERIFY(!open(target).box.shown);
         QVERIFY(changing.changed);
         QCOMPARE(QFileInfo(target).size(), qint64((4 << 20) + 4096));

@@ -209,32 +209,16 @@ public:
     QByteArray document() const { return asbytearray(form->bindata()); }
 
     // Runs `command` (Open or Save) with `target` given to its file dialog, which must take it;
-    // no other answer may be waiting. `afteraccept` runs once the dialog has taken the name,
-    // before the command goes on; a message box that follows is recorded once `settled` holds for
-    // it (see closenextbox), and closed.
-    Ran run(void (TForm1::*command)(), const QString& target,
-            const std::function<void()>& afteraccept = {},
-            const std::function<bool(const QMessageBox*)>& settled = {}) {
-        Dialogs& dialogs = Dialogs::get();
-        dialogs.seen.clear();
+    // no other answer may be waiting. A message box that follows is recorded as act() does.
+    Ran run(void (TForm1::*command)(), const QString& target) {
         bool accepted = false;
-        std::shared_ptr<Box> box;
-        answernext<QFileDialog>([&](QFileDialog* dialog) {
-            accepted = answerfiledialog(dialog, target);
-            if (accepted) {
-                box = closenextbox(settled);
-                if (afteraccept) {
-                    afteraccept();
-                }
-            }
-        });
-        (form->*command)();
-        // An answer for a message box that never came.
-        dialogs.dropwaiting();
+        answernext<QFileDialog>(
+            [&](QFileDialog* dialog) { accepted = answerfiledialog(dialog, target); });
+        Ran ran = act([&] { (form->*command)(); });
         if (!accepted) {
             QTest::qFail(qPrintable("the file dialog did not take " + target), __FILE__, __LINE__);
         }
-        return {box ? *box : Box(), dialogs.seen};
+        return ran;
     }
     // Runs `command`, such as a call of openfile() or savefile(), and records and closes the
     // message box that follows, if any, once `settled` holds for it (see closenextbox).
@@ -257,13 +241,9 @@ public:
                               "caption", "Tessarin - target", __FILE__, __LINE__);
         return ran;
     }
-    // Saves under `target` as Save does with the path its dialog returned; `first` runs just
-    // before. A message box that follows is recorded as act() does.
-    Ran save(const QString& target, const std::function<void()>& first = {},
-             const std::function<bool(const QMessageBox*)>& settled = {}) {
-        if (first) {
-            first();
-        }
+    // Saves under `target` as Save does with the path its dialog returned. A message box that
+    // follows is recorded as act() does.
+    Ran save(const QString& target, const std::function<bool(const QMessageBox*)>& settled = {}) {
         return act([&] { form->savefile(target); }, settled);
     }
 
