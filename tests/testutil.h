@@ -59,18 +59,6 @@ public:
             }
         }
     }
-    // Read-only files are made writable first, which Windows needs to remove them, and the long
-    // form of the path (\\?\ before it) reaches folders past MAX_PATH.
-    ~TempDir() {
-        namespace fs = std::filesystem;
-        const fs::path root = L"\\\\?\\" + fs::absolute(path_).make_preferred().wstring();
-        std::error_code ignored;
-        for (fs::recursive_directory_iterator it(root, ignored), end; it != end;
-             it.increment(ignored)) {
-            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
-        }
-        fs::remove_all(root, ignored);
-    }
 #else
     TempDir() {
         const char* base = std::getenv("TMPDIR");
@@ -81,13 +69,27 @@ public:
         path_ = pattern;
         ::chmod(path_.c_str(), 0755);
     }
+#endif
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
+    // Everything in it is made writable first, which Windows needs to remove a read-only file and
+    // Linux to empty a read-only folder (symbolic links are left alone, not what they point to).
+    // On Windows the long form of the path (\\?\ before it) reaches folders past MAX_PATH.
     ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
+        namespace fs = std::filesystem;
+#ifdef _WIN32
+        const fs::path root = L"\\\\?\\" + fs::absolute(path_).make_preferred().wstring();
+#else
+        const fs::path root = path_;
 #endif
+        std::error_code ignored;
+        for (fs::recursive_directory_iterator it(root, ignored), end; it != end;
+             it.increment(ignored)) {
+            fs::permissions(it->path(), fs::perms::owner_write,
+                            fs::perm_options::add | fs::perm_options::nofollow, ignored);
+        }
+        fs::remove_all(root, ignored);
+    }
 
     const std::string& path() const {
         return path_;
@@ -263,6 +265,14 @@ constexpr uid_t kNobody = 65534;
 inline bool dropprivileges() {
     return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 &&
            ::geteuid() == kNobody;
+}
+
+// Runs `fn` in a forked child as nobody, or as the user when that is not root (see runinchild);
+// kSetupFailed when root cannot become nobody.
+inline int asnobody(const std::function<int()>& fn) {
+    return runinchild([&] {
+        return ::geteuid() != 0 || dropprivileges() ? fn() : static_cast<int>(kSetupFailed);
+    });
 }
 
 #endif
