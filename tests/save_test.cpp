@@ -245,21 +245,12 @@ TEST(Save, OrdinaryUser) {
         TempDir dir;  // 0755, owned by root
         ASSERT_EQ(::mkdir((dir / "own").c_str(), 0755), 0);
         ASSERT_EQ(::chown((dir / "own").c_str(), testutil::kNobody, testutil::kNobody), 0);
-        EXPECT_EQ(testutil::runinchild([&] {
-                      if (!testutil::dropprivileges()) {
-                          return static_cast<int>(testutil::kSetupFailed);
-                      }
-                      return savecode(saver, dir / "out", testutil::kAccessDenied);
-                  }),
+        EXPECT_EQ(testutil::asnobody(
+                      [&] { return savecode(saver, dir / "out", testutil::kAccessDenied); }),
                   5);
         EXPECT_FALSE(testutil::exists(dir / "out"));
 
-        EXPECT_EQ(testutil::runinchild([&] {
-                      if (!testutil::dropprivileges()) {
-                          return static_cast<int>(testutil::kSetupFailed);
-                      }
-                      return savecode(saver, dir / "own/out", "");
-                  }),
+        EXPECT_EQ(testutil::asnobody([&] { return savecode(saver, dir / "own/out", ""); }),
                   testutil::kNoError);
         ASSERT_TRUE(testutil::exists(dir / "own/out"));
         EXPECT_EQ(statof(dir / "own/out").st_uid, testutil::kNobody);
@@ -267,12 +258,7 @@ TEST(Save, OrdinaryUser) {
         // A drop box: others may write and search it but not list it.
         ASSERT_EQ(::mkdir((dir / "dropbox").c_str(), 0733), 0);
         ASSERT_EQ(::chmod((dir / "dropbox").c_str(), 0733), 0);
-        EXPECT_EQ(testutil::runinchild([&] {
-                      if (!testutil::dropprivileges()) {
-                          return static_cast<int>(testutil::kSetupFailed);
-                      }
-                      return savecode(saver, dir / "dropbox/out", "");
-                  }),
+        EXPECT_EQ(testutil::asnobody([&] { return savecode(saver, dir / "dropbox/out", ""); }),
                   testutil::kNoError);
         EXPECT_TRUE(testutil::exists(dir / "dropbox/out"));
     }
