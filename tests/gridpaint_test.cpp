@@ -149,19 +149,20 @@ void GridPaintTest::celltexts() {
 void GridPaintTest::classcolours_data() {
     QTest::addColumn<int>("byte");
     QTest::addColumn<QColor>("expected");
-    const QColor grey("grey"), lime("lime"), black("black"), blue("blue");
-    QTest::newRow("0") << 0 << grey;
-    QTest::newRow("9") << 9 << grey;
-    QTest::newRow("10") << 10 << lime;
-    QTest::newRow("11") << 11 << grey;
-    QTest::newRow("13") << 13 << lime;
-    QTest::newRow("14") << 14 << grey;
-    QTest::newRow("31") << 31 << grey;
-    QTest::newRow("32") << 32 << black;
-    QTest::newRow("126") << 126 << black;
-    QTest::newRow("127") << 127 << black;
-    QTest::newRow("128") << 128 << blue;
-    QTest::newRow("255") << 255 << blue;
+    for (const auto& [byte, colour] : {std::pair{0, "grey"},
+                                       {9, "grey"},
+                                       {10, "lime"},
+                                       {11, "grey"},
+                                       {13, "lime"},
+                                       {14, "grey"},
+                                       {31, "grey"},
+                                       {32, "black"},
+                                       {126, "black"},
+                                       {127, "black"},
+                                       {128, "blue"},
+                                       {255, "blue"}}) {
+        QTest::addRow("%d", byte) << byte << QColor(QLatin1String(colour));
+    }
 }
 
 void GridPaintTest::classcolours() {

@@ -63,43 +63,23 @@ bool reddominant(QRgb p) {
 
 }  // namespace
 
+// open, open64, openat and openat64, each recording the path and passing its call on to the C
+// library's. The mode is passed on whether or not the flags ask for one.
+#define RECORDING_OPEN(name, params, args)                       \
+    int name params {                                            \
+        static const auto real = realcall<int(*) params>(#name); \
+        recordopen(path);                                        \
+        va_list list;                                            \
+        va_start(list, flags);                                   \
+        const mode_t mode = va_arg(list, mode_t);                \
+        va_end(list);                                            \
+        return real args;                                        \
+    }
 extern "C" {
-int open(const char* path, int flags, ...) {
-    static const auto real = realcall<int (*)(const char*, int, ...)>("open");
-    recordopen(path);
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = va_arg(args, mode_t);
-    va_end(args);
-    return real(path, flags, mode);
-}
-int open64(const char* path, int flags, ...) {
-    static const auto real = realcall<int (*)(const char*, int, ...)>("open64");
-    recordopen(path);
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = va_arg(args, mode_t);
-    va_end(args);
-    return real(path, flags, mode);
-}
-int openat(int dir, const char* path, int flags, ...) {
-    static const auto real = realcall<int (*)(int, const char*, int, ...)>("openat");
-    recordopen(path);
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = va_arg(args, mode_t);
-    va_end(args);
-    return real(dir, path, flags, mode);
-}
-int openat64(int dir, const char* path, int flags, ...) {
-    static const auto real = realcall<int (*)(int, const char*, int, ...)>("openat64");
-    recordopen(path);
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = va_arg(args, mode_t);
-    va_end(args);
-    return real(dir, path, flags, mode);
-}
+RECORDING_OPEN(open, (const char* path, int flags, ...), (path, flags, mode))
+RECORDING_OPEN(open64, (const char* path, int flags, ...), (path, flags, mode))
+RECORDING_OPEN(openat, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
+RECORDING_OPEN(openat64, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
 }
 
 class WindowViewTest : public QObject, windowtest::Fixture {
