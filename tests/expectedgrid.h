@@ -69,16 +69,13 @@ inline QString label(int b, DispMode mode) {
         return QString::fromStdString(testutil::asciilabel(b));
     }
     static const iconv_t shiftjis = iconv_open("UTF-16LE", "SHIFT_JIS");
-    char in = char(b);
+    char in[] = {char(b)};
     char16_t out[2] = {};
-    char* from = &in;
-    char* to = reinterpret_cast<char*>(out);
-    std::size_t inleft = 1;
-    std::size_t outleft = sizeof out;
+    char* from = in;
+    auto* to = reinterpret_cast<char*>(out);
+    std::size_t inleft = 1, outleft = sizeof out;
     iconv(shiftjis, nullptr, nullptr, nullptr, nullptr);
-    const bool one = shiftjis != iconv_t(-1) &&
-                     iconv(shiftjis, &from, &inleft, &to, &outleft) != std::size_t(-1) &&
-                     outleft == sizeof out - sizeof out[0];
+    const bool one = iconv(shiftjis, &from, &inleft, &to, &outleft) == 0 && outleft == 2;
     return QChar(one ? out[0] : char16_t(0xFFFD));
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #ifndef _WIN32
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
@@ -257,6 +258,13 @@ inline int runinchild(const std::function<int()>& fn) {
         return 300 + WTERMSIG(status);
     }
     return WEXITSTATUS(status);
+}
+
+// The C library's own `name`, for a test's function of that name that watches the calls and
+// passes them on.
+template <typename Function>
+Function nextcall(const char* name) {
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
 
 constexpr uid_t kNobody = 65534;

@@ -8,7 +8,6 @@
 #include <QWheelEvent>
 #include <QtTest>
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,8 +38,7 @@ struct Appearing {
 };
 Appearing appearing;
 const std::thread::id mainthread = std::this_thread::get_id();
-using Lstat = int (*)(const char*, struct stat*);
-const auto reallstat = reinterpret_cast<Lstat>(dlsym(RTLD_NEXT, "lstat"));
+const auto reallstat = testutil::nextcall<int (*)(const char*, struct stat*)>("lstat");
 
 }  // namespace
 

@@ -8,7 +8,6 @@
 #include <QProcess>
 #include <QtTest>
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -68,8 +67,7 @@ void changefile() {
 // Every read() of the process passes through here; it behaves as the C library's unless a file
 // is armed to change.
 extern "C" ssize_t read(int fd, void* buf, size_t count) {
-    using Read = ssize_t (*)(int, void*, size_t);
-    static const auto realread = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
+    static const auto realread = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
     const ssize_t n = realread(fd, buf, count);
     if (n > 0 && changing.armed && std::this_thread::get_id() == mainthread) {
         const int saved = errno;

@@ -11,7 +11,6 @@
 #include <QWheelEvent>
 #include <QtTest>
 
-#include <dlfcn.h>
 #include <fcntl.h>
 
 #include <atomic>
@@ -47,11 +46,6 @@ void recordopen(const char* path) {
     }
 }
 
-template <typename F>
-F realcall(const char* name) {
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
-
 // The logical box of cell (column, row) with 50 x 20 cells.
 QRect cell(int column, int row) {
     return QRect(column * 50, row * 20, 50, 20);
@@ -65,15 +59,15 @@ bool reddominant(QRgb p) {
 
 // open, open64, openat and openat64, each recording the path and passing its call on to the C
 // library's. The mode is passed on whether or not the flags ask for one.
-#define RECORDING_OPEN(name, params, args)                       \
-    int name params {                                            \
-        static const auto real = realcall<int(*) params>(#name); \
-        recordopen(path);                                        \
-        va_list list;                                            \
-        va_start(list, flags);                                   \
-        const mode_t mode = va_arg(list, mode_t);                \
-        va_end(list);                                            \
-        return real args;                                        \
+#define RECORDING_OPEN(name, params, args)                                 \
+    int name params {                                                      \
+        static const auto real = testutil::nextcall<int(*) params>(#name); \
+        recordopen(path);                                                  \
+        va_list list;                                                      \
+        va_start(list, flags);                                             \
+        const mode_t mode = va_arg(list, mode_t);                          \
+        va_end(list);                                                      \
+        return real args;                                                  \
     }
 extern "C" {
 RECORDING_OPEN(open, (const char* path, int flags, ...), (path, flags, mode))
