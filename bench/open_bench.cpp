@@ -27,7 +27,7 @@
 #include "bench/ratios.h"
 #include "binio/binio.h"
 #include "main/tform1.h"
-#include "tests/windowtest.h"
+#include "tests/dialogs.h"
 
 namespace {
 
