@@ -35,7 +35,7 @@
 
 #include "bench/ratios.h"
 #include "main/tform1.h"
-#include "tests/windowtest.h"
+#include "tests/dialogs.h"
 
 namespace {
 

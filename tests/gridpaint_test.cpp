@@ -21,7 +21,7 @@
 
 #include "main/gridfont.h"
 #include "main/gridpaint.h"
-#include "tests/windowtest.h"
+#include "tests/expectedgrid.h"
 
 using tessarin::DispMode;
 using tessarin::GridPainter;
@@ -104,261 +104,241 @@ class GridPaintTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void celltexts_data();
-    void celltexts();
-    void classcolours_data();
-    void classcolours();
-    void cellsholdonlytheirclasscolour_data();
-    void cellsholdonlytheirclasscolour();
-    void endmarker_data();
-    void endmarker();
-    void drawsnothing_data();
-    void drawsnothing();
-    void nextlabelcoversoverflow();
-    void nullpicture();
-    void pixelratiotwo();
-    void cachefollowssettings_data();
-    void cachefollowssettings();
-    void farendofrange_data();
-    void farendofrange();
-};
+    void celltexts_data() { windowtest::addmoderows(); }
 
-void GridPaintTest::celltexts_data() {
-    windowtest::addmoderows();
-}
+    void celltexts() {
+        QFETCH(int, mode);
+        QSet<QString> distinct;
+        int replaced = 0;
+        for (int b = 0; b < 256; ++b) {
+            const QString text = tessarin::celltext(std::uint8_t(b), DispMode(mode));
+            QVERIFY2(text == windowtest::label(b, DispMode(mode)),
+                     qPrintable(QString::asprintf("byte %d: ", b) + text));
+            if (text == QString(QChar(char16_t(0xFFFD)))) {
+                ++replaced;
+            } else {
+                distinct.insert(text);
+            }
+        }
+        // Only the bytes that are no Shift_JIS character on their own share a label: 80, A0, 81-9F
+        // and E0-FF in ASCII mode.
+        QCOMPARE(replaced, DispMode(mode) == DispMode::ascii ? 1 + 1 + 31 + 32 : 0);
+        QCOMPARE(distinct.size(), 256 - replaced);
+    }
 
-void GridPaintTest::celltexts() {
-    QFETCH(int, mode);
-    QSet<QString> distinct;
-    int replaced = 0;
-    for (int b = 0; b < 256; ++b) {
-        const QString text = tessarin::celltext(std::uint8_t(b), DispMode(mode));
-        QVERIFY2(text == windowtest::label(b, DispMode(mode)),
-                 qPrintable(QString::asprintf("byte %d: ", b) + text));
-        if (text == QString(QChar(char16_t(0xFFFD)))) {
-            ++replaced;
-        } else {
-            distinct.insert(text);
+    void classcolours_data() {
+        QTest::addColumn<int>("byte");
+        QTest::addColumn<QColor>("expected");
+        for (const auto& [byte, colour] : {std::pair{0, "grey"},
+                                           {9, "grey"},
+                                           {10, "lime"},
+                                           {11, "grey"},
+                                           {13, "lime"},
+                                           {14, "grey"},
+                                           {31, "grey"},
+                                           {32, "black"},
+                                           {126, "black"},
+                                           {127, "black"},
+                                           {128, "blue"},
+                                           {255, "blue"}}) {
+            QTest::addRow("%d", byte) << byte << QColor(QLatin1String(colour));
         }
     }
-    // Only the bytes that are no Shift_JIS character on their own share a label: 80, A0, 81-9F
-    // and E0-FF in ASCII mode.
-    QCOMPARE(replaced, DispMode(mode) == DispMode::ascii ? 1 + 1 + 31 + 32 : 0);
-    QCOMPARE(distinct.size(), 256 - replaced);
-}
 
-void GridPaintTest::classcolours_data() {
-    QTest::addColumn<int>("byte");
-    QTest::addColumn<QColor>("expected");
-    const QColor grey("grey"), lime("lime"), black("black"), blue("blue");
-    QTest::newRow("0") << 0 << grey;
-    QTest::newRow("9") << 9 << grey;
-    QTest::newRow("10") << 10 << lime;
-    QTest::newRow("11") << 11 << grey;
-    QTest::newRow("13") << 13 << lime;
-    QTest::newRow("14") << 14 << grey;
-    QTest::newRow("31") << 31 << grey;
-    QTest::newRow("32") << 32 << black;
-    QTest::newRow("126") << 126 << black;
-    QTest::newRow("127") << 127 << black;
-    QTest::newRow("128") << 128 << blue;
-    QTest::newRow("255") << 255 << blue;
-}
-
-void GridPaintTest::classcolours() {
-    QFETCH(int, byte);
-    QFETCH(QColor, expected);
-    QCOMPARE(tessarin::classcolor(std::uint8_t(byte)).rgb(), expected.rgb());
-}
-
-void GridPaintTest::cellsholdonlytheirclasscolour_data() {
-    windowtest::addmoderows();
-}
-
-// Every byte value once, 16 to a row: each cell shows ink of its byte's colour and nothing else,
-// the red end marker follows the last byte, and the rows below it stay white.
-void GridPaintTest::cellsholdonlytheirclasscolour() {
-    QFETCH(int, mode);
-    std::vector<std::uint8_t> document(256);
-    for (int b = 0; b < 256; ++b) {
-        document[b] = std::uint8_t(b);
+    void classcolours() {
+        QFETCH(int, byte);
+        QFETCH(QColor, expected);
+        QCOMPARE(tessarin::classcolor(std::uint8_t(byte)).rgb(), expected.rgb());
     }
-    const int cols = 16;
-    const QImage picture = painted(document, 0, cols, 18 * kCellH, DispMode(mode));
-    for (int r = 0; r < 256; ++r) {
-        QVERIFY2(coloursin(picture, cellrect(r, cols)) == (QSet{kWhite, windowtest::inkof(r)}),
-                 qPrintable(QString::asprintf("cell %d", r)));
+
+    void cellsholdonlytheirclasscolour_data() { windowtest::addmoderows(); }
+
+    // Every byte value once, 16 to a row: each cell shows ink of its byte's colour and nothing
+    // else, the red end marker follows the last byte, and the rows below it stay white.
+    void cellsholdonlytheirclasscolour() {
+        QFETCH(int, mode);
+        std::vector<std::uint8_t> document(256);
+        for (int b = 0; b < 256; ++b) {
+            document[b] = std::uint8_t(b);
+        }
+        const int cols = 16;
+        const QImage picture = painted(document, 0, cols, 18 * kCellH, DispMode(mode));
+        for (int r = 0; r < 256; ++r) {
+            QVERIFY2(coloursin(picture, cellrect(r, cols)) == (QSet{kWhite, windowtest::inkof(r)}),
+                     qPrintable(QString::asprintf("cell %d", r)));
+        }
+        QCOMPARE(coloursin(picture, cellrect(256, cols)), (QSet{kWhite, kRed}));
+        QCOMPARE(coloursin(picture, QRect(0, 17 * kCellH, picture.width(), kCellH)), QSet{kWhite});
     }
-    QCOMPARE(coloursin(picture, cellrect(256, cols)), (QSet{kWhite, kRed}));
-    QCOMPARE(coloursin(picture, QRect(0, 17 * kCellH, picture.width(), kCellH)), QSet{kWhite});
-}
 
-void GridPaintTest::endmarker_data() {
-    QTest::addColumn<int>("length");
-    QTest::addColumn<int>("topaddr");
-    QTest::addColumn<int>("cols");
-    QTest::addColumn<int>("eofcell");  // -1: the marker lies below the picture
-    QTest::newRow("empty document") << 0 << 0 << 3 << 0;
-    QTest::newRow("mid row") << 5 << 0 << 3 << 5;
-    QTest::newRow("length a multiple of cols") << 6 << 0 << 3 << 6;
-    QTest::newRow("scrolled") << 10 << 6 << 3 << 4;
-    QTest::newRow("topaddr at the end") << 9 << 9 << 3 << 0;
-    QTest::newRow("last visible cell") << 11 << 0 << 3 << 11;
-    QTest::newRow("below the picture") << 12 << 0 << 3 << -1;
-}
-
-// With 4 rows of cells in view: red ink in the marker's cell only, the cells before it hold
-// their bytes, the cells after it are white.
-void GridPaintTest::endmarker() {
-    QFETCH(int, length);
-    QFETCH(int, topaddr);
-    QFETCH(int, cols);
-    QFETCH(int, eofcell);
-    const std::vector<std::uint8_t> document(std::size_t(length), 'A');
-    const QImage picture = painted(document, topaddr, cols, 4 * kCellH);
-    for (int r = 0; r < 4 * cols; ++r) {
-        const QSet<QRgb> colours = coloursin(picture, cellrect(r, cols));
-        const QSet<QRgb> expected = r == eofcell                 ? QSet{kWhite, kRed}
-                                    : eofcell < 0 || r < eofcell ? QSet{kWhite, kBlack}
-                                                                 : QSet{kWhite};
-        QVERIFY2(colours == expected, qPrintable(QString::asprintf("cell %d", r)));
+    void endmarker_data() {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("topaddr");
+        QTest::addColumn<int>("cols");
+        QTest::addColumn<int>("eofcell");  // -1: the marker lies below the picture
+        QTest::newRow("empty document") << 0 << 0 << 3 << 0;
+        QTest::newRow("mid row") << 5 << 0 << 3 << 5;
+        QTest::newRow("length a multiple of cols") << 6 << 0 << 3 << 6;
+        QTest::newRow("scrolled") << 10 << 6 << 3 << 4;
+        QTest::newRow("topaddr at the end") << 9 << 9 << 3 << 0;
+        QTest::newRow("last visible cell") << 11 << 0 << 3 << 11;
+        QTest::newRow("below the picture") << 12 << 0 << 3 << -1;
     }
-}
 
-void GridPaintTest::drawsnothing_data() {
-    QTest::addColumn<int>("topaddr");
-    QTest::addColumn<int>("height");
-    QTest::newRow("topaddr one past the end") << 11 << 100;
-    QTest::newRow("topaddr far past the end") << 5000 << 100;
-    QTest::newRow("topaddr before the start") << -1 << 100;
-    QTest::newRow("picture 19 px high") << 0 << 19;
-    QTest::newRow("picture 1 px high") << 0 << 1;
-}
-
-void GridPaintTest::drawsnothing() {
-    QFETCH(int, topaddr);
-    QFETCH(int, height);
-    const std::vector<std::uint8_t> document(10, 'A');
-    const QImage picture = painted(document, topaddr, 4, height);
-    QCOMPARE(picture.height(), height);
-    QCOMPARE(coloursin(picture), QSet{kWhite});
-}
-
-// A binary label is wider than its cell; the label of the next cell is drawn over the part that
-// runs into it, box and all.
-void GridPaintTest::nextlabelcoversoverflow() {
-    const QFont font = gridfont(14);
-    const std::uint8_t zero = 0x00;  // grey
-    QVERIFY(QFontMetricsF(font).horizontalAdvance(tessarin::celltext(zero, DispMode::bin)) >
-            kCellW + 2);
-    const QRect nextcell = cellrect(1, 2);
-
-    // Alone in its row, the label runs into the next cell's box.
-    const std::vector<std::uint8_t> alone = {zero};
-    QVERIFY(coloursin(painted(alone, 0, 1, kCellH, DispMode::bin, font),
-                      QRect(kCellW, 0, kCellW, kCellH))
-                .contains(windowtest::kGrey));
-
-    const std::vector<std::uint8_t> two = {zero, 'A'};
-    const QImage picture = painted(two, 0, 2, kCellH, DispMode::bin, font);
-    QCOMPARE(coloursin(picture, nextcell), (QSet{kWhite, kBlack}));
-}
-
-void GridPaintTest::nullpicture() {
-    QVERIFY(GridPainter::freshpicture(0, 100, 1).isNull());
-    QVERIFY(GridPainter::freshpicture(100, 0, 1).isNull());
-    QImage picture;
-    const std::vector<std::uint8_t> document(10, 'A');
-    GridPainter painter;
-    painter.paint(picture, gridfont(), DispMode::ascii, document, GridView{0, 2, kCellW, kCellH});
-    QVERIFY(picture.isNull());
-}
-
-// At pixel ratio 2 the picture has twice the pixels each way, cells stay 50 x 20 logical pixels:
-// the label of cell 1 is cell 0's label moved 100 device pixels right.
-void GridPaintTest::pixelratiotwo() {
-    const std::vector<std::uint8_t> document = {'W', 'W'};
-    const QImage picture = painted(document, 0, 2, 2 * kCellH, DispMode::ascii, gridfont(), 2);
-    QCOMPARE(picture.size(), QSize(2 * (2 * kCellW + 20), 2 * 2 * kCellH));
-    QCOMPARE(picture.devicePixelRatio(), 2.0);
-    const QImage first = picture.copy(0, 0, 2 * kCellW, 2 * kCellH);
-    QVERIFY(coloursin(first) != QSet{kWhite});
-    QCOMPARE(picture.copy(2 * kCellW, 0, 2 * kCellW, 2 * kCellH), first);
-    QCOMPARE(coloursin(picture, cellrect(2, 2)), (QSet{kWhite, kRed}));
-    QCOMPARE(coloursin(picture, cellrect(3, 2)), QSet{kWhite});
-
-    // The label is drawn from the font at twice the size, not from the small label scaled.
-    const QImage single = painted(document, 0, 2, 2 * kCellH);
-    const QImage doubled = single.scaled(single.size() * 2);
-    QVERIFY(picture.copy(0, 0, 2 * kCellW, 2 * kCellH) !=
-            doubled.copy(0, 0, 2 * kCellW, 2 * kCellH));
-}
-
-void GridPaintTest::cachefollowssettings_data() {
-    QTest::addColumn<QFont>("fontb");
-    QTest::addColumn<int>("modeb");
-    QTest::addColumn<qreal>("ratiob");
-    QFont bold = gridfont();
-    bold.setBold(true);
-    QTest::newRow("font size") << gridfont(16) << int(DispMode::ascii) << 1.0;
-    QTest::newRow("font weight") << bold << int(DispMode::ascii) << 1.0;
-    QTest::newRow("mode") << gridfont() << int(DispMode::hex) << 1.0;
-    QTest::newRow("pixel ratio") << gridfont() << int(DispMode::ascii) << 2.0;
-}
-
-// One painter used with setting A, then B, then A again paints what a new painter paints with
-// each setting, and A differs from B.
-void GridPaintTest::cachefollowssettings() {
-    QFETCH(QFont, fontb);
-    QFETCH(int, modeb);
-    QFETCH(qreal, ratiob);
-    std::vector<std::uint8_t> document(64);
-    for (std::size_t i = 0; i < document.size(); ++i) {
-        document[i] = std::uint8_t(i * 37 + 5);
+    // With 4 rows of cells in view: red ink in the marker's cell only, the cells before it hold
+    // their bytes, the cells after it are white.
+    void endmarker() {
+        QFETCH(int, length);
+        QFETCH(int, topaddr);
+        QFETCH(int, cols);
+        QFETCH(int, eofcell);
+        const std::vector<std::uint8_t> document(std::size_t(length), 'A');
+        const QImage picture = painted(document, topaddr, cols, 4 * kCellH);
+        for (int r = 0; r < 4 * cols; ++r) {
+            const QSet<QRgb> colours = coloursin(picture, cellrect(r, cols));
+            const QSet<QRgb> expected = r == eofcell                 ? QSet{kWhite, kRed}
+                                        : eofcell < 0 || r < eofcell ? QSet{kWhite, kBlack}
+                                                                     : QSet{kWhite};
+            QVERIFY2(colours == expected, qPrintable(QString::asprintf("cell %d", r)));
+        }
     }
-    const auto modea = DispMode::ascii;
-    const QFont fonta = gridfont();
-    const QImage a = painted(document, 0, 8, 180, modea, fonta, 1);
-    const QImage b = painted(document, 0, 8, 180, DispMode(modeb), fontb, ratiob);
-    QVERIFY(a != b);
-    GridPainter shared;
-    QCOMPARE(painted(shared, document, 0, 8, 180, modea, fonta, 1), a);
-    QCOMPARE(painted(shared, document, 0, 8, 180, DispMode(modeb), fontb, ratiob), b);
-    QCOMPARE(painted(shared, document, 0, 8, 180, modea, fonta, 1), a);
-}
 
-void GridPaintTest::farendofrange_data() {
-    QTest::addColumn<int>("back");  // topaddr = length - back
-    QTest::addColumn<int>("bytes");
-    QTest::newRow("5 bytes left") << 5 << 5;
-    QTest::newRow("topaddr at the end") << 0 << 0;
-    QTest::newRow("one cell short of filling the view") << 23 << 23;
-    QTest::newRow("exactly filling the view") << 24 << 24;
-    QTest::newRow("more than the view") << 48 << 24;
-}
-
-// The longest document a length can describe, 2^31 - 1 bytes, as a sparse file of zeros: the
-// bytes left are drawn grey, the marker after them, nothing after that.
-void GridPaintTest::farendofrange() {
-    QFETCH(int, back);
-    QFETCH(int, bytes);
-    constexpr std::int64_t kLength = 0x7FFFFFFF;
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const SparseMap map(dir.filePath(QStringLiteral("large.bin")), kLength);
-    QVERIFY(map.ok());
-    QCOMPARE(std::int64_t(map.bytes().size()), kLength);
-    const int cols = 2;
-    const QImage picture = painted(map.bytes(), kLength - back, cols, 244);
-    for (int r = 0; r < 12 * cols; ++r) {
-        const QSet<QRgb> expected = r < bytes    ? QSet{kWhite, windowtest::kGrey}
-                                    : r == bytes ? QSet{kWhite, kRed}
-                                                 : QSet{kWhite};
-        QVERIFY2(coloursin(picture, cellrect(r, cols)) == expected,
-                 qPrintable(QString::asprintf("cell %d", r)));
+    void drawsnothing_data() {
+        QTest::addColumn<int>("topaddr");
+        QTest::addColumn<int>("height");
+        QTest::newRow("topaddr one past the end") << 11 << 100;
+        QTest::newRow("topaddr far past the end") << 5000 << 100;
+        QTest::newRow("topaddr before the start") << -1 << 100;
+        QTest::newRow("picture 19 px high") << 0 << 19;
+        QTest::newRow("picture 1 px high") << 0 << 1;
     }
-    QCOMPARE(coloursin(picture, QRect(0, 240, picture.width(), 4)), QSet{kWhite});
-}
+
+    void drawsnothing() {
+        QFETCH(int, topaddr);
+        QFETCH(int, height);
+        const std::vector<std::uint8_t> document(10, 'A');
+        const QImage picture = painted(document, topaddr, 4, height);
+        QCOMPARE(picture.height(), height);
+        QCOMPARE(coloursin(picture), QSet{kWhite});
+    }
+
+    // A binary label is wider than its cell; the label of the next cell is drawn over the part that
+    // runs into it, box and all.
+    void nextlabelcoversoverflow() {
+        const QFont font = gridfont(14);
+        const std::uint8_t zero = 0x00;  // grey
+        QVERIFY(QFontMetricsF(font).horizontalAdvance(tessarin::celltext(zero, DispMode::bin)) >
+                kCellW + 2);
+        const QRect nextcell = cellrect(1, 2);
+
+        // Alone in its row, the label runs into the next cell's box.
+        const std::vector<std::uint8_t> alone = {zero};
+        QVERIFY(coloursin(painted(alone, 0, 1, kCellH, DispMode::bin, font),
+                          QRect(kCellW, 0, kCellW, kCellH))
+                    .contains(windowtest::kGrey));
+
+        const std::vector<std::uint8_t> two = {zero, 'A'};
+        const QImage picture = painted(two, 0, 2, kCellH, DispMode::bin, font);
+        QCOMPARE(coloursin(picture, nextcell), (QSet{kWhite, kBlack}));
+    }
+
+    void nullpicture() {
+        QVERIFY(GridPainter::freshpicture(0, 100, 1).isNull());
+        QVERIFY(GridPainter::freshpicture(100, 0, 1).isNull());
+        QImage picture;
+        const std::vector<std::uint8_t> document(10, 'A');
+        GridPainter painter;
+        painter.paint(picture, gridfont(), DispMode::ascii, document,
+                      GridView{0, 2, kCellW, kCellH});
+        QVERIFY(picture.isNull());
+    }
+
+    // At pixel ratio 2 the picture has twice the pixels each way, cells stay 50 x 20 logical
+    // pixels: the label of cell 1 is cell 0's label moved 100 device pixels right.
+    void pixelratiotwo() {
+        const std::vector<std::uint8_t> document = {'W', 'W'};
+        const QImage picture = painted(document, 0, 2, 2 * kCellH, DispMode::ascii, gridfont(), 2);
+        QCOMPARE(picture.size(), QSize(2 * (2 * kCellW + 20), 2 * 2 * kCellH));
+        QCOMPARE(picture.devicePixelRatio(), 2.0);
+        const QImage first = picture.copy(0, 0, 2 * kCellW, 2 * kCellH);
+        QVERIFY(coloursin(first) != QSet{kWhite});
+        QCOMPARE(picture.copy(2 * kCellW, 0, 2 * kCellW, 2 * kCellH), first);
+        QCOMPARE(coloursin(picture, cellrect(2, 2)), (QSet{kWhite, kRed}));
+        QCOMPARE(coloursin(picture, cellrect(3, 2)), QSet{kWhite});
+
+        // The label is drawn from the font at twice the size, not from the small label scaled.
+        const QImage single = painted(document, 0, 2, 2 * kCellH);
+        const QImage doubled = single.scaled(single.size() * 2);
+        QVERIFY(picture.copy(0, 0, 2 * kCellW, 2 * kCellH) !=
+                doubled.copy(0, 0, 2 * kCellW, 2 * kCellH));
+    }
+
+    void cachefollowssettings_data() {
+        QTest::addColumn<QFont>("fontb");
+        QTest::addColumn<int>("modeb");
+        QTest::addColumn<qreal>("ratiob");
+        QFont bold = gridfont();
+        bold.setBold(true);
+        QTest::newRow("font size") << gridfont(16) << int(DispMode::ascii) << 1.0;
+        QTest::newRow("font weight") << bold << int(DispMode::ascii) << 1.0;
+        QTest::newRow("mode") << gridfont() << int(DispMode::hex) << 1.0;
+        QTest::newRow("pixel ratio") << gridfont() << int(DispMode::ascii) << 2.0;
+    }
+
+    // One painter used with setting A, then B, then A again paints what a new painter paints with
+    // each setting, and A differs from B.
+    void cachefollowssettings() {
+        QFETCH(QFont, fontb);
+        QFETCH(int, modeb);
+        QFETCH(qreal, ratiob);
+        std::vector<std::uint8_t> document(64);
+        for (std::size_t i = 0; i < document.size(); ++i) {
+            document[i] = std::uint8_t(i * 37 + 5);
+        }
+        const auto modea = DispMode::ascii;
+        const QFont fonta = gridfont();
+        const QImage a = painted(document, 0, 8, 180, modea, fonta, 1);
+        const QImage b = painted(document, 0, 8, 180, DispMode(modeb), fontb, ratiob);
+        QVERIFY(a != b);
+        GridPainter shared;
+        QCOMPARE(painted(shared, document, 0, 8, 180, modea, fonta, 1), a);
+        QCOMPARE(painted(shared, document, 0, 8, 180, DispMode(modeb), fontb, ratiob), b);
+        QCOMPARE(painted(shared, document, 0, 8, 180, modea, fonta, 1), a);
+    }
+
+    void farendofrange_data() {
+        QTest::addColumn<int>("back");  // topaddr = length - back
+        QTest::addColumn<int>("bytes");
+        QTest::newRow("5 bytes left") << 5 << 5;
+        QTest::newRow("topaddr at the end") << 0 << 0;
+        QTest::newRow("one cell short of filling the view") << 23 << 23;
+        QTest::newRow("exactly filling the view") << 24 << 24;
+        QTest::newRow("more than the view") << 48 << 24;
+    }
+
+    // The longest document a length can describe, 2^31 - 1 bytes, as a sparse file of zeros: the
+    // bytes left are drawn grey, the marker after them, nothing after that.
+    void farendofrange() {
+        QFETCH(int, back);
+        QFETCH(int, bytes);
+        constexpr std::int64_t kLength = 0x7FFFFFFF;
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const SparseMap map(dir.filePath(QStringLiteral("large.bin")), kLength);
+        QVERIFY(map.ok());
+        QCOMPARE(std::int64_t(map.bytes().size()), kLength);
+        const int cols = 2;
+        const QImage picture = painted(map.bytes(), kLength - back, cols, 244);
+        for (int r = 0; r < 12 * cols; ++r) {
+            const QSet<QRgb> expected = r < bytes    ? QSet{kWhite, windowtest::kGrey}
+                                        : r == bytes ? QSet{kWhite, kRed}
+                                                     : QSet{kWhite};
+            QVERIFY2(coloursin(picture, cellrect(r, cols)) == expected,
+                     qPrintable(QString::asprintf("cell %d", r)));
+        }
+        QCOMPARE(coloursin(picture, QRect(0, 240, picture.width(), 4)), QSet{kWhite});
+    }
+};
 
 QTEST_MAIN(GridPaintTest)
 #include "gridpaint_test.moc"

@@ -6,8 +6,8 @@
 #pragma once
 
 #ifndef _WIN32
+#include <dlfcn.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -60,18 +60,6 @@ public:
             }
         }
     }
-    // Read-only files are made writable first, which Windows needs to remove them, and the long
-    // form of the path (\\?\ before it) reaches folders past MAX_PATH.
-    ~TempDir() {
-        namespace fs = std::filesystem;
-        const fs::path root = L"\\\\?\\" + fs::absolute(path_).make_preferred().wstring();
-        std::error_code ignored;
-        for (fs::recursive_directory_iterator it(root, ignored), end; it != end;
-             it.increment(ignored)) {
-            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
-        }
-        fs::remove_all(root, ignored);
-    }
 #else
     TempDir() {
         const char* base = std::getenv("TMPDIR");
@@ -82,18 +70,27 @@ public:
         path_ = pattern;
         ::chmod(path_.c_str(), 0755);
     }
+#endif
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
+    // Everything in it is made writable first, which Windows needs to remove a read-only file and
+    // Linux to empty a read-only folder (symbolic links are left alone, not what they point to).
+    // On Windows the long form of the path (\\?\ before it) reaches folders past MAX_PATH.
     ~TempDir() {
-        ::nftw(
-            path_.c_str(),
-            [](const char* p, const struct stat*, int, struct FTW*) {
-                ::remove(p);
-                return 0;
-            },
-            16, FTW_DEPTH | FTW_PHYS);
-    }
+        namespace fs = std::filesystem;
+#ifdef _WIN32
+        const fs::path root = L"\\\\?\\" + fs::absolute(path_).make_preferred().wstring();
+#else
+        const fs::path root = path_;
 #endif
+        std::error_code ignored;
+        for (fs::recursive_directory_iterator it(root, ignored), end; it != end;
+             it.increment(ignored)) {
+            fs::permissions(it->path(), fs::perms::owner_write,
+                            fs::perm_options::add | fs::perm_options::nofollow, ignored);
+        }
+        fs::remove_all(root, ignored);
+    }
 
     const std::string& path() const {
         return path_;
@@ -168,25 +165,27 @@ inline Bytes randombytes(std::uint64_t seed, std::size_t size) {
     return data;
 }
 
-// What ASCII mode calls byte b, as the names of the ASCII control codes have it: the control
-// code's name in brackets, "space", or the byte itself.
+// What ASCII mode calls byte b: a control code by its abbreviation in the ASCII standard (but TAB
+// for HT) in brackets, "space", or the byte itself.
 inline std::string asciilabel(int b) {
-    static const char* const controls[32] = {
-        "[NUL]", "[SOH]", "[STX]", "[ETX]", "[EOT]", "[ENQ]", "[ACK]", "[BEL]",
-        "[BS]",  "[TAB]", "[LF]",  "[VT]",  "[FF]",  "[CR]",  "[SO]",  "[SI]",
-        "[DLE]", "[DC1]", "[DC2]", "[DC3]", "[DC4]", "[NAK]", "[SYN]", "[ETB]",
-        "[CAN]", "[EM]",  "[SUB]", "[ESC]", "[FS]",  "[GS]",  "[RS]",  "[US]",
-    };
-    return b < 32 ? controls[b] : b == 32 ? "space" : b == 127 ? "[DEL]" : std::string(1, char(b));
+    static const char* const names[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                        "BS",  "TAB", "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                        "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                        "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+    return b < 32     ? '[' + std::string(names[b]) + ']'
+           : b == 32  ? "space"
+           : b == 127 ? "[DEL]"
+                      : std::string(1, char(b));
 }
 
-// The message of each I/O error code, written out. A code without a text of its own reads
-// "I/O エラー (code)", as 32, 80 and 112 do.
+// The message of each I/O error code the tests meet, written out; a code without a text of its own
+// reads "I/O エラー (code)". A code missing here has no expected message.
 inline const std::map<int, std::string> kIOMessages = {
     {2, "ファイルが見つかりません"},
     {3, "不正なファイル名です"},
     {4, "オープンしたファイルが多すぎます"},
     {5, "ファイルへのアクセスが拒否されました"},
+    {27, "I/O エラー (27)"},
     {32, "I/O エラー (32)"},
     {80, "I/O エラー (80)"},
     {100, "ファイルの末尾以降を読み込みました"},
@@ -196,7 +195,8 @@ inline const std::map<int, std::string> kIOMessages = {
 
 inline std::string iomessage(int code) {
     const auto text = kIOMessages.find(code);
-    return text != kIOMessages.end() ? text->second : "I/O エラー (" + std::to_string(code) + ")";
+    return text != kIOMessages.end() ? text->second
+                                     : "<no message listed for code " + std::to_string(code) + ">";
 }
 
 // The message of access denied, the end of many faults.
@@ -260,6 +260,13 @@ inline int runinchild(const std::function<int()>& fn) {
     return WEXITSTATUS(status);
 }
 
+// The C library's own `name`, for a test's function of that name that watches the calls and
+// passes them on.
+template <typename Function>
+Function nextcall(const char* name) {
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
 constexpr uid_t kNobody = 65534;
 
 // Becomes nobody for good; false if that fails.
@@ -268,19 +275,44 @@ inline bool dropprivileges() {
            ::geteuid() == kNobody;
 }
 
-// Lowers the open-file limit so that the next open() fails with EMFILE.
-inline bool exhaustdescriptors() {
-    int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (probe < 0) {
-        return false;
-    }
-    ::close(probe);
-    // open() returns the lowest free descriptor; a limit at that number leaves none free.
-    struct rlimit limit {};
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = static_cast<rlim_t>(probe);
-    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+// Runs `fn` in a forked child as nobody, or as the user when that is not root (see runinchild);
+// kSetupFailed when root cannot become nobody.
+inline int asnobody(const std::function<int()>& fn) {
+    return runinchild([&] {
+        return ::geteuid() != 0 || dropprivileges() ? fn() : static_cast<int>(kSetupFailed);
+    });
 }
+
 #endif
+
+// Why this test run cannot take the open files away, or nullptr: Windows has no limit on open
+// handles to lower, and the sanitizer runtimes cannot run under it.
+inline const char* nofilelimit() {
+#ifdef _WIN32
+    return "Windows has no limit on open handles to lower";
+#else
+    return kSanitized ? "the sanitizer runtime cannot run under this limit" : nullptr;
+#endif
+}
+
+// Runs `fn` in a forked child whose next open() fails with EMFILE and returns its result (see
+// runinchild); kSetupFailed when the limit cannot be lowered. Only where nofilelimit() is null.
+inline int withoutfiles(const std::function<int()>& fn) {
+#ifdef _WIN32
+    (void)fn;
+    return kSetupFailed;
+#else
+    return runinchild([&] {
+        // open() returns the lowest free descriptor; a limit at that number leaves none free.
+        const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        struct rlimit limit {};
+        if (probe < 0 || ::close(probe) != 0 || ::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+            return static_cast<int>(kSetupFailed);
+        }
+        limit.rlim_cur = static_cast<rlim_t>(probe);
+        return ::setrlimit(RLIMIT_NOFILE, &limit) == 0 ? fn() : static_cast<int>(kSetupFailed);
+    });
+#endif
+}
 
 }  // namespace testutil

@@ -8,7 +8,6 @@
 #include <QWheelEvent>
 #include <QtTest>
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,8 +38,7 @@ struct Appearing {
 };
 Appearing appearing;
 const std::thread::id mainthread = std::this_thread::get_id();
-using Lstat = int (*)(const char*, struct stat*);
-const auto reallstat = reinterpret_cast<Lstat>(dlsym(RTLD_NEXT, "lstat"));
+const auto reallstat = testutil::nextcall<int (*)(const char*, struct stat*)>("lstat");
 
 }  // namespace
 
@@ -80,602 +78,569 @@ class WindowEditTest : public QObject, windowtest::Fixture {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init() {
+        appearing = Appearing();
+        QVERIFY(startwindow());
+        QCOMPARE(form->cols(), 2);
+        QCOMPARE(form->Image1->geometry(), QRect(8, 8, 165, 244));
+    }
 
-    void editorListsBytesInMode_data();
-    void editorListsBytesInMode();
-    void clickOnByteOpensEditor_data();
-    void clickOnByteOpensEditor();
-    void clickOnNoByteClosesEditor_data();
-    void clickOnNoByteClosesEditor();
-    void pickStoresIndex_data();
-    void pickStoresIndex();
-    void modeSwitchKeepsListUntilNextClick();
-    void rightPressClosesEditor();
-    void wheelOverEditorScrollsGrid();
-    void scrollingClosesEditor();
-    void resizeMovesOrClosesEditor_data();
-    void resizeMovesOrClosesEditor();
+    void cleanup() {
+        appearing = Appearing();
+        endwindow();
+    }
 
-    void saveWritesModeText_data();
-    void saveWritesModeText();
-    void saveMatchesBasenc_data();
-    void saveMatchesBasenc();
-    void saveRefusesExistingName_data();
-    void saveRefusesExistingName();
-    void nameAppearingDuringSaveIsRefused_data();
-    void nameAppearingDuringSaveIsRefused();
-    void saveIntoDirectoryIsDenied();
-    void failedSaveLeavesNothing_data();
-    void failedSaveLeavesNothing();
-    void editedBytesRoundTrip();
+    // -----------------------------------------------------------------------------------------
+    // The byte editor
+
+    void editorListsBytesInMode_data() { windowtest::addmoderows(); }
+
+    void editorListsBytesInMode() {
+        QFETCH(int, mode);
+        setmode(mode);
+        setdocument(form, "\x07\x08");
+        clickgrid({10, 5});
+        QCOMPARE(form->cbc->count(), 256);
+        QCOMPARE(form->cbc->width(), 66);
+        for (int b = 0; b < 256; ++b) {
+            QCOMPARE(form->cbc->itemText(b), windowtest::label(b, tessarin::DispMode(mode)));
+        }
+    }
+
+    void clickOnByteOpensEditor_data() {
+        QTest::addColumn<int>("scroll");
+        QTest::addColumn<QPoint>("click");
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<QPoint>("editorpos");
+
+        QTest::newRow("first cell") << 0 << QPoint(10, 5) << 0 << QPoint(8, 8);
+        QTest::newRow("cell 3") << 0 << QPoint(60, 25) << 3 << QPoint(58, 28);
+        QTest::newRow("top-left corner of cell 3") << 0 << QPoint(50, 20) << 3 << QPoint(58, 28);
+        QTest::newRow("bottom-right pixel of cell 2") << 0 << QPoint(49, 39) << 2 << QPoint(8, 28);
+        QTest::newRow("last whole row") << 0 << QPoint(99, 239) << 23 << QPoint(58, 228);
+        QTest::newRow("strip below the rows") << 0 << QPoint(10, 242) << 24 << QPoint(8, 248);
+        QTest::newRow("scrolled by 5 rows") << 5 << QPoint(60, 25) << 13 << QPoint(58, 28);
+    }
+
+    void clickOnByteOpensEditor() {
+        QFETCH(int, scroll);
+        QFETCH(QPoint, click);
+        QFETCH(int, offset);
+        QFETCH(QPoint, editorpos);
+        QByteArray bytes(100, '\0');
+        for (int i = 0; i < bytes.size(); ++i) {
+            bytes[i] = char(250 - i);
+        }
+        setdocument(form, bytes);
+        form->sbv->setValue(scroll);
+        QSignalSpy picks(form->cbc, &QComboBox::activated);
+
+        clickgrid(click);
+
+        QCOMPARE(form->selpos(), offset);
+        QVERIFY(form->cbc->isVisible());
+        QCOMPARE(form->cbc->pos(), editorpos);
+        QCOMPARE(form->cbc->currentIndex(), 250 - offset);
+        // Raised above the grid and every other control.
+        QCOMPARE(form->children().constLast(), static_cast<QObject*>(form->cbc));
+        // Filling and pre-selecting store nothing.
+        QCOMPARE(picks.count(), 0);
+        QCOMPARE(document(), bytes);
+        // Its height follows a new font at once.
+        const int height = form->cbc->height();
+        QFont font = form->gridfont();
+        font.setPixelSize(27);
+        form->setgridfont(font);
+        QVERIFY(form->cbc->height() > height);
+    }
+
+    void clickOnNoByteClosesEditor_data() {
+        QTest::addColumn<QPoint>("click");
+        QTest::addColumn<int>("selpos");
+
+        // Five bytes: the end marker is cell 5, at column 1 of row 2.
+        QTest::newRow("right margin") << QPoint(100, 5) << -1;
+        QTest::newRow("far right margin") << QPoint(160, 25) << -1;
+        QTest::newRow("end marker") << QPoint(60, 45) << 5;
+        QTest::newRow("past the end marker") << QPoint(10, 105) << 10;
+        QTest::newRow("strip past the end") << QPoint(60, 242) << 25;
+    }
+
+    void clickOnNoByteClosesEditor() {
+        QFETCH(QPoint, click);
+        QFETCH(int, selpos);
+        windowtest::solidfont(form);
+        const QByteArray bytes("\x7F\x02\x03\x04\x05");
+        setdocument(form, bytes);
+        clickgrid({10, 5});
+        QVERIFY(form->cbc->isVisible());
+        // An edit under the editor, not drawn yet: 7F (black) becomes 80 (blue).
+        form->cbc->setFocus();
+        QTest::keyClick(form->cbc, Qt::Key_Down);
+        const QByteArray edited("\x80\x02\x03\x04\x05");
+        QCOMPARE(document(), edited);
+
+        clickgrid(click);
+
+        QVERIFY(form->cbc->isHidden());
+        QCOMPARE(form->selpos(), selpos);
+        // The uncovered cell shows the edited byte.
+        const QString fault = windowtest::gridfault(form);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        // A choice made in the list now has no byte to go to.
+        QSignalSpy picks(form->cbc, &QComboBox::activated);
+        QTest::keyClick(form->cbc, Qt::Key_Down);
+        QCOMPARE(picks.count(), 1);
+        QCOMPARE(document(), edited);
+    }
+
+    void pickStoresIndex_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("before");
+        QTest::addColumn<QString>("keys");  // typed text, or empty for `key`
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("picks");
+        QTest::addColumn<int>("after");
+
+        // Typing searches the labels: "4" finds "40", "41" then "41".
+        QTest::newRow("hex typed 41") << int(hex) << 0x00 << "41" << 0 << 2 << 65;
+        QTest::newRow("dec typed 2") << int(dec) << 0x00 << "2" << 0 << 1 << 200;
+        QTest::newRow("ascii down") << int(ascii) << 65 << "" << int(Qt::Key_Down) << 1 << 66;
+        QTest::newRow("bin up") << int(bin) << 100 << "" << int(Qt::Key_Up) << 1 << 99;
+        QTest::newRow("dec end") << int(dec) << 3 << "" << int(Qt::Key_End) << 1 << 255;
+    }
+
+    void pickStoresIndex() {
+        QFETCH(int, mode);
+        QFETCH(int, before);
+        QFETCH(QString, keys);
+        QFETCH(int, key);
+        QFETCH(int, picks);
+        QFETCH(int, after);
+        setmode(mode);
+        QByteArray bytes("\xAA\xBB\xCC\xDD?\xEE");
+        bytes[4] = char(before);
+        setdocument(form, bytes);
+        clickgrid({10, 45});  // cell 4
+        QCOMPARE(form->selpos(), 4);
+        QCOMPARE(form->cbc->currentIndex(), before);
+        form->cbc->setFocus();
+        QSignalSpy spy(form->cbc, &QComboBox::activated);
+
+        if (keys.isEmpty()) {
+            QTest::keyClick(form->cbc, Qt::Key(key));
+        } else {
+            QTest::keyClicks(form->cbc, keys);
+        }
+
+        QCOMPARE(spy.count(), picks);
+        QCOMPARE(spy.constLast().at(0).toInt(), after);
+        bytes[4] = char(after);
+        QCOMPARE(document(), bytes);
+        QVERIFY(form->cbc->isVisible());
+    }
+
+    void modeSwitchKeepsListUntilNextClick() {
+        setmode(hex);
+        setdocument(form, "\x10\x20");
+        clickgrid({10, 5});
+        QCOMPARE(form->cbc->itemText(0x10), QStringLiteral("10"));
+
+        form->rb_mbdec->click();
+
+        QVERIFY(form->rb_mbdec->isChecked());
+        QVERIFY(form->cbc->isVisible());
+        QCOMPARE(form->cbc->itemText(0xFF), QStringLiteral("FF"));
+        QTest::keyClick(form->cbc, Qt::Key_Down);
+        QCOMPARE(document(), QByteArray("\x11\x20"));
+
+        clickgrid({10, 5});
+        QCOMPARE(form->cbc->itemText(0x11), QStringLiteral("017"));
+        QCOMPARE(form->cbc->itemText(0xFF), QStringLiteral("255"));
+        QCOMPARE(form->cbc->currentIndex(), 0x11);
+    }
+
+    void rightPressClosesEditor() {
+        windowtest::solidfont(form);
+        setdocument(form, "\x01\x02\x03");
+        clickgrid({60, 5});
+        QVERIFY(form->cbc->isVisible());
+        const QImage unpicked = form->Image1->picture();
+        form->cbcChange('A');
+
+        QTest::mousePress(form->Image1, Qt::RightButton, {}, QPoint(10, 5));
+        QTest::mouseRelease(form->Image1, Qt::RightButton, {}, QPoint(10, 5));
+
+        QVERIFY(form->cbc->isHidden());
+        QCOMPARE(document(), QByteArray("\x01"
+                                        "A"
+                                        "\x03"));
+        // The uncovered cell shows the picked byte, black where 02 was grey.
+        QVERIFY(form->Image1->picture() != unpicked);
+        const QString fault = windowtest::gridfault(form);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    }
+
+    void wheelOverEditorScrollsGrid() {
+        const QByteArray bytes(200, '\x33');
+        setdocument(form, bytes);
+        clickgrid({10, 5});
+        QVERIFY(form->cbc->isVisible());
+        QSignalSpy picks(form->cbc, &QComboBox::activated);
+        QSignalSpy scrolls(form->sbv, &QScrollBar::valueChanged);
+
+        const QPoint at(20, 10);
+        QWheelEvent wheel(at, form->cbc->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(form->cbc, &wheel);
+
+        QCOMPARE(picks.count(), 0);
+        QCOMPARE(document(), bytes);
+        QCOMPARE(scrolls.count(), 1);
+        QVERIFY(form->sbv->value() > 0);
+        QCOMPARE(form->topaddr(), 2 * form->sbv->value());
+        QVERIFY(form->cbc->isHidden());
+    }
+
+    void scrollingClosesEditor() {
+        setdocument(form, QByteArray(100, '\1'));
+        clickgrid({60, 25});
+        QVERIFY(form->cbc->isVisible());
+
+        form->sbv->setValue(1);
+
+        QCOMPARE(form->topaddr(), 2);
+        QVERIFY(form->cbc->isHidden());
+    }
+
+    void resizeMovesOrClosesEditor_data() {
+        QTest::addColumn<int>("widthbefore");  // extra pixels over the design width
+        QTest::addColumn<int>("scroll");
+        QTest::addColumn<QPoint>("click");
+        QTest::addColumn<int>("widthafter");
+        QTest::addColumn<int>("colsafter");
+        QTest::addColumn<int>("selpos");
+        QTest::addColumn<qint64>("topaddr");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<QPoint>("editorpos");
+
+        // Two columns scrolled by 2 rows: offset 9 in relative cell 5 becomes row 1, column 2.
+        QTest::newRow("widen 2 to 3")
+            << 0 << 2 << QPoint(60, 45) << 50 << 3 << 9 << qint64(4) << true << QPoint(108, 28);
+        // The strip byte (relative 24) lands in whole row 8 of three columns.
+        QTest::newRow("widen with the strip byte")
+            << 0 << 0 << QPoint(10, 242) << 50 << 3 << 24 << qint64(0) << true << QPoint(8, 168);
+        // Three columns scrolled by 2 rows: offset 11 in relative cell 5 becomes row 2, column 1.
+        QTest::newRow("narrow 3 to 2")
+            << 50 << 2 << QPoint(110, 25) << 0 << 2 << 11 << qint64(6) << true << QPoint(58, 48);
+        // Relative cells 23 and 24 at two columns: the last whole cell, and the first of the strip.
+        QTest::newRow("narrow 3 to 2 into the last whole row")
+            << 50 << 0 << QPoint(110, 145) << 0 << 2 << 23 << qint64(0) << true << QPoint(58, 228);
+        QTest::newRow("narrow 3 to 2 into the strip")
+            << 50 << 0 << QPoint(10, 165) << 0 << 2 << 24 << qint64(0) << false << QPoint();
+        // Relative cell 35 is past the 24 whole cells of two columns.
+        QTest::newRow("narrow 3 to 2 off the grid")
+            << 50 << 0 << QPoint(110, 225) << 0 << 2 << 35 << qint64(0) << false << QPoint();
+    }
+
+    void resizeMovesOrClosesEditor() {
+        QFETCH(int, widthbefore);
+        QFETCH(int, scroll);
+        QFETCH(QPoint, click);
+        QFETCH(int, widthafter);
+        QFETCH(int, colsafter);
+        QFETCH(int, selpos);
+        QFETCH(qint64, topaddr);
+        QFETCH(bool, shown);
+        QFETCH(QPoint, editorpos);
+        const QSize design = form->size();
+        form->resize(design.width() + widthbefore, design.height());
+        QTRY_COMPARE(form->Image1->width(), 165 + widthbefore);
+        setdocument(form, randombytes(7, 1000));
+        form->sbv->setValue(scroll);
+        clickgrid(click);
+        QCOMPARE(form->selpos(), selpos);
+        QVERIFY(form->cbc->isVisible());
+
+        form->resize(design.width() + widthafter, design.height());
+        QTRY_COMPARE(form->Image1->width(), 165 + widthafter);
+
+        QCOMPARE(form->cols(), colsafter);
+        QCOMPARE(form->topaddr(), topaddr);
+        QCOMPARE(form->selpos(), selpos);
+        QCOMPARE(form->cbc->isVisible(), shown);
+        if (shown) {
+            QCOMPARE(form->cbc->pos(), editorpos);
+        }
+    }
+
+    // -----------------------------------------------------------------------------------------
+    // Save
+
+    void saveWritesModeText_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("expected");
+
+        const QByteArray bytes("\x41\x0A\xFF\x00\x80\x09\x7F", 7);
+        const QByteArray texts[] = {bytes, "410AFF0080097F",
+                                    "01000001000010101111111100000000100000000000100101111111",
+                                    "065010255000128009127"};
+        for (int mode : {ascii, hex, bin, dec}) {
+            windowtest::moderow(mode) << bytes << texts[mode];
+            windowtest::moderow(mode, ", empty") << QByteArray() << QByteArray();
+        }
+    }
+
+    void saveWritesModeText() {
+        QFETCH(int, mode);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, expected);
+        const QString source = filepath("source.bin");
+        QVERIFY(windowtest::writeall(source, bytes));
+        open(source);
+        setmode(mode);
+        clickgrid({60, 25});
+        QCOMPARE(form->cbc->isVisible(), !bytes.isEmpty());
+        const QVariantList before = windowtest::snapshot(form);
+
+        const QString target = filepath("out.txt");
+        QVERIFY(!save(target).box.shown);
+
+        QVERIFY(QFileInfo(target).isFile());
+        QCOMPARE(windowtest::readall(target), expected);
+        QCOMPARE(windowtest::snapshot(form), before);
+    }
+
+    void saveMatchesBasenc_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QStringList>("basenc");  // empty: the raw file itself
+
+        windowtest::moderow(ascii) << QStringList();
+        windowtest::moderow(hex) << QStringList{"--base16", "-w0"};
+        windowtest::moderow(bin) << QStringList{"--base2msbf", "-w0"};
+    }
+
+    void saveMatchesBasenc() {
+        QFETCH(int, mode);
+        QFETCH(QStringList, basenc);
+        const QString source = filepath("random.bin");
+        QVERIFY(windowtest::writeall(source, randombytes(20240611, 4099)));
+        QByteArray expected = windowtest::readall(source);
+        if (!basenc.isEmpty()) {
+            QProcess process;
+            process.start(QStringLiteral("basenc"), basenc << source);
+            QVERIFY(process.waitForFinished());
+            QCOMPARE(process.exitCode(), 0);
+            expected = process.readAllStandardOutput();
+        }
+        open(source);
+        setmode(mode);
+
+        const QString target = filepath("random.out");
+        QVERIFY(!save(target).box.shown);
+
+        const QByteArray saved = windowtest::readall(target);
+        QCOMPARE(saved.size(), expected.size());
+        QVERIFY(saved == expected);
+    }
+
+    void saveRefusesExistingName_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("file") << "file";
+        QTest::newRow("link to a file") << "link";
+        QTest::newRow("dangling link") << "dangling";
+        QTest::newRow("link to a folder") << "folderlink";
+        QTest::newRow("the opened file") << "opened";
+    }
+
+    void saveRefusesExistingName() {
+        QFETCH(QString, kind);
+        const QString source = filepath("doc.bin");
+        QVERIFY(windowtest::writeall(source, "\x01\x02\x03\x04"));
+        open(source);
+        clickgrid({10, 5});
+        const QString other = filepath("other.txt");
+        const QString target = kind == "opened" ? source : filepath("target");
+        if (kind == "file") {
+            QVERIFY(windowtest::writeall(target, "old contents\n"));
+        } else if (kind == "link") {
+            QVERIFY(windowtest::writeall(other, "old contents\n"));
+            QVERIFY(QFile::link(other, target));
+        } else if (kind == "dangling") {
+            QVERIFY(QFile::link(other, target));
+        } else if (kind == "folderlink") {
+            QVERIFY(QDir().mkdir(other));
+            QVERIFY(QFile::link(other, target));
+        }
+        const QByteArray targetbefore = windowtest::readall(target);
+        // Without the picture, which the mode switch redraws.
+        const QVariantList before = windowtest::snapshot(form, windowtest::Picture::out);
+
+        // In the middle of the screen, not over the window: its frame, once a window manager has
+        // put one around it.
+        const QPoint centre = form->screen()->availableGeometry().center();
+        const auto centred = [centre](const QMessageBox* box) {
+            return (box->windowHandle()->frameGeometry().center() - centre).manhattanLength() <= 2;
+        };
+        for (int mode : {ascii, hex}) {
+            setmode(mode);
+            const windowtest::Box box = save(target, centred).box;
+
+            QVERIFY(box.shown);
+            QCOMPARE(box.caption, QStringLiteral("エラー"));
+            QCOMPARE(box.icon, QMessageBox::Critical);
+            QCOMPARE(box.text, kRefusal);
+            QVERIFY(form->frameGeometry().center() != centre);
+            QVERIFY2((box.geometry.center() - centre).manhattanLength() <= 2,
+                     qPrintable(QStringLiteral("box centred at %1, %2")
+                                    .arg(box.geometry.center().x())
+                                    .arg(box.geometry.center().y())));
+            QCOMPARE(windowtest::readall(target), targetbefore);
+            QCOMPARE(windowtest::snapshot(form, windowtest::Picture::out), before);
+        }
+        QCOMPARE(windowtest::readall(source), QByteArray("\x01\x02\x03\x04"));
+        if (kind != "file" && kind != "opened") {
+            QCOMPARE(QFileInfo(target).symLinkTarget(), other);
+            QCOMPARE(lexists(other), kind != "dangling");
+        }
+    }
+
+    void nameAppearingDuringSaveIsRefused_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("after");
+
+        // After the window's own check the name is free; the write finds it taken.
+        QTest::newRow("after the window's check, raw") << int(ascii) << 1;
+        QTest::newRow("after the window's check, text") << int(dec) << 1;
+        // Later still: the output is written unnamed and cannot take the name.
+        QTest::newRow("during the write, raw") << int(ascii) << 2;
+        QTest::newRow("during the write, text") << int(hex) << 2;
+    }
+
+    void nameAppearingDuringSaveIsRefused() {
+        QFETCH(int, mode);
+        QFETCH(int, after);
+        setdocument(form, "abc");
+        setmode(mode);
+        clickgrid({10, 5});
+        const QVariantList before = windowtest::snapshot(form);
+        const QString target = filepath("late.txt");
+
+        appearing.path = QFile::encodeName(target).toStdString();
+        appearing.content = "someone else's\n";
+        appearing.after = after;
+        const windowtest::Box box = save(target).box;
+
+        QVERIFY(appearing.created);
+        QVERIFY(box.shown);
+        QCOMPARE(box.caption, QStringLiteral("エラー"));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.text, kRefusal);
+        QCOMPARE(windowtest::readall(target), QByteArray("someone else's\n"));
+        QCOMPARE(QDir(scratch()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{"late.txt"});
+        QCOMPARE(windowtest::snapshot(form), before);
+    }
+
+    void saveIntoDirectoryIsDenied() {
+        setdocument(form, "\x01\x02\x03");
+        clickgrid({10, 5});
+        const QVariantList before = windowtest::snapshot(form);
+        const QString target = filepath("folder");
+
+        // Made just before the save: a dialog given that name would open the folder instead.
+        QVERIFY(QDir().mkdir(target));
+        const windowtest::Box box = save(target).box;
+
+        QVERIFY(box.shown);
+        QCOMPARE(box.caption, QStringLiteral("Tessarin"));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.text, windowtest::boxtext(5));
+        QVERIFY(QDir(target).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+        QCOMPARE(windowtest::snapshot(form), before);
+    }
+
+    void failedSaveLeavesNothing_data() {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("raw") << int(ascii);
+        QTest::newRow("text") << int(bin);
+    }
+
+    void failedSaveLeavesNothing() {
+        QFETCH(int, mode);
+        const QString source = filepath("doc.bin");
+        QVERIFY(windowtest::writeall(source, "\x10\x20\x30"));
+        open(source);
+        setmode(mode);
+        clickgrid({10, 5});
+        const QVariantList before = windowtest::snapshot(form);
+        const QString folder = filepath("gone");
+        QVERIFY(QDir().mkdir(folder));
+        const QString target = folder + QStringLiteral("/out.txt");
+
+        QVERIFY(QDir().rmdir(folder));
+        const windowtest::Box box = save(target).box;
+
+        QVERIFY(box.shown);
+        QCOMPARE(box.caption, QStringLiteral("Tessarin"));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QVERIFY(!lexists(target));
+        QVERIFY(!lexists(folder));
+        QCOMPARE(windowtest::readall(source), QByteArray("\x10\x20\x30"));
+        QCOMPARE(windowtest::snapshot(form), before);
+    }
+
+    void editedBytesRoundTrip() {
+        QByteArray original = randombytes(4242, 1000);
+        original[0] = '\x10';
+        original[500] = '\xFF';
+        original[999] = '\x00';
+        const QString source = filepath("original.bin");
+        QVERIFY(windowtest::writeall(source, original));
+        open(source);
+        QCOMPARE(document(), original);
+
+        // Offset 0: one down the list.
+        clickgrid({10, 5});
+        QCOMPARE(form->selpos(), 0);
+        QTest::keyClick(form->cbc, Qt::Key_Down);
+        // Offset 500, the first cell of row 250: one up the list.
+        form->sbv->setValue(250);
+        clickgrid({10, 5});
+        QCOMPARE(form->selpos(), 500);
+        QTest::keyClick(form->cbc, Qt::Key_Up);
+        // Offset 999, the second cell of the last row: typed in hex.
+        setmode(hex);
+        form->sbv->setValue(499);
+        clickgrid({60, 5});
+        QCOMPARE(form->selpos(), 999);
+        QTest::keyClicks(form->cbc, "7A");
+        setmode(ascii);
+
+        const QString target = filepath("patched.bin");
+        QVERIFY(!save(target).box.shown);
+
+        const QByteArray patched = windowtest::readall(target);
+        QCOMPARE(patched.size(), original.size());
+        QList<int> changed;
+        for (int i = 0; i < original.size(); ++i) {
+            if (patched[i] != original[i]) {
+                changed << i;
+            }
+        }
+        QCOMPARE(changed, (QList<int>{0, 500, 999}));
+        QCOMPARE(patched.at(0), '\x11');
+        QCOMPARE(patched.at(500), '\xFE');
+        QCOMPARE(patched.at(999), '\x7A');
+        QCOMPARE(windowtest::readall(source), original);
+    }
 
 private:
     void setmode(int mode) { windowtest::modebutton(form, mode)->setChecked(true); }
     // A left click at `pos` on the grid.
     void clickgrid(QPoint pos) { QTest::mouseClick(form->Image1, Qt::LeftButton, {}, pos); }
 };
-
-void WindowEditTest::init() {
-    appearing = Appearing();
-    QVERIFY(startwindow());
-    QCOMPARE(form->cols(), 2);
-    QCOMPARE(form->Image1->geometry(), QRect(8, 8, 165, 244));
-}
-
-void WindowEditTest::cleanup() {
-    appearing = Appearing();
-    endwindow();
-}
-
-// ---------------------------------------------------------------------------------------------
-// The byte editor
-
-void WindowEditTest::editorListsBytesInMode_data() {
-    windowtest::addmoderows();
-}
-
-void WindowEditTest::editorListsBytesInMode() {
-    QFETCH(int, mode);
-    setmode(mode);
-    setdocument(form, "\x07\x08");
-    clickgrid({10, 5});
-    QCOMPARE(form->cbc->count(), 256);
-    QCOMPARE(form->cbc->width(), 66);
-    for (int b = 0; b < 256; ++b) {
-        QCOMPARE(form->cbc->itemText(b), windowtest::label(b, tessarin::DispMode(mode)));
-    }
-}
-
-void WindowEditTest::clickOnByteOpensEditor_data() {
-    QTest::addColumn<int>("scroll");
-    QTest::addColumn<QPoint>("click");
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<QPoint>("editorpos");
-
-    QTest::newRow("first cell") << 0 << QPoint(10, 5) << 0 << QPoint(8, 8);
-    QTest::newRow("cell 3") << 0 << QPoint(60, 25) << 3 << QPoint(58, 28);
-    QTest::newRow("top-left corner of cell 3") << 0 << QPoint(50, 20) << 3 << QPoint(58, 28);
-    QTest::newRow("bottom-right pixel of cell 2") << 0 << QPoint(49, 39) << 2 << QPoint(8, 28);
-    QTest::newRow("last whole row") << 0 << QPoint(99, 239) << 23 << QPoint(58, 228);
-    QTest::newRow("strip below the rows") << 0 << QPoint(10, 242) << 24 << QPoint(8, 248);
-    QTest::newRow("scrolled by 5 rows") << 5 << QPoint(60, 25) << 13 << QPoint(58, 28);
-}
-
-void WindowEditTest::clickOnByteOpensEditor() {
-    QFETCH(int, scroll);
-    QFETCH(QPoint, click);
-    QFETCH(int, offset);
-    QFETCH(QPoint, editorpos);
-    QByteArray bytes(100, '\0');
-    for (int i = 0; i < bytes.size(); ++i) {
-        bytes[i] = char(250 - i);
-    }
-    setdocument(form, bytes);
-    form->sbv->setValue(scroll);
-    QSignalSpy picks(form->cbc, &QComboBox::activated);
-
-    clickgrid(click);
-
-    QCOMPARE(form->selpos(), offset);
-    QVERIFY(form->cbc->isVisible());
-    QCOMPARE(form->cbc->pos(), editorpos);
-    QCOMPARE(form->cbc->currentIndex(), 250 - offset);
-    // Raised above the grid and every other control.
-    QCOMPARE(form->children().constLast(), static_cast<QObject*>(form->cbc));
-    // Filling and pre-selecting store nothing.
-    QCOMPARE(picks.count(), 0);
-    QCOMPARE(document(), bytes);
-    // Its height follows a new font at once.
-    const int height = form->cbc->height();
-    QFont font = form->gridfont();
-    font.setPixelSize(27);
-    form->setgridfont(font);
-    QVERIFY(form->cbc->height() > height);
-    QCOMPARE(form->cbc->height(), form->cbc->sizeHint().height());
-}
-
-void WindowEditTest::clickOnNoByteClosesEditor_data() {
-    QTest::addColumn<QPoint>("click");
-    QTest::addColumn<int>("selpos");
-
-    // Five bytes: the end marker is cell 5, at column 1 of row 2.
-    QTest::newRow("right margin") << QPoint(100, 5) << -1;
-    QTest::newRow("far right margin") << QPoint(160, 25) << -1;
-    QTest::newRow("end marker") << QPoint(60, 45) << 5;
-    QTest::newRow("past the end marker") << QPoint(10, 105) << 10;
-    QTest::newRow("strip past the end") << QPoint(60, 242) << 25;
-}
-
-void WindowEditTest::clickOnNoByteClosesEditor() {
-    QFETCH(QPoint, click);
-    QFETCH(int, selpos);
-    const QByteArray bytes("\x01\x02\x03\x04\x05");
-    setdocument(form, bytes);
-    clickgrid({10, 5});
-    QVERIFY(form->cbc->isVisible());
-    // An edit under the editor, not drawn yet: 01 becomes 02.
-    form->cbc->setFocus();
-    QTest::keyClick(form->cbc, Qt::Key_Down);
-    const QByteArray edited("\x02\x02\x03\x04\x05");
-    QCOMPARE(document(), edited);
-
-    clickgrid(click);
-
-    QVERIFY(form->cbc->isHidden());
-    QCOMPARE(form->selpos(), selpos);
-    // The uncovered cell shows the edited byte, as a fresh redraw does.
-    const QImage shown = form->Image1->picture();
-    form->redraw();
-    QVERIFY(shown == form->Image1->picture());
-    // A choice made in the list now has no byte to go to.
-    QSignalSpy picks(form->cbc, &QComboBox::activated);
-    QTest::keyClick(form->cbc, Qt::Key_Down);
-    QCOMPARE(picks.count(), 1);
-    QCOMPARE(document(), edited);
-}
-
-void WindowEditTest::pickStoresIndex_data() {
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("before");
-    QTest::addColumn<QString>("keys");  // typed text, or empty for `key`
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("picks");
-    QTest::addColumn<int>("after");
-
-    // Typing searches the labels: "4" finds "40", "41" then "41".
-    QTest::newRow("hex typed 41") << int(hex) << 0x00 << "41" << 0 << 2 << 65;
-    QTest::newRow("dec typed 2") << int(dec) << 0x00 << "2" << 0 << 1 << 200;
-    QTest::newRow("ascii down") << int(ascii) << 65 << "" << int(Qt::Key_Down) << 1 << 66;
-    QTest::newRow("bin up") << int(bin) << 100 << "" << int(Qt::Key_Up) << 1 << 99;
-    QTest::newRow("dec end") << int(dec) << 3 << "" << int(Qt::Key_End) << 1 << 255;
-}
-
-void WindowEditTest::pickStoresIndex() {
-    QFETCH(int, mode);
-    QFETCH(int, before);
-    QFETCH(QString, keys);
-    QFETCH(int, key);
-    QFETCH(int, picks);
-    QFETCH(int, after);
-    setmode(mode);
-    QByteArray bytes("\xAA\xBB\xCC\xDD?\xEE");
-    bytes[4] = char(before);
-    setdocument(form, bytes);
-    clickgrid({10, 45});  // cell 4
-    QCOMPARE(form->selpos(), 4);
-    QCOMPARE(form->cbc->currentIndex(), before);
-    form->cbc->setFocus();
-    QSignalSpy spy(form->cbc, &QComboBox::activated);
-
-    if (keys.isEmpty()) {
-        QTest::keyClick(form->cbc, Qt::Key(key));
-    } else {
-        QTest::keyClicks(form->cbc, keys);
-    }
-
-    QCOMPARE(spy.count(), picks);
-    QCOMPARE(spy.constLast().at(0).toInt(), after);
-    bytes[4] = char(after);
-    QCOMPARE(document(), bytes);
-    QVERIFY(form->cbc->isVisible());
-}
-
-void WindowEditTest::modeSwitchKeepsListUntilNextClick() {
-    setmode(hex);
-    setdocument(form, "\x10\x20");
-    clickgrid({10, 5});
-    QCOMPARE(form->cbc->itemText(0x10), QStringLiteral("10"));
-
-    form->rb_mbdec->click();
-
-    QVERIFY(form->rb_mbdec->isChecked());
-    QVERIFY(form->cbc->isVisible());
-    QCOMPARE(form->cbc->itemText(0xFF), QStringLiteral("FF"));
-    QTest::keyClick(form->cbc, Qt::Key_Down);
-    QCOMPARE(document(), QByteArray("\x11\x20"));
-
-    clickgrid({10, 5});
-    QCOMPARE(form->cbc->itemText(0x11), QStringLiteral("017"));
-    QCOMPARE(form->cbc->itemText(0xFF), QStringLiteral("255"));
-    QCOMPARE(form->cbc->currentIndex(), 0x11);
-}
-
-void WindowEditTest::rightPressClosesEditor() {
-    setdocument(form, "\x01\x02\x03");
-    clickgrid({60, 5});
-    QVERIFY(form->cbc->isVisible());
-    const QImage unpicked = form->Image1->picture();
-    form->cbcChange('A');
-
-    QTest::mousePress(form->Image1, Qt::RightButton, {}, QPoint(10, 5));
-    QTest::mouseRelease(form->Image1, Qt::RightButton, {}, QPoint(10, 5));
-
-    QVERIFY(form->cbc->isHidden());
-    QCOMPARE(document(), QByteArray("\x01"
-                                    "A"
-                                    "\x03"));
-    // The uncovered cell shows the picked byte.
-    const QImage shown = form->Image1->picture();
-    QVERIFY(shown != unpicked);
-    form->redraw();
-    QCOMPARE(shown, form->Image1->picture());
-}
-
-void WindowEditTest::wheelOverEditorScrollsGrid() {
-    const QByteArray bytes(200, '\x33');
-    setdocument(form, bytes);
-    clickgrid({10, 5});
-    QVERIFY(form->cbc->isVisible());
-    QSignalSpy picks(form->cbc, &QComboBox::activated);
-    QSignalSpy scrolls(form->sbv, &QScrollBar::valueChanged);
-
-    const QPoint at(20, 10);
-    QWheelEvent wheel(at, form->cbc->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(form->cbc, &wheel);
-
-    QCOMPARE(picks.count(), 0);
-    QCOMPARE(document(), bytes);
-    QCOMPARE(scrolls.count(), 1);
-    QVERIFY(form->sbv->value() > 0);
-    QCOMPARE(form->topaddr(), 2 * form->sbv->value());
-    QVERIFY(form->cbc->isHidden());
-}
-
-void WindowEditTest::scrollingClosesEditor() {
-    setdocument(form, QByteArray(100, '\1'));
-    clickgrid({60, 25});
-    QVERIFY(form->cbc->isVisible());
-
-    form->sbv->setValue(1);
-
-    QCOMPARE(form->topaddr(), 2);
-    QVERIFY(form->cbc->isHidden());
-}
-
-void WindowEditTest::resizeMovesOrClosesEditor_data() {
-    QTest::addColumn<int>("widthbefore");  // extra pixels over the design width
-    QTest::addColumn<int>("scroll");
-    QTest::addColumn<QPoint>("click");
-    QTest::addColumn<int>("widthafter");
-    QTest::addColumn<int>("colsafter");
-    QTest::addColumn<int>("selpos");
-    QTest::addColumn<qint64>("topaddr");
-    QTest::addColumn<bool>("shown");
-    QTest::addColumn<QPoint>("editorpos");
-
-    // Two columns scrolled by 2 rows: offset 9 in relative cell 5 becomes row 1, column 2.
-    QTest::newRow("widen 2 to 3") << 0 << 2 << QPoint(60, 45) << 50 << 3 << 9 << qint64(4) << true
-                                  << QPoint(108, 28);
-    // The strip byte (relative 24) lands in whole row 8 of three columns.
-    QTest::newRow("widen with the strip byte")
-        << 0 << 0 << QPoint(10, 242) << 50 << 3 << 24 << qint64(0) << true << QPoint(8, 168);
-    // Three columns scrolled by 2 rows: offset 11 in relative cell 5 becomes row 2, column 1.
-    QTest::newRow("narrow 3 to 2")
-        << 50 << 2 << QPoint(110, 25) << 0 << 2 << 11 << qint64(6) << true << QPoint(58, 48);
-    // Relative cells 23 and 24 at two columns: the last whole cell, and the first of the strip.
-    QTest::newRow("narrow 3 to 2 into the last whole row")
-        << 50 << 0 << QPoint(110, 145) << 0 << 2 << 23 << qint64(0) << true << QPoint(58, 228);
-    QTest::newRow("narrow 3 to 2 into the strip")
-        << 50 << 0 << QPoint(10, 165) << 0 << 2 << 24 << qint64(0) << false << QPoint();
-    // Relative cell 35 is past the 24 whole cells of two columns.
-    QTest::newRow("narrow 3 to 2 off the grid")
-        << 50 << 0 << QPoint(110, 225) << 0 << 2 << 35 << qint64(0) << false << QPoint();
-}
-
-void WindowEditTest::resizeMovesOrClosesEditor() {
-    QFETCH(int, widthbefore);
-    QFETCH(int, scroll);
-    QFETCH(QPoint, click);
-    QFETCH(int, widthafter);
-    QFETCH(int, colsafter);
-    QFETCH(int, selpos);
-    QFETCH(qint64, topaddr);
-    QFETCH(bool, shown);
-    QFETCH(QPoint, editorpos);
-    const QSize design = form->size();
-    form->resize(design.width() + widthbefore, design.height());
-    QTRY_COMPARE(form->Image1->width(), 165 + widthbefore);
-    setdocument(form, randombytes(7, 1000));
-    form->sbv->setValue(scroll);
-    clickgrid(click);
-    QCOMPARE(form->selpos(), selpos);
-    QVERIFY(form->cbc->isVisible());
-
-    form->resize(design.width() + widthafter, design.height());
-    QTRY_COMPARE(form->Image1->width(), 165 + widthafter);
-
-    QCOMPARE(form->cols(), colsafter);
-    QCOMPARE(form->topaddr(), topaddr);
-    QCOMPARE(form->selpos(), selpos);
-    QCOMPARE(form->cbc->isVisible(), shown);
-    if (shown) {
-        QCOMPARE(form->cbc->pos(), editorpos);
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Save
-
-void WindowEditTest::saveWritesModeText_data() {
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QByteArray>("expected");
-
-    const QByteArray bytes("\x41\x0A\xFF\x00\x80\x09\x7F", 7);
-    const QByteArray texts[] = {bytes, "410AFF0080097F",
-                                "01000001000010101111111100000000100000000000100101111111",
-                                "065010255000128009127"};
-    for (int mode : {ascii, hex, bin, dec}) {
-        windowtest::moderow(mode) << bytes << texts[mode];
-        windowtest::moderow(mode, ", empty") << QByteArray() << QByteArray();
-    }
-}
-
-void WindowEditTest::saveWritesModeText() {
-    QFETCH(int, mode);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QByteArray, expected);
-    const QString source = filepath("source.bin");
-    QVERIFY(windowtest::writeall(source, bytes));
-    open(source);
-    setmode(mode);
-    clickgrid({60, 25});
-    QCOMPARE(form->cbc->isVisible(), !bytes.isEmpty());
-    const QVariantList before = windowtest::snapshot(form);
-
-    const QString target = filepath("out.txt");
-    QVERIFY(!save(target).box.shown);
-
-    QVERIFY(QFileInfo(target).isFile());
-    QCOMPARE(windowtest::readall(target), expected);
-    QCOMPARE(windowtest::snapshot(form), before);
-}
-
-void WindowEditTest::saveMatchesBasenc_data() {
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QStringList>("basenc");  // empty: the raw file itself
-
-    windowtest::moderow(ascii) << QStringList();
-    windowtest::moderow(hex) << QStringList{"--base16", "-w0"};
-    windowtest::moderow(bin) << QStringList{"--base2msbf", "-w0"};
-}
-
-void WindowEditTest::saveMatchesBasenc() {
-    QFETCH(int, mode);
-    QFETCH(QStringList, basenc);
-    const QString source = filepath("random.bin");
-    QVERIFY(windowtest::writeall(source, randombytes(20240611, 4099)));
-    QByteArray expected = windowtest::readall(source);
-    if (!basenc.isEmpty()) {
-        QProcess process;
-        process.start(QStringLiteral("basenc"), basenc << source);
-        QVERIFY(process.waitForFinished());
-        QCOMPARE(process.exitCode(), 0);
-        expected = process.readAllStandardOutput();
-    }
-    open(source);
-    setmode(mode);
-
-    const QString target = filepath("random.out");
-    QVERIFY(!save(target).box.shown);
-
-    const QByteArray saved = windowtest::readall(target);
-    QCOMPARE(saved.size(), expected.size());
-    QVERIFY(saved == expected);
-}
-
-void WindowEditTest::saveRefusesExistingName_data() {
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("file") << "file";
-    QTest::newRow("link to a file") << "link";
-    QTest::newRow("dangling link") << "dangling";
-    QTest::newRow("link to a folder") << "folderlink";
-    QTest::newRow("the opened file") << "opened";
-}
-
-void WindowEditTest::saveRefusesExistingName() {
-    QFETCH(QString, kind);
-    const QString source = filepath("doc.bin");
-    QVERIFY(windowtest::writeall(source, "\x01\x02\x03\x04"));
-    open(source);
-    clickgrid({10, 5});
-    const QString other = filepath("other.txt");
-    const QString target = kind == "opened" ? source : filepath("target");
-    if (kind == "file") {
-        QVERIFY(windowtest::writeall(target, "old contents\n"));
-    } else if (kind == "link") {
-        QVERIFY(windowtest::writeall(other, "old contents\n"));
-        QVERIFY(QFile::link(other, target));
-    } else if (kind == "dangling") {
-        QVERIFY(QFile::link(other, target));
-    } else if (kind == "folderlink") {
-        QVERIFY(QDir().mkdir(other));
-        QVERIFY(QFile::link(other, target));
-    }
-    const QByteArray targetbefore = windowtest::readall(target);
-    // Without the picture, which the mode switch redraws.
-    const QVariantList before = windowtest::snapshot(form, windowtest::Picture::out);
-
-    // In the middle of the screen, not over the window: its frame, once a window manager has
-    // put one around it.
-    const QPoint centre = form->screen()->availableGeometry().center();
-    const auto centred = [centre](const QMessageBox* box) {
-        return (box->windowHandle()->frameGeometry().center() - centre).manhattanLength() <= 2;
-    };
-    for (int mode : {ascii, hex}) {
-        setmode(mode);
-        const windowtest::Box box = save(target, {}, centred).box;
-
-        QVERIFY(box.shown);
-        QCOMPARE(box.caption, QStringLiteral("エラー"));
-        QCOMPARE(box.icon, QMessageBox::Critical);
-        QCOMPARE(box.text, kRefusal);
-        QVERIFY(form->frameGeometry().center() != centre);
-        QVERIFY2((box.geometry.center() - centre).manhattanLength() <= 2,
-                 qPrintable(QStringLiteral("box centred at %1, %2")
-                                .arg(box.geometry.center().x())
-                                .arg(box.geometry.center().y())));
-        QCOMPARE(windowtest::readall(target), targetbefore);
-        QCOMPARE(windowtest::snapshot(form, windowtest::Picture::out), before);
-    }
-    QCOMPARE(windowtest::readall(source), QByteArray("\x01\x02\x03\x04"));
-    if (kind != "file" && kind != "opened") {
-        QCOMPARE(QFileInfo(target).symLinkTarget(), other);
-        QCOMPARE(lexists(other), kind != "dangling");
-    }
-}
-
-void WindowEditTest::nameAppearingDuringSaveIsRefused_data() {
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("after");
-
-    // After the window's own check the name is free; the write finds it taken.
-    QTest::newRow("after the window's check, raw") << int(ascii) << 1;
-    QTest::newRow("after the window's check, text") << int(dec) << 1;
-    // Later still: the output is written unnamed and cannot take the name.
-    QTest::newRow("during the write, raw") << int(ascii) << 2;
-    QTest::newRow("during the write, text") << int(hex) << 2;
-}
-
-void WindowEditTest::nameAppearingDuringSaveIsRefused() {
-    QFETCH(int, mode);
-    QFETCH(int, after);
-    setdocument(form, "abc");
-    setmode(mode);
-    clickgrid({10, 5});
-    const QVariantList before = windowtest::snapshot(form);
-    const QString target = filepath("late.txt");
-
-    const windowtest::Box box = save(target, [&] {
-                                    appearing.path = QFile::encodeName(target).toStdString();
-                                    appearing.content = "someone else's\n";
-                                    appearing.after = after;
-                                }).box;
-
-    QVERIFY(appearing.created);
-    QVERIFY(box.shown);
-    QCOMPARE(box.caption, QStringLiteral("エラー"));
-    QCOMPARE(box.icon, QMessageBox::Critical);
-    QCOMPARE(box.text, kRefusal);
-    QCOMPARE(windowtest::readall(target), QByteArray("someone else's\n"));
-    QCOMPARE(QDir(scratch()).entryList(QDir::Files | QDir::Hidden | QDir::System),
-             QStringList{"late.txt"});
-    QCOMPARE(windowtest::snapshot(form), before);
-}
-
-void WindowEditTest::saveIntoDirectoryIsDenied() {
-    setdocument(form, "\x01\x02\x03");
-    clickgrid({10, 5});
-    const QVariantList before = windowtest::snapshot(form);
-    const QString target = filepath("folder");
-
-    // The dialog itself would open a folder of that name, so it appears once the name is taken.
-    const windowtest::Box box = save(target, [&] { QVERIFY(QDir().mkdir(target)); }).box;
-
-    QVERIFY(box.shown);
-    QCOMPARE(box.caption, QStringLiteral("Tessarin"));
-    QCOMPARE(box.icon, QMessageBox::Critical);
-    QCOMPARE(box.text, windowtest::boxtext(5));
-    QVERIFY(QDir(target).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
-    QCOMPARE(windowtest::snapshot(form), before);
-}
-
-void WindowEditTest::failedSaveLeavesNothing_data() {
-    QTest::addColumn<int>("mode");
-    QTest::newRow("raw") << int(ascii);
-    QTest::newRow("text") << int(bin);
-}
-
-void WindowEditTest::failedSaveLeavesNothing() {
-    QFETCH(int, mode);
-    const QString source = filepath("doc.bin");
-    QVERIFY(windowtest::writeall(source, "\x10\x20\x30"));
-    open(source);
-    setmode(mode);
-    clickgrid({10, 5});
-    const QVariantList before = windowtest::snapshot(form);
-    const QString folder = filepath("gone");
-    QVERIFY(QDir().mkdir(folder));
-    const QString target = folder + QStringLiteral("/out.txt");
-
-    const windowtest::Box box = save(target, [&] { QVERIFY(QDir().rmdir(folder)); }).box;
-
-    QVERIFY(box.shown);
-    QCOMPARE(box.caption, QStringLiteral("Tessarin"));
-    QCOMPARE(box.icon, QMessageBox::Critical);
-    QVERIFY(!lexists(target));
-    QVERIFY(!lexists(folder));
-    QCOMPARE(windowtest::readall(source), QByteArray("\x10\x20\x30"));
-    QCOMPARE(windowtest::snapshot(form), before);
-}
-
-void WindowEditTest::editedBytesRoundTrip() {
-    QByteArray original = randombytes(4242, 1000);
-    original[0] = '\x10';
-    original[500] = '\xFF';
-    original[999] = '\x00';
-    const QString source = filepath("original.bin");
-    QVERIFY(windowtest::writeall(source, original));
-    open(source);
-    QCOMPARE(document(), original);
-
-    // Offset 0: one down the list.
-    clickgrid({10, 5});
-    QCOMPARE(form->selpos(), 0);
-    QTest::keyClick(form->cbc, Qt::Key_Down);
-    // Offset 500, the first cell of row 250: one up the list.
-    form->sbv->setValue(250);
-    clickgrid({10, 5});
-    QCOMPARE(form->selpos(), 500);
-    QTest::keyClick(form->cbc, Qt::Key_Up);
-    // Offset 999, the second cell of the last row: typed in hex.
-    setmode(hex);
-    form->sbv->setValue(499);
-    clickgrid({60, 5});
-    QCOMPARE(form->selpos(), 999);
-    QTest::keyClicks(form->cbc, "7A");
-    setmode(ascii);
-
-    const QString target = filepath("patched.bin");
-    QVERIFY(!save(target).box.shown);
-
-    const QByteArray patched = windowtest::readall(target);
-    QCOMPARE(patched.size(), original.size());
-    QList<int> changed;
-    for (int i = 0; i < original.size(); ++i) {
-        if (patched[i] != original[i]) {
-            changed << i;
-        }
-    }
-    QCOMPARE(changed, (QList<int>{0, 500, 999}));
-    QCOMPARE(patched.at(0), '\x11');
-    QCOMPARE(patched.at(500), '\xFE');
-    QCOMPARE(patched.at(999), '\x7A');
-    QCOMPARE(windowtest::readall(source), original);
-}
 
 QTEST_MAIN(WindowEditTest)
 #include "window_edit_test.moc"

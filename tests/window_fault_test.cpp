@@ -8,7 +8,6 @@
 #include <QProcess>
 #include <QtTest>
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -68,8 +67,7 @@ void changefile() {
 // Every read() of the process passes through here; it behaves as the C library's unless a file
 // is armed to change.
 extern "C" ssize_t read(int fd, void* buf, size_t count) {
-    using Read = ssize_t (*)(int, void*, size_t);
-    static const auto realread = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
+    static const auto realread = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
     const ssize_t n = realread(fd, buf, count);
     if (n > 0 && changing.armed && std::this_thread::get_id() == mainthread) {
         const int saved = errno;
@@ -115,7 +113,7 @@ bool preparefolder(const QString& folder) {
 // The window of a fault, with the checks every fault ends in.
 class FaultWindow : public windowtest::Fixture {
 public:
-    // Opens the document through the dialog and scrolls down.
+    // Opens the document and scrolls down.
     void opendocument() {
         QVERIFY(!open(filepath("doc.bin")).box.shown);
         QCOMPARE(form->bindata().size(), std::size_t(kDocSize));
@@ -125,21 +123,13 @@ public:
 
     // Runs `command` on `target`: it must fail with `text` and change nothing, in the window or
     // in the target's folder. Then an Open of next.bin and a Save of it into `savefolder` work.
-    void fault(void (TForm1::*command)(), const QString& target, const QString& text,
-               const QString& savefolder, const std::function<void()>& afteraccept = {}) {
+    void fault(void (TForm1::*command)(const QString&), const QString& target, const QString& text,
+               const QString& savefolder) {
         const QVariantList before = windowtest::snapshot(form);
         const QString folder = QFileInfo(target).path();
         const QStringList present = entries(folder);
 
-        std::chrono::steady_clock::time_point accepted;
-        const auto noteaccepted = [&] {
-            accepted = std::chrono::steady_clock::now();
-            if (afteraccept) {
-                afteraccept();
-            }
-        };
-        const windowtest::Box box = run(command, target, noteaccepted).box;
-        failedafter = box.came - accepted;
+        const windowtest::Box box = act([&] { (form->*command)(target); }).box;
 
         QVERIFY(box.shown);
         QCOMPARE(box.caption, QStringLiteral("Tessarin"));
@@ -156,9 +146,6 @@ public:
         QVERIFY(!save(saved).box.shown);
         QVERIFY(windowtest::readall(saved) == windowtest::readall(next));
     }
-
-    // How long the failing command took, from its dialog to its error box.
-    std::chrono::steady_clock::duration failedafter{};
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -194,23 +181,23 @@ private slots:
         }
         const QString out = filepath("out");
         if (childscenario == "unreadable") {
-            fault(&TForm1::Button1Click, filepath("secret.bin"), windowtest::boxtext(5), out);
+            fault(&TForm1::openfile, filepath("secret.bin"), windowtest::boxtext(5), out);
         } else if (childscenario == "unwritable") {
-            fault(&TForm1::Button3Click, filepath("locked/saved.bin"), windowtest::boxtext(5), out);
+            fault(&TForm1::savefile, filepath("locked/saved.bin"), windowtest::boxtext(5), out);
         } else if (childscenario == "diskfull") {
             const QString small = filepath("small");
-            fault(&TForm1::Button3Click, small + "/saved.bin", QStringLiteral("I/O エラー (112)"),
+            fault(&TForm1::savefile, small + "/saved.bin", QStringLiteral("I/O エラー (112)"),
                   small);
         } else if (childscenario == "filesize") {
-            fault(&TForm1::Button3Click, out + "/big.bin", QStringLiteral("I/O エラー (27)"), out);
+            fault(&TForm1::savefile, out + "/big.bin", QStringLiteral("I/O エラー (27)"), out);
         } else if (childscenario == "memory") {
             // Room for the dialogs and the small file, not for the 1.5 GiB one.
             const rlim_t used = addressspace();
             QVERIFY(used > 0);
             const struct rlimit limit = {used + (rlim_t{512} << 20), used + (rlim_t{512} << 20)};
             QVERIFY(::setrlimit(RLIMIT_AS, &limit) == 0);
-            fault(&TForm1::Button1Click, filepath("huge.bin"),
-                  QStringLiteral("メモリが足りません."), out);
+            fault(&TForm1::openfile, filepath("huge.bin"), QStringLiteral("メモリが足りません."),
+                  out);
         } else {
             QFAIL(qPrintable("unknown scenario " + childscenario));
         }
@@ -315,10 +302,9 @@ private slots:
                 }
             }
         });
-        fault(&TForm1::Button1Click, target, text, filepath("out"));
+        fault(&TForm1::openfile, target, text, filepath("out"));
         finished = true;
         writer.join();
-        QVERIFY2(failedafter < std::chrono::seconds(4), "the failed Open did not return at once");
     }
 
     void fileChangingWhileLoading_data() {
@@ -337,19 +323,16 @@ private slots:
         const std::string file = local(target);
         struct stat st {};
         QVERIFY(::stat(file.c_str(), &st) == 0);
-        // Armed once the dialog, which may look into the file, is closed.
-        const auto arm = [&] {
-            changing = {true, grow, false, st.st_dev, st.st_ino, st.st_size, file.c_str()};
-        };
-
+        // Armed just before the load: the file changes on the first read from it.
+        changing = {true, grow, false, st.st_dev, st.st_ino, st.st_size, file.c_str()};
         if (!grow) {
-            fault(&TForm1::Button1Click, target,
-                  QStringLiteral("ファイルの末尾以降を読み込みました."), filepath("out"), arm);
+            fault(&TForm1::openfile, target, QStringLiteral("ファイルの末尾以降を読み込みました."),
+                  filepath("out"));
             QVERIFY(changing.changed);
             QCOMPARE(QFileInfo(target).size(), qint64(2 << 20));
             return;
         }
-        QVERIFY(!run(&TForm1::Button1Click, target, arm).box.shown);
+        QVERIFY(!open(target).box.shown);
         QVERIFY(changing.changed);
         QCOMPARE(QFileInfo(target).size(), qint64((4 << 20) + 4096));
         QCOMPARE(form->panels[0]->text(), QStringLiteral("size:4194304bytes"));
@@ -455,6 +438,7 @@ private slots:
         QFETCH(bool, editor);
         QFETCH(QString, panel);
         QFETCH(QByteArray, stored);
+        windowtest::solidfont(form);
         windowtest::setdocument(form, std::vector<std::uint8_t>{0x10, 0x20});
         QCOMPARE(form->topaddr(), 0);
         QCOMPARE(form->cols(), 2);
@@ -475,11 +459,12 @@ private slots:
         QCOMPARE(form->panels[1]->text(), panel);
         form->cbcChange(0x7A);
         QCOMPARE(document(), stored);
+        // Drawn anew there, the grid shows what the rules say, which is nothing when scrolled off.
         form->redraw();
+        const QString fault = windowtest::gridfault(form);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
         const QImage picture = form->Image1->picture();
-        QImage white(picture.size(), picture.format());
-        white.fill(Qt::white);
-        QCOMPARE(picture == white, topaddr != 0);
+        QCOMPARE(windowtest::coloursin(picture) == QSet{windowtest::kWhite}, topaddr != 0);
     }
 };
 

@@ -41,17 +41,6 @@ using Mode = tessarin::DispMode;
 using windowtest::asbytearray;
 using windowtest::label;
 
-// Upper-case hex without leading zeros.
-QString hexaddr(std::int64_t offset) {
-    static const char digits[] = "0123456789ABCDEF";
-    QString text;
-    do {
-        text.prepend(QLatin1Char(digits[offset % 16]));
-        offset /= 16;
-    } while (offset > 0);
-    return text;
-}
-
 // A value as the failure message shows it.
 template <typename T>
 QString shown(const T& value) {
@@ -180,7 +169,7 @@ struct Model {
     void pointer(double x, double y) {
         const int idx = cellat(x, y);
         if (idx != -1 && topaddr + idx < length()) {
-            panel1 = QStringLiteral("Addr.:") + hexaddr(topaddr + idx);
+            panel1 = "Addr.:" + QString::number(topaddr + idx, 16).toUpper();
         }
     }
 

@@ -11,7 +11,6 @@
 #include <QWheelEvent>
 #include <QtTest>
 
-#include <dlfcn.h>
 #include <fcntl.h>
 
 #include <atomic>
@@ -47,11 +46,6 @@ void recordopen(const char* path) {
     }
 }
 
-template <typename F>
-F realcall(const char* name) {
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
-
 // The logical box of cell (column, row) with 50 x 20 cells.
 QRect cell(int column, int row) {
     return QRect(column * 50, row * 20, 50, 20);
@@ -63,43 +57,23 @@ bool reddominant(QRgb p) {
 
 }  // namespace
 
+// open, open64, openat and openat64, each recording the path and passing its call on to the C
+// library's. The mode is passed on whether or not the flags ask for one.
+#define RECORDING_OPEN(name, params, args)                                 \
+    int name params {                                                      \
+        static const auto real = testutil::nextcall<int(*) params>(#name); \
+        recordopen(path);                                                  \
+        va_list list;                                                      \
+        va_start(list, flags);                                             \
+        const mode_t mode = va_arg(list, mode_t);                          \
+        va_end(list);                                                      \
+        return real args;                                                  \
+    }
 extern "C" {
-int open(const char* path, int flags, ...) {
-    static const auto real = realcall<int (*)(const char*, int, ...)>("open");
-    recordopen(path);
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = va_arg(args, mode_t);
-    va_end(args);
-    return real(path, flags, mode);
-}
-int open64(const char* path, int flags, ...) {
-    static const auto real = realcall<int (*)(const char*, int, ...)>("open64");
-    recordopen(path);
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = va_arg(args, mode_t);
-    va_end(args);
-    return real(path, flags, mode);
-}
-int openat(int dir, const char* path, int flags, ...) {
-    static const auto real = realcall<int (*)(int, const char*, int, ...)>("openat");
-    recordopen(path);
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = va_arg(args, mode_t);
-    va_end(args);
-    return real(dir, path, flags, mode);
-}
-int openat64(int dir, const char* path, int flags, ...) {
-    static const auto real = realcall<int (*)(int, const char*, int, ...)>("openat64");
-    recordopen(path);
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = va_arg(args, mode_t);
-    va_end(args);
-    return real(dir, path, flags, mode);
-}
+RECORDING_OPEN(open, (const char* path, int flags, ...), (path, flags, mode))
+RECORDING_OPEN(open64, (const char* path, int flags, ...), (path, flags, mode))
+RECORDING_OPEN(openat, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
+RECORDING_OPEN(openat64, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
 }
 
 class WindowViewTest : public QObject, windowtest::Fixture {
@@ -137,13 +111,22 @@ private:
     // The Save command, or Open.
     static auto command(bool save) { return save ? &TForm1::Button3Click : &TForm1::Button1Click; }
 
-    // The width of panel 0: 120, or what the largest size's text needs there, whichever is more.
-    int sizepanelwidth() const {
-        QLabel panel;
-        panel.setFont(form->panels[0]->font());
-        panel.setFrameStyle(form->panels[0]->frameStyle());
-        panel.setText(QStringLiteral("size:2147483647bytes"));
-        return std::max(120, panel.sizeHint().width());
+    // The panels side by side, 17 high: the size panel at least 120 wide and wide enough to show
+    // the largest size's text whole, the address panel 120 wide, then the last one, which is
+    // `lastwidth` wide when the size panel is 120 and narrower by what that one grew.
+    void checkpanels(int lastwidth) const {
+        const QLabel* size = form->panels[0];
+        const int text =
+            size->fontMetrics().horizontalAdvance(QStringLiteral("size:2147483647bytes"));
+        QVERIFY2(
+            size->contentsRect().width() - 2 * size->margin() >= text,
+            qPrintable(QStringLiteral("%1 wide for a text of %2").arg(size->width()).arg(text)));
+        QVERIFY(size->width() >= 120);
+        const int widened = size->width() - 120;
+        QCOMPARE(size->geometry(), QRect(0, 0, 120 + widened, 17));
+        QCOMPARE(form->panels[1]->geometry(), QRect(120 + widened, 0, 120, 17));
+        QCOMPARE(form->panels[2]->geometry(),
+                 QRect(240 + widened, 0, std::max(0, lastwidth - widened), 17));
     }
 
 private slots:
@@ -173,12 +156,7 @@ private slots:
                 !form->rb_mbdec->isChecked());
         QVERIFY(form->cbc->isHidden());
         QCOMPARE(form->StatusBar1->geometry(), QRect(0, 256, 292, 17));
-        // Panel 0 is 120 wide, or as wide as the largest size needs in this font.
-        const int widened = sizepanelwidth() - 120;
-        QCOMPARE(form->panels[0]->geometry(), QRect(0, 0, 120 + widened, 17));
-        QCOMPARE(form->panels[1]->geometry(), QRect(120 + widened, 0, 120, 17));
-        QCOMPARE(form->panels[2]->geometry(),
-                 QRect(240 + widened, 0, std::max(0, 52 - widened), 17));
+        checkpanels(52);
         QCOMPARE(form->cols(), 2);
         QCOMPARE(form->topaddr(), qint64(0));
         QCOMPARE(form->selpos(), 0);
@@ -234,11 +212,7 @@ private slots:
         QCOMPARE(form->Button3->pos(), QPoint(buttonsx, 72));
         QCOMPARE(form->GroupBox1->geometry(), QRect(buttonsx, 104, 89, 89));
         QCOMPARE(form->StatusBar1->geometry(), statusbar);
-        const int widened = sizepanelwidth() - 120;
-        QCOMPARE(form->panels[0]->geometry(), QRect(0, 0, 120 + widened, 17));
-        QCOMPARE(form->panels[1]->geometry(), QRect(120 + widened, 0, 120, 17));
-        QCOMPARE(form->panels[2]->geometry(),
-                 QRect(240 + widened, 0, std::max(0, lastpanelwidth - widened), 17));
+        checkpanels(lastpanelwidth);
         QCOMPARE(form->cols(), cols);
         // The picture is remade at the grid's new size.
         QCOMPARE(picture().deviceIndependentSize().toSize(), image.size());
@@ -419,43 +393,56 @@ private slots:
         QVERIFY(form->cbc->isHidden());
     }
 
-    void narrowingScrolledPastNewMaximumClamps() {
-        setdocument(form, Bytes(100, 'x'));
-        QVERIFY(showform());
-        form->sbv->setValue(50);
-        QCOMPARE(form->topaddr(), qint64(100));
-        QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
-        QVERIFY(resizeclient(342, 273));
-        QCOMPARE(form->cols(), 3);
-        QCOMPARE(form->sbv->maximum(), 33);
-        QCOMPARE(form->sbv->value(), 33);
-        QCOMPARE(form->topaddr(), qint64(99));
-        QCOMPARE(moved.count(), 1);
-        // Back to 2 columns: the maximum rises, nothing scrolls, the top offset stays.
-        QVERIFY(resizeclient(292, 273));
-        QCOMPARE(form->cols(), 2);
-        QCOMPARE(form->sbv->maximum(), 50);
-        QCOMPARE(form->sbv->value(), 33);
-        QCOMPARE(form->topaddr(), qint64(99));
-        QCOMPARE(moved.count(), 1);
+    // Widening to 3 columns, from a scroll position past the new maximum or within it; then back
+    // to 2 columns, or one step down.
+    void wideningKeepsOrClampsTopaddr_data() {
+        QTest::addColumn<int>("position");
+        QTest::addColumn<int>("widened");  // the position at 3 columns
+        QTest::addColumn<qint64>("widenedtop");
+        QTest::addColumn<int>("widenedmoves");
+        QTest::addColumn<bool>("narrowafter");  // false: a single step down
+        QTest::addColumn<int>("maximum");       // then
+        QTest::addColumn<int>("after");
+        QTest::addColumn<qint64>("aftertop");
+        QTest::addColumn<int>("aftermoves");
+        // Clamped to the new maximum; narrowing back raises the maximum and scrolls nothing.
+        QTest::newRow("narrowingScrolledPastNewMaximumClamps")
+            << 50 << 33 << qint64(99) << 1 << true << 50 << 33 << qint64(99) << 1;
+        QTest::newRow("wideningKeepsTopaddr")
+            << 5 << 5 << qint64(10) << 0 << false << 33 << 6 << qint64(18) << 1;
     }
 
-    void wideningKeepsTopaddr() {
+    void wideningKeepsOrClampsTopaddr() {
+        QFETCH(int, position);
+        QFETCH(int, widened);
+        QFETCH(qint64, widenedtop);
+        QFETCH(int, widenedmoves);
+        QFETCH(bool, narrowafter);
+        QFETCH(int, maximum);
+        QFETCH(int, after);
+        QFETCH(qint64, aftertop);
+        QFETCH(int, aftermoves);
         setdocument(form, Bytes(100, 'x'));
         QVERIFY(showform());
-        form->sbv->setValue(5);
-        QCOMPARE(form->topaddr(), qint64(10));
+        form->sbv->setValue(position);
+        QCOMPARE(form->topaddr(), qint64(position) * 2);
         QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
         QVERIFY(resizeclient(342, 273));
         QCOMPARE(form->cols(), 3);
         QCOMPARE(form->sbv->maximum(), 33);
-        QCOMPARE(form->sbv->value(), 5);
-        QCOMPARE(form->topaddr(), qint64(10));
-        QCOMPARE(moved.count(), 0);
-        form->sbv->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        QCOMPARE(form->sbv->value(), 6);
-        QCOMPARE(form->topaddr(), qint64(18));
-        QCOMPARE(moved.count(), 1);
+        QCOMPARE(form->sbv->value(), widened);
+        QCOMPARE(form->topaddr(), widenedtop);
+        QCOMPARE(moved.count(), widenedmoves);
+        if (narrowafter) {
+            QVERIFY(resizeclient(292, 273));
+        } else {
+            form->sbv->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        }
+        QCOMPARE(form->cols(), narrowafter ? 2 : 3);
+        QCOMPARE(form->sbv->maximum(), maximum);
+        QCOMPARE(form->sbv->value(), after);
+        QCOMPARE(form->topaddr(), aftertop);
+        QCOMPARE(moved.count(), aftermoves);
     }
 
     void openLoadsFile() {
@@ -560,7 +547,7 @@ private slots:
         const QImage before = picture();
         const QString title = form->windowTitle();
         const QString target = filepath(name);
-        const windowtest::Box box = run(&TForm1::Button1Click, target).box;
+        const windowtest::Box box = act([&] { form->openfile(target); }).box;
         QVERIFY(box.shown);
         QCOMPARE(box.caption, QStringLiteral("Tessarin"));
         QCOMPARE(box.icon, QMessageBox::Critical);
