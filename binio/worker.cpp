@@ -12,6 +12,7 @@ Worker::Worker(std::function<void()> work, std::function<void()> onfinished)
     prepareinterrupts();
     thread_ =
         std::thread([state = state_, work = std::move(work), onfinished = std::move(onfinished)] {
+            nameworker();
             std::exception_ptr error;
             try {
                 work();

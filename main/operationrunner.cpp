@@ -121,9 +121,10 @@ void OperationRunner::run(Operation operation, const QString& path,
             worker.interrupt();
         });
         tick.start(kTick);
-        if (!worker.finished()) {
-            loop.exec();
-        }
+        // Run even when the worker has finished already: what came meanwhile (a close request)
+        // is handled while the operation still counts as running. The worker's call to quit
+        // comes after it.
+        loop.exec();
         // A save that did not write its file keeps the window; ~Worker waits for a finished
         // worker and leaves one that is not to finish on its own.
         try {
