@@ -2,6 +2,7 @@
 // what a cancelled or finished load or save leaves behind in the window.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLibraryInfo>
 #include <QPointer>
@@ -13,6 +14,12 @@
 #include <QWindow>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -26,6 +33,7 @@
 #include "main/progress.h"
 #include "main/qttranslations.h"
 #include "main/tform1.h"
+#include "tests/testutil.h"
 #include "tests/windowtest.h"
 
 using namespace std::chrono_literals;
@@ -36,21 +44,79 @@ namespace {
 
 constexpr qint64 kMiB = qint64{1} << 20;
 
-// What to do when the progress dialog comes up.
-enum class OnProgress { nothing, cancel, closewindow };
+// The file work waits in the kernel, as on a file system that does not answer: while armed, every
+// read() of the file being loaded, and every write() of a regular file, on the worker first reads
+// from a pipe the test holds, which waits until the test lets the work go. A signal ends that wait,
+// and the call fails with EINTR, as a read from a stalled network file system does; or, as on a
+// file system that a signal cannot interrupt, the wait goes on through signals.
+struct Stall {
+    std::atomic<bool> armed{false};
+    std::atomic<bool> interruptible{true};
+    std::atomic<int> waiting{0};  // calls waiting now
+    int pipe[2] = {-1, -1};
+    struct stat loaded {};  // the file being loaded
 
-// Notes a close request to a window.
-class CloseSeen : public QObject {
-public:
-    explicit CloseSeen(QWidget* window) { window->installEventFilter(this); }
-    bool seen = false;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        seen = seen || event->type() == QEvent::Close;
-        return false;
+    // `path` names the file a load reads; a save's writes wait whatever it names.
+    bool arm(bool canbeinterrupted, const QString& path) {
+        release();
+        interruptible = canbeinterrupted;
+        loaded = {};
+        (void)::stat(QFile::encodeName(path).constData(), &loaded);
+        armed = ::pipe2(pipe, O_CLOEXEC) == 0;
+        return armed;
+    }
+    // Lets every waiting call and every later one go on.
+    void release() {
+        armed = false;
+        for (int& fd : pipe) {
+            if (fd >= 0) {
+                ::close(std::exchange(fd, -1));
+            }
+        }
     }
 };
+Stall stall;
+
+const auto realread = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
+const auto realwrite = testutil::nextcall<ssize_t (*)(int, const void*, size_t)>("write");
+
+// False when the wait was interrupted, and the call is to fail with EINTR.
+bool waitifstalled(int fd, bool reading) {
+    struct stat st {};
+    const int saved = errno;
+    if (!stall.armed || !windowtest::onworker() || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        (reading && (st.st_dev != stall.loaded.st_dev || st.st_ino != stall.loaded.st_ino))) {
+        return true;
+    }
+    const int from = stall.pipe[0];
+    ++stall.waiting;
+    char c = 0;
+    bool goon = true;
+    while (realread(from, &c, 1) < 0 && errno == EINTR) {
+        if (stall.interruptible) {
+            goon = false;
+            break;
+        }
+    }
+    --stall.waiting;
+    errno = goon ? saved : EINTR;
+    return goon;
+}
+
+}  // namespace
+
+extern "C" ssize_t read(int fd, void* buf, size_t count) {
+    return waitifstalled(fd, true) ? realread(fd, buf, count) : -1;
+}
+
+extern "C" ssize_t write(int fd, const void* buf, size_t count) {
+    return waitifstalled(fd, false) ? realwrite(fd, buf, count) : -1;
+}
+
+namespace {
+
+// What to do when the progress dialog comes up.
+enum class OnProgress { nothing, cancel, closewindow };
 
 // Asks the window manager to close `window`, as its close button or Alt+F4 does.
 void closewindow(WId window) {
@@ -74,25 +140,36 @@ class ProgressTest : public QObject, windowtest::Fixture {
 
 private:
     // Runs Open or Save on `path` (openfile or savefile) and acts on the progress dialog as asked
-    // the moment it is shown: the action is queued there and taken by the event loop that the
-    // operation runs after its next block, whatever the machine's speed. Returns the dialogs that
-    // came up.
+    // the moment it is shown. With no delay, the work waits (see Stall) until the dialog is up and
+    // the action taken, so that the dialog comes up whatever the machine's speed. Returns the
+    // dialogs that came up.
     QStringList runwith(void (TForm1::*command)(const QString&), const QString& path,
                         OnProgress action) {
-        const CloseSeen closes(form);
+        const windowtest::EventSeen closes(form, QEvent::Close);
         bool heldopen = false;  // the window had the request and stayed until the operation ended
+        const bool save = command == &TForm1::savefile;
+        if (form->progressdelay() == 0ms && !stall.arm(true, path)) {
+            QTest::qFail("no pipe to stall the file work with", __FILE__, __LINE__);
+        }
         windowtest::Dialogs::get().onprogress = [&](QProgressDialog* progress) {
             if (action == OnProgress::cancel) {
                 QMetaObject::invokeMethod(progress, &QProgressDialog::cancel, Qt::QueuedConnection);
-            } else if (action == OnProgress::closewindow) {
+                return;
+            }
+            if (action == OnProgress::closewindow) {
                 // The operation waits here until the window has the request, however slow the
                 // machine; a request that Qt drops never comes.
                 closewindow(form->winId());
-                heldopen = QTest::qWaitFor([&] { return closes.seen; }, 30000) && form->isVisible();
+                heldopen = QTest::qWaitFor([&] { return closes.seen.load(); }, 30000) && form->isVisible();
+            }
+            // A close request cancels a load; anything else lets the work go on to its end.
+            if (save || action == OnProgress::nothing) {
+                stall.release();
             }
         };
         const QStringList seen = act([&] { (form->*command)(path); }).seen;
         windowtest::Dialogs::get().onprogress = {};
+        stall.release();
         if (action == OnProgress::closewindow && !heldopen) {
             QTest::qFail("the window never had the close request, or closed at once", __FILE__,
                          __LINE__);
@@ -102,7 +179,10 @@ private:
 
 private slots:
     void init() { QVERIFY(startwindow()); }
-    void cleanup() { endwindow(); }
+    void cleanup() {
+        stall.release();
+        endwindow();
+    }
 
     // ProgressWatch on its own, around a real load.
     void showsOnlyAfterDelay_data() {
@@ -340,6 +420,73 @@ private slots:
         } else {
             QCOMPARE(windowtest::snapshot(form), before);
         }
+    }
+
+    // A read or write that the file system keeps waiting: the window repaints meanwhile, Cancel
+    // or a close request ends the load or save at once, and it leaves everything as it was. Where
+    // the wait cannot be interrupted, the work is left to finish on its own.
+    void blockedWorkEnds_data() {
+        QTest::addColumn<bool>("save");
+        QTest::addColumn<bool>("close");
+        QTest::addColumn<bool>("interruptible");
+        QTest::newRow("load, Cancel") << false << false << true;
+        QTest::newRow("load, close request") << false << true << true;
+        QTest::newRow("load, Cancel, not interruptible") << false << false << false;
+        QTest::newRow("save, Cancel") << true << false << true;
+        QTest::newRow("save, Cancel, not interruptible") << true << false << false;
+    }
+
+    void blockedWorkEnds() {
+        QFETCH(bool, save);
+        QFETCH(bool, close);
+        QFETCH(bool, interruptible);
+        // What the user waits for after Cancel at most, on a machine however busy; the window
+        // itself gives up on the work after a tenth of a second.
+        constexpr qint64 kBoundMs = 2000;
+        const QString path = filepath("file");
+        windowtest::setdocument(form, patterned(300));
+        if (save) {
+            form->rb_mbHEX->setChecked(true);
+        } else {
+            QVERIFY(windowtest::writeall(path, windowtest::asbytearray(patterned(kMiB))));
+        }
+        form->sbv->setValue(3);
+        const QVariantList before = windowtest::snapshot(form);
+        const QStringList files = QDir(scratch()).entryList(QDir::AllEntries | QDir::System);
+        form->setprogressdelay(0ms);
+        QVERIFY(stall.arm(interruptible, path));
+
+        bool repainted = false;
+        QElapsedTimer acted;
+        windowtest::Dialogs::get().onprogress = [&](QProgressDialog* progress) {
+            if (!QTest::qWaitFor([] { return stall.waiting > 0; }, 30000)) {
+                return;
+            }
+            const windowtest::EventSeen paints(form->Image1, QEvent::Paint);
+            form->Image1->update();
+            repainted = QTest::qWaitFor([&] { return paints.seen.load(); }, 30000);
+            acted.start();
+            if (close) {
+                form->close();
+            } else {
+                QMetaObject::invokeMethod(progress, &QProgressDialog::cancel, Qt::QueuedConnection);
+            }
+        };
+        const QStringList seen =
+            act([&] { save ? form->savefile(path) : form->openfile(path); }).seen;
+        const qint64 took = acted.isValid() ? acted.elapsed() : -1;
+        windowtest::Dialogs::get().onprogress = {};
+        QCOMPARE(seen, QStringList{"QProgressDialog"});
+        QVERIFY(repainted);
+        QVERIFY2(took >= 0 && took < kBoundMs, qPrintable(QString::number(took)));
+        QCOMPARE(form->isVisible(), !close);
+        QCOMPARE(windowtest::snapshot(form), before);
+        // An interrupted worker has ended, not been left waiting.
+        QCOMPARE(stall.waiting == 0, interruptible);
+        // A worker left to itself ends once the file system answers, and leaves nothing behind.
+        stall.release();
+        QVERIFY(QTest::qWaitFor([] { return stall.waiting == 0; }, 30000));
+        QTRY_COMPARE(QDir(scratch()).entryList(QDir::AllEntries | QDir::System), files);
     }
 
     void finishedSaveWritesModeText_data() {

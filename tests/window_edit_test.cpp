@@ -26,18 +26,21 @@ using windowtest::setdocument;
 
 namespace {
 
-// A name that appears in the middle of a save: the `after`-th time the main thread looks up
+// A name that appears in the middle of a save: the `after`-th time the file work looks up
 // `path` with lstat() and finds nothing, a file holding `content` is created under that name
 // right behind the look-up.
+// With `closing`, the window is then asked to close, and the look-up goes on once it has seen
+// the request.
 struct Appearing {
     std::string path;
     std::string content;
     int after = 0;
     int misses = 0;
     bool created = false;
+    QWidget* closing = nullptr;
+    const std::atomic<bool>* closeseen = nullptr;
 };
 Appearing appearing;
-const std::thread::id mainthread = std::this_thread::get_id();
 const auto reallstat = testutil::nextcall<int (*)(const char*, struct stat*)>("lstat");
 
 }  // namespace
@@ -46,7 +49,7 @@ const auto reallstat = testutil::nextcall<int (*)(const char*, struct stat*)>("l
 // is armed to appear.
 extern "C" int lstat(const char* path, struct stat* buf) noexcept {
     const int result = reallstat(path, buf);
-    if (result != 0 && !appearing.path.empty() && std::this_thread::get_id() == mainthread &&
+    if (result != 0 && !appearing.path.empty() && windowtest::onfilework() &&
         appearing.path == path && ++appearing.misses == appearing.after) {
         const int saved = errno;
         const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -54,6 +57,12 @@ extern "C" int lstat(const char* path, struct stat* buf) noexcept {
             appearing.created = ::write(fd, appearing.content.data(), appearing.content.size()) ==
                                 static_cast<ssize_t>(appearing.content.size());
             ::close(fd);
+        }
+        if (appearing.closing != nullptr) {
+            QMetaObject::invokeMethod(appearing.closing, &QWidget::close, Qt::QueuedConnection);
+            for (int i = 0; i < 30000 && !*appearing.closeseen; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
         }
         errno = saved;
     }
@@ -509,18 +518,23 @@ private slots:
     void nameAppearingDuringSaveIsRefused_data() {
         QTest::addColumn<int>("mode");
         QTest::addColumn<int>("after");
+        QTest::addColumn<bool>("closing");
 
         // After the window's own check the name is free; the write finds it taken.
-        QTest::newRow("after the window's check, raw") << int(ascii) << 1;
-        QTest::newRow("after the window's check, text") << int(dec) << 1;
+        QTest::newRow("after the window's check, raw") << int(ascii) << 1 << false;
+        QTest::newRow("after the window's check, text") << int(dec) << 1 << false;
         // Later still: the output is written unnamed and cannot take the name.
-        QTest::newRow("during the write, raw") << int(ascii) << 2;
-        QTest::newRow("during the write, text") << int(hex) << 2;
+        QTest::newRow("during the write, raw") << int(ascii) << 2 << false;
+        QTest::newRow("during the write, text") << int(hex) << 2 << false;
+        // Nothing was saved: the window stays with the document.
+        QTest::newRow("during the write, the window asked to close") << int(bin) << 2 << true;
     }
 
     void nameAppearingDuringSaveIsRefused() {
         QFETCH(int, mode);
         QFETCH(int, after);
+        QFETCH(bool, closing);
+        const windowtest::EventSeen closes(form, QEvent::Close);
         setdocument(form, "abc");
         setmode(mode);
         clickgrid({10, 5});
@@ -530,7 +544,10 @@ private slots:
         appearing.path = QFile::encodeName(target).toStdString();
         appearing.content = "someone else's\n";
         appearing.after = after;
+        appearing.closing = closing ? form : nullptr;
+        appearing.closeseen = &closes.seen;
         const windowtest::Box box = save(target).box;
+        QVERIFY(form->isVisible());
 
         QVERIFY(appearing.created);
         QVERIFY(box.shown);

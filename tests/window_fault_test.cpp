@@ -35,7 +35,7 @@ using tessarin::TForm1;
 
 namespace {
 
-// A file that changes while the main thread loads it: right after the first read() from it,
+// A file that changes while the window loads it: right after the first read() from it,
 // it is cut to half its size or grows by 4 KiB.
 struct Changing {
     bool armed = false;
@@ -47,7 +47,6 @@ struct Changing {
     const char* path = nullptr;
 };
 Changing changing;
-const std::thread::id mainthread = std::this_thread::get_id();
 
 void changefile() {
     if (!changing.grow) {
@@ -69,7 +68,7 @@ void changefile() {
 extern "C" ssize_t read(int fd, void* buf, size_t count) {
     static const auto realread = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
     const ssize_t n = realread(fd, buf, count);
-    if (n > 0 && changing.armed && std::this_thread::get_id() == mainthread) {
+    if (n > 0 && changing.armed && windowtest::onfilework()) {
         const int saved = errno;
         struct stat st {};
         if (::fstat(fd, &st) == 0 && st.st_dev == changing.dev && st.st_ino == changing.ino) {
@@ -123,13 +122,19 @@ public:
 
     // Runs `command` on `target`: it must fail with `text` and change nothing, in the window or
     // in the target's folder. Then an Open of next.bin and a Save of it into `savefolder` work.
+    // With `closing`, the window is asked to close while the command runs: a save that failed
+    // keeps it open.
     void fault(void (TForm1::*command)(const QString&), const QString& target, const QString& text,
-               const QString& savefolder) {
+               const QString& savefolder, bool closing = false) {
         const QVariantList before = windowtest::snapshot(form);
         const QString folder = QFileInfo(target).path();
         const QStringList present = entries(folder);
 
+        if (closing) {
+            QMetaObject::invokeMethod(form, &QWidget::close, Qt::QueuedConnection);
+        }
         const windowtest::Box box = act([&] { (form->*command)(target); }).box;
+        QVERIFY(form->isVisible());
 
         QVERIFY(box.shown);
         QCOMPARE(box.caption, QStringLiteral("Tessarin"));
@@ -184,10 +189,10 @@ private slots:
             fault(&TForm1::openfile, filepath("secret.bin"), windowtest::boxtext(5), out);
         } else if (childscenario == "unwritable") {
             fault(&TForm1::savefile, filepath("locked/saved.bin"), windowtest::boxtext(5), out);
-        } else if (childscenario == "diskfull") {
+        } else if (childscenario.startsWith("diskfull")) {
             const QString small = filepath("small");
             fault(&TForm1::savefile, small + "/saved.bin", QStringLiteral("I/O エラー (112)"),
-                  small);
+                  small, childscenario.endsWith("closing"));
         } else if (childscenario == "filesize") {
             fault(&TForm1::savefile, out + "/big.bin", QStringLiteral("I/O エラー (27)"), out);
         } else if (childscenario == "memory") {
@@ -214,7 +219,7 @@ bool childsetup(const QString& scenario, const QString& folder) {
             std::perror("dropping privileges");
             return false;
         }
-    } else if (scenario == "diskfull") {
+    } else if (scenario.startsWith("diskfull")) {
         // A 64 KiB file system seen by this process only.
         const std::string small = local(folder + "/small");
         if (::unshare(CLONE_NEWNS) != 0 ||
@@ -349,6 +354,8 @@ private slots:
         QTest::newRow("open a file nobody may read") << "unreadable" << true;
         QTest::newRow("save into a folder nobody may write") << "unwritable" << true;
         QTest::newRow("save onto a 64 KiB tmpfs") << "diskfull" << false;
+        QTest::newRow("save onto a 64 KiB tmpfs, the window asked to close")
+            << "diskfull, closing" << false;
         QTest::newRow("save over the file size limit") << "filesize" << false;
         QTest::newRow("open more than the memory left") << "memory" << false;
     }

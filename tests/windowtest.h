@@ -21,7 +21,10 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 
+#include <pthread.h>
+
 #include <xcb/xproto.h>
+#include <atomic>
 
 #include "main/gridimage.h"
 #include "main/tform1.h"
@@ -78,6 +81,39 @@ inline bool resizewindow(QWidget* window, QSize size) {
         },
         30000);
 }
+
+// Whether the calling thread is one the window's file work runs on: the window's own, or the
+// worker that loads and saves, which names itself "tessarin-file".
+inline bool onworker() {
+    char name[16] = {};
+    return ::pthread_getname_np(::pthread_self(), name, sizeof name) == 0 &&
+           QByteArrayView(name) == "tessarin-file";
+}
+inline const pthread_t windowthread = ::pthread_self();
+inline bool onfilework() {
+    return ::pthread_equal(::pthread_self(), windowthread) || onworker();
+}
+
+// Notes that an object had an event of a type (a window's close request, a widget's paint), for
+// any thread to read.
+class EventSeen : public QObject {
+public:
+    EventSeen(QObject* watched, QEvent::Type type) : type_(type) {
+        watched->installEventFilter(this);
+    }
+    std::atomic<bool> seen{false};
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == type_) {
+            seen = true;
+        }
+        return false;
+    }
+
+private:
+    QEvent::Type type_;
+};
 
 // A whole file's bytes; "<unreadable>" when it cannot be read, so that a missing file never
 // passes for an empty one.
