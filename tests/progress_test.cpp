@@ -160,7 +160,8 @@ private:
                 // The operation waits here until the window has the request, however slow the
                 // machine; a request that Qt drops never comes.
                 closewindow(form->winId());
-                heldopen = QTest::qWaitFor([&] { return closes.seen.load(); }, 30000) && form->isVisible();
+                heldopen =
+                    QTest::qWaitFor([&] { return closes.seen.load(); }, 30000) && form->isVisible();
             }
             // A close request cancels a load; anything else lets the work go on to its end.
             if (save || action == OnProgress::nothing) {
@@ -256,6 +257,16 @@ private slots:
             QCOMPARE(dialog->value() - dialog->minimum(),
                      permille * (dialog->maximum() - dialog->minimum()) / 1000);
         }
+        // Blocks that come fast change the texts no more than every 250 ms.
+        QElapsedTimer clock;
+        clock.start();
+        int changes = 0;
+        for (qulonglong more = 1; more <= 200; ++more) {
+            const QString shown = dialog->labelText();
+            QVERIFY(progress(std::min(done + more, total - 1), total));
+            changes += dialog->labelText() != shown;
+        }
+        QVERIFY2(changes <= 1 + clock.elapsed() / 250, qPrintable(QString::number(changes)));
         // The owner's window takes no input meanwhile, and Enter (typed ahead) cancels nothing.
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(clicks.size(), 0);

@@ -8,6 +8,7 @@
 #include <QFontDialog>
 #include <QImage>
 #include <QSignalSpy>
+#include <QStyleOptionSlider>
 #include <QWheelEvent>
 #include <QtTest>
 
@@ -80,6 +81,24 @@ class WindowViewTest : public QObject, windowtest::Fixture {
     Q_OBJECT
 
 private:
+    // Whether the scroll bar's thumb has the style's least length.
+    bool thumbisleast() {
+        QStyleOptionSlider option;
+        option.initFrom(form->sbv);
+        option.orientation = Qt::Vertical;
+        option.subControls = QStyle::SC_All;
+        option.minimum = form->sbv->minimum();
+        option.maximum = form->sbv->maximum();
+        option.sliderPosition = option.sliderValue = form->sbv->value();
+        option.singleStep = form->sbv->singleStep();
+        option.pageStep = form->sbv->pageStep();
+        const QStyle* style = form->sbv->style();
+        const QRect thumb = style->subControlRect(QStyle::CC_ScrollBar, &option,
+                                                  QStyle::SC_ScrollBarSlider, form->sbv);
+        return thumb.height() ==
+               style->pixelMetric(QStyle::PM_ScrollBarSliderMin, &option, form->sbv);
+    }
+
     // Writes a new file in the scratch folder; its path, or empty when that fails.
     QString writefile(const QString& name, const QByteArray& content) {
         const QString path = filepath(name);
@@ -751,20 +770,23 @@ private slots:
 
     void fontDialog_data() {
         QTest::addColumn<int>("points");  // 0: OK on the dialog as it starts
-        QTest::addColumn<int>("pixels");
-        QTest::newRow("as it starts") << 0 << 12;
-        QTest::newRow("9 pt") << 9 << 12;
-        QTest::newRow("11 pt, 14.67 px") << 11 << 15;
-        QTest::newRow("12 pt") << 12 << 16;
-        QTest::newRow("18 pt") << 18 << 24;
+        // The grid font's pixels at 90, 96 and 120 dpi: points * dpi / 72, to the nearest.
+        QTest::addColumn<QList<int>>("pixels");
+        QTest::newRow("as it starts") << 0 << QList<int>{12, 12, 12};
+        QTest::newRow("9 pt") << 9 << QList<int>{11, 12, 15};
+        QTest::newRow("11 pt, 14.67 px at 96 dpi") << 11 << QList<int>{14, 15, 18};
+        QTest::newRow("12 pt") << 12 << QList<int>{15, 16, 20};
+        QTest::newRow("18 pt, 22.5 px at 90 dpi") << 18 << QList<int>{23, 24, 30};
     }
 
     void fontDialog() {
         QFETCH(int, points);
-        QFETCH(int, pixels);
-        const bool at96 = form->logicalDpiY() == 96;
-        if (points > 0 && !at96) {
-            QSKIP("pixel sizes are given for 96 dpi");
+        QFETCH(QList<int>, pixels);
+        const int dpi = form->logicalDpiY();
+        const bool at96 = dpi == 96;
+        const qsizetype column = QList<int>{90, 96, 120}.indexOf(dpi);
+        if (column < 0) {
+            QSKIP("pixel sizes are given for 90, 96 and 120 dpi");
         }
         const QString family = QStringLiteral("DejaVu Sans");
         if (!QFontDatabase::families().contains(family)) {
@@ -794,9 +816,13 @@ private slots:
         } else {
             QCOMPARE(form->gridfont(), fontbefore);
         }
-        QCOMPARE(form->gridfont().pixelSize(), pixels);
+        QCOMPARE(form->gridfont().pixelSize(), pixels[column]);
         QCOMPARE(form->cols(), 2);
+        // OK redraws, and the byte editor takes the grid font, a change or not.
+        QVERIFY(picture().cacheKey() != before.cacheKey());
         QCOMPARE(picture() == before, points == 0);
+        QVERIFY(form->cbc->testAttribute(Qt::WA_SetFont));
+        QCOMPARE(form->cbc->font(), form->gridfont());
     }
 
     void cancelledFontDialogKeepsFont() {
@@ -843,6 +869,11 @@ private slots:
         QTest::newRow("PageDown, 3 columns") << 342 << int(Qt::Key_PageDown) << 8 << qint64(24);
         QTest::newRow("PageUp, 3 columns") << 342 << int(Qt::Key_PageUp) << 2 << qint64(6);
         QTest::newRow("End, 3 columns") << 342 << int(Qt::Key_End) << 33 << qint64(99);
+        // A row at a time, Right and Left as Down and Up.
+        QTest::newRow("Down") << 292 << int(Qt::Key_Down) << 6 << qint64(12);
+        QTest::newRow("Right") << 292 << int(Qt::Key_Right) << 6 << qint64(12);
+        QTest::newRow("Up") << 292 << int(Qt::Key_Up) << 4 << qint64(8);
+        QTest::newRow("Left") << 292 << int(Qt::Key_Left) << 4 << qint64(8);
     }
 
     void keysOnScrollBar() {
@@ -857,6 +888,11 @@ private slots:
         QTest::keyClick(form->sbv, Qt::Key(key));
         QCOMPARE(form->sbv->value(), value);
         QCOMPARE(form->topaddr(), topaddr);
+        // The thumb has the style's least length at any range, though the page step moves a
+        // screen: here, and for a file of a few rows.
+        QVERIFY(thumbisleast());
+        setdocument(form, Bytes(28, 'x'));
+        QVERIFY(thumbisleast());
     }
 };
 
