@@ -206,7 +206,8 @@ private slots:
         QVERIFY(progress(1, 2));
         if (esc) {
             auto* dialog = owner.findChild<QProgressDialog*>();
-            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            QVERIFY(dialog != nullptr);
+            QVERIFY(windowtest::waitforkeyboard(dialog->windowHandle()));
             QTest::keyClick(dialog, Qt::Key_Escape);
         } else {
             watch.cancel();
