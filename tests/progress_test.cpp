@@ -320,6 +320,9 @@ private slots:
 
     void closeDuringOperation() {
         QFETCH(bool, save);
+        if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+            QSKIP("the compositor's close comes from its own controls, which no test can reach");
+        }
         if (QGuiApplication::platformName() != QLatin1String("xcb")) {
             QSKIP("a window manager's close comes only on a real X server");
         }
