@@ -2,9 +2,8 @@
 # Sets up a Debian 12 machine for Tessarin, builds it, and runs it or its tests.
 #   ./build.sh run    install what is missing, build, start Tessarin
 #   ./build.sh test   install what is missing, build, run the whole test suite (the widget tests
-#                     headless, on Xvfb with openbox and on a headless weston), then again,
-#                     headless, in a sanitizer build, and binio's tests once more for Windows,
-#                     under Wine
+#                     headless, on Xvfb with openbox and on weston), then again, headless, in a
+#                     sanitizer build, and binio's tests once more for Windows, under Wine
 set -euo pipefail
 cd "$(dirname "$0")"
 
