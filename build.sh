@@ -2,7 +2,7 @@
 # Sets up a Debian 12 machine for Tessarin, builds it, and runs it or its tests.
 #   ./build.sh run    install what is missing, build, start Tessarin
 #   ./build.sh test   install what is missing, build, run the whole test suite (the widget tests
-#                     both headless and on Xvfb with openbox), then again, headless, in a
+#                     headless, on Xvfb with openbox and on weston), then again, headless, in a
 #                     sanitizer build, and binio's tests once more for Windows, under Wine
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -16,6 +16,7 @@ packages=(
   desktop-file-utils appstream dpkg-dev lintian
   qt6-translations-l10n
   xvfb xauth openbox wmctrl libxcb1-dev libxcb-damage0-dev
+  weston qt6-wayland
   g++-mingw-w64-x86-64-posix googletest wine64
 )
 

@@ -107,6 +107,13 @@ private:
     int showings_ = 0;
 };
 
+// Waits (30 s at most) until `window` has the keyboard: it is the focus window; false when it never
+// has. On Wayland the compositor gives the keyboard to a window it maps, and a program cannot take
+// it: QTest::qWaitForWindowActive does not wait there.
+inline bool waitforkeyboard(const QWindow* window) {
+    return QTest::qWaitFor([window] { return QGuiApplication::focusWindow() == window; }, 30000);
+}
+
 // Answers the next modal dialog with `answer` when it is a T; a dialog of another kind is closed
 // and noted as unanswered. The dialog is closed unless the answer ended it.
 template <typename T, typename F>
@@ -180,15 +187,29 @@ inline std::shared_ptr<Typed> typefile(const QString& path) {
         }
         // Keys typed before the window manager made the dialog active would go elsewhere. (Qt
         // counts a dialog active while the window it belongs to is: the focus window is asked.)
-        if (!QTest::qWaitFor(
-                [dialog] { return QGuiApplication::focusWindow() == dialog->windowHandle(); },
-                30000)) {
+        if (!waitforkeyboard(dialog->windowHandle())) {
             qWarning("typefile: the file dialog never became active");
             return;
         }
+        // Each key once the keyboard is back with the dialog or its list: on Wayland the
+        // compositor takes the focus away while the list comes up or goes, and hands it back
+        // afterwards; a key in between would find no focus window and go astray.
         QWindow* window = dialog->windowHandle();
+        const auto press = [window](auto key) {
+            if (!QTest::qWaitFor(
+                    [window] {
+                        const QWidget* popup = QApplication::activePopupWidget();
+                        const QWindow* focus = QGuiApplication::focusWindow();
+                        return focus == window ||
+                               (popup != nullptr && focus == popup->windowHandle());
+                    },
+                    30000)) {
+                qWarning("typefile: the keyboard never came back to the dialog");
+            }
+            QTest::keyClick(window, key);
+        };
         for (const QChar c : path.chopped(1)) {
-            QTest::keyClick(window, c.toLatin1());
+            press(c.toLatin1());
         }
         // The dialog reads the folder in the background; the list can only come up for the last
         // key once the entries are in.
@@ -196,7 +217,7 @@ inline std::shared_ptr<Typed> typefile(const QString& path) {
         if (!QTest::qWaitFor([completer] { return completer->completionCount() > 0; }, 30000)) {
             qWarning("typefile: the dialog never listed a match for %s", qPrintable(name->text()));
         }
-        QTest::keyClick(window, path.back().toLatin1());
+        press(path.back().toLatin1());
         typed->popped =
             QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 30000);
         typed->text = name->text();
@@ -208,7 +229,7 @@ inline std::shared_ptr<Typed> typefile(const QString& path) {
                              [&folderread, path](const QString& folder) {
                                  folderread = folderread || QDir(folder) == QDir(path);
                              });
-        QTest::keyClick(window, Qt::Key_Return);
+        press(Qt::Key_Return);
         typed->accepted = !dialog->isVisible();
         if (!typed->accepted) {
             if (QFileInfo(path).isDir() && !QTest::qWaitFor([&] { return folderread; }, 30000)) {

@@ -297,7 +297,8 @@ private slots:
         QVERIFY(progress(1, 2));
         if (esc) {
             auto* dialog = owner.findChild<QProgressDialog*>();
-            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            QVERIFY(dialog != nullptr);
+            QVERIFY(windowtest::waitforkeyboard(dialog->windowHandle()));
             QTest::keyClick(dialog, Qt::Key_Escape);
         } else {
             watch.cancel();
@@ -410,6 +411,9 @@ private slots:
 
     void closeDuringOperation() {
         QFETCH(bool, save);
+        if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+            QSKIP("the compositor's close comes from its own controls, which no test can reach");
+        }
         if (QGuiApplication::platformName() != QLatin1String("xcb")) {
             QSKIP("a window manager's close comes only on a real X server");
         }

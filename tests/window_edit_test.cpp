@@ -487,24 +487,28 @@ private slots:
         const QVariantList before = windowtest::snapshot(form, windowtest::Picture::out);
 
         // In the middle of the screen, not over the window: its frame, once a window manager has
-        // put one around it.
+        // put one around it. On Wayland the compositor places windows, and tells nobody where.
+        const bool placed = QGuiApplication::platformName() != QLatin1String("wayland");
         const QPoint centre = form->screen()->availableGeometry().center();
         const auto centred = [centre](const QMessageBox* box) {
             return (box->windowHandle()->frameGeometry().center() - centre).manhattanLength() <= 2;
         };
         for (int mode : {ascii, hex}) {
             setmode(mode);
-            const windowtest::Box box = save(target, centred).box;
+            const windowtest::Box box =
+                save(target, placed ? centred : std::function<bool(const QMessageBox*)>()).box;
 
             QVERIFY(box.shown);
             QCOMPARE(box.caption, QStringLiteral("エラー"));
             QCOMPARE(box.icon, QMessageBox::Critical);
             QCOMPARE(box.text, kRefusal);
-            QVERIFY(form->frameGeometry().center() != centre);
-            QVERIFY2((box.geometry.center() - centre).manhattanLength() <= 2,
-                     qPrintable(QStringLiteral("box centred at %1, %2")
-                                    .arg(box.geometry.center().x())
-                                    .arg(box.geometry.center().y())));
+            if (placed) {
+                QVERIFY(form->frameGeometry().center() != centre);
+                QVERIFY2((box.geometry.center() - centre).manhattanLength() <= 2,
+                         qPrintable(QStringLiteral("box centred at %1, %2")
+                                        .arg(box.geometry.center().x())
+                                        .arg(box.geometry.center().y())));
+            }
             QCOMPARE(windowtest::readall(target), targetbefore);
             QCOMPARE(windowtest::snapshot(form, windowtest::Picture::out), before);
         }
@@ -512,6 +516,9 @@ private slots:
         if (kind != "file" && kind != "opened") {
             QCOMPARE(QFileInfo(target).symLinkTarget(), other);
             QCOMPARE(lexists(other), kind != "dangling");
+        }
+        if (!placed) {
+            QSKIP("the box's place is the compositor's on Wayland; all else held");
         }
     }
 

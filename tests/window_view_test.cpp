@@ -850,7 +850,7 @@ private slots:
         setdocument(form, Bytes(100, 'x'));
         QVERIFY(showform());
         form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(form));
+        QVERIFY(windowtest::waitforkeyboard(form->windowHandle()));
         const QImage unfocused = form->sbv->grab().toImage();
         form->rb_mbdec->setFocus(Qt::TabFocusReason);
         QTest::keyClick(form->windowHandle(), Qt::Key_Tab);

@@ -1,24 +1,42 @@
 #!/usr/bin/env bash
-# Runs a command on a new headless Wayland compositor, as a GNOME or KDE Plasma session would run
-# a Qt program: weston's headless back end, with its own socket, and Qt's wayland platform.
+# Runs a command on a new Wayland compositor, as a GNOME or KDE Plasma session would run a Qt
+# program: weston with its own socket, and Qt's wayland platform.
 #   onwayland.sh COMMAND [ARG...]
 # Exits with the command's status. The compositor ends with the command.
+#
+# A desktop's compositor always has a seat (its keyboard and pointer). Weston's headless back end
+# has none, and Qt's text input for Wayland takes a seat for granted: a line edit with the focus
+# crashes it. So weston runs on its X11 back end, in an Xvfb of its own, whose keyboard and pointer
+# make its seat; the command itself sees no X server.
 set -euo pipefail
 
 work=$(mktemp -d)
+xvfb=
 weston=
 cleanup() {
   [ -n "$weston" ] && kill "$weston" 2>/dev/null && wait "$weston" 2>/dev/null
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+# The server picks a free display itself and names it once it takes connections: no two runs
+# can pick the same one.
+mkfifo "$work/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+if ! read -r -t 30 display <"$work/display"; then
+  echo "onwayland.sh: Xvfb did not start:" >&2
+  cat "$work/xvfb.log" >&2
+  exit 1
+fi
 
 # Wayland clients find the compositor's socket in $XDG_RUNTIME_DIR, which must be private.
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
 socket=tessarin-test
-weston --backend=headless-backend.so --socket="$socket" --idle-time=0 --width=1280 \
-  --height=1024 >"$work/weston.log" 2>&1 &
+DISPLAY=":$display" weston --backend=x11-backend.so --use-pixman --socket="$socket" \
+  --idle-time=0 --width=1280 --height=1024 >"$work/weston.log" 2>&1 &
 weston=$!
 # The socket appears once the compositor takes connections.
 for ((i = 0; i < 300; i++)); do
