@@ -29,11 +29,6 @@ void GridImage::setpicture(QImage picture) {
     update();
 }
 
-void GridImage::discardpicture() {
-    picture_ = QImage();
-    update();
-}
-
 void GridImage::paintEvent(QPaintEvent*) {
     if (picture_.isNull()) {
         return;

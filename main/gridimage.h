@@ -18,8 +18,6 @@ public:
     const QImage& picture() const { return picture_; }
     // Shows a new picture (made by redraw) from the next paint on.
     void setpicture(QImage picture);
-    // Drops the picture: the control shows the window's background until the next one.
-    void discardpicture();
 
     // The grid's size in the window's design, at a client size of 292 x 273.
     static constexpr QSize kDesignSize{165, 244};
