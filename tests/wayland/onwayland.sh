@@ -9,6 +9,7 @@
 # crashes it. So weston runs on its X11 back end, in an Xvfb of its own, whose keyboard and pointer
 # make its seat; the command itself sees no X server.
 set -euo pipefail
+. "$(dirname "$0")/../x11/xvfb.sh"
 
 work=$(mktemp -d)
 xvfb=
@@ -20,16 +21,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The server picks a free display itself and names it once it takes connections: no two runs
-# can pick the same one.
-mkfifo "$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-if ! read -r -t 30 display <"$work/display"; then
-  echo "onwayland.sh: Xvfb did not start:" >&2
-  cat "$work/xvfb.log" >&2
-  exit 1
-fi
+startxvfb
 
 # Wayland clients find the compositor's socket in $XDG_RUNTIME_DIR, which must be private.
 export XDG_RUNTIME_DIR="$work/runtime"

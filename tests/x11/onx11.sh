@@ -4,6 +4,7 @@
 #   onx11.sh COMMAND [ARG...]
 # Exits with the command's status. The server and the window manager end with the command.
 set -euo pipefail
+. "$(dirname "$0")/xvfb.sh"
 
 work=$(mktemp -d)
 xvfb=
@@ -15,16 +16,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The server picks a free display itself and names it once it takes connections: no two runs
-# can pick the same one.
-mkfifo "$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-if ! read -r -t 30 display <"$work/display"; then
-  echo "onx11.sh: Xvfb did not start:" >&2
-  cat "$work/xvfb.log" >&2
-  exit 1
-fi
+startxvfb
 export DISPLAY=":$display"
 
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
