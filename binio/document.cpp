@@ -39,7 +39,12 @@ void report(const Progress& progress, std::uint64_t done, std::uint64_t total) {
 // read or write that waits, it is asked again with them whether to go on.
 class Reporter {
 public:
-    explicit Reporter(const Progress& progress) : progress_(progress) {}
+    // Reports to `progress`, and is asked again by `file` (an InputFile or OutputFile), which
+    // must not read or write once the Reporter is gone.
+    template <typename File>
+    Reporter(const Progress& progress, File& file) : progress_(progress) {
+        file.oninterrupt([this] { again(); });
+    }
     Reporter(const Reporter&) = delete;
     Reporter& operator=(const Reporter&) = delete;
 
@@ -405,9 +410,8 @@ void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
     if (file.size() > kMaxDocument) {
         throw RangeError();
     }
-    Reporter reporter(progress);
+    Reporter reporter(progress, file);
     const Progress tracked = reporter.callback();
-    file.oninterrupt([&reporter] { reporter.again(); });
 
     // The new content goes into a buffer of its own and replaces the document only once it is
     // complete, so a failed load changes nothing.
@@ -425,9 +429,8 @@ void savebin(const std::string& path, const std::vector<std::uint8_t>& document)
 void savebin(const std::string& path, const std::vector<std::uint8_t>& document,
              const Progress& caller) {
     OutputFile out(path);
-    Reporter reporter(caller);
+    Reporter reporter(caller, out);
     const Progress progress = reporter.callback();
-    out.oninterrupt([&reporter] { reporter.again(); });
     const std::size_t size = document.size();
     report(progress, 0, size);
     for (std::size_t done = 0; done < size;) {
@@ -461,9 +464,8 @@ void savetext(const std::string& path, const std::vector<std::uint8_t>& document
             break;
     }
     OutputFile out(path);
-    Reporter reporter(caller);
+    Reporter reporter(caller, out);
     const Progress progress = reporter.callback();
-    out.oninterrupt([&reporter] { reporter.again(); });
     if (label == nullptr) {
         // An unknown radix still leaves an empty file, as a save in any mode leaves a file.
         out.commit();
