@@ -4,12 +4,10 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QPointer>
 #include <QScopeGuard>
 #include <QTimer>
 #include <QWidget>
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <utility>

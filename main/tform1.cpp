@@ -307,7 +307,8 @@ void TForm1::openfile(const QString& path) {
 }
 
 void TForm1::showdocument(std::vector<std::uint8_t> document) {
-    // The old document goes here, once the new one is whole.
+    // The old document goes here, once the new one is whole, unless someone else holds it (Open
+    // gives it back beside the window).
     bindata_ = std::make_shared<std::vector<std::uint8_t>>(std::move(document));
     setscrollbars();
     redraw();

@@ -22,8 +22,8 @@
 #include <QTemporaryDir>
 
 #include <pthread.h>
-
 #include <xcb/xproto.h>
+
 #include <atomic>
 
 #include "main/gridimage.h"
@@ -82,13 +82,15 @@ inline bool resizewindow(QWidget* window, QSize size) {
         30000);
 }
 
-// Whether the calling thread is one the window's file work runs on: the window's own, or the
-// worker that loads and saves, which names itself "tessarin-file".
+// Whether the calling thread is the worker that loads and saves, which names itself
+// "tessarin-file".
 inline bool onworker() {
     char name[16] = {};
     return ::pthread_getname_np(::pthread_self(), name, sizeof name) == 0 &&
            QByteArrayView(name) == "tessarin-file";
 }
+// Whether the calling thread is one the window's file work runs on: the window's own, or the
+// worker.
 inline const pthread_t windowthread = ::pthread_self();
 inline bool onfilework() {
     return ::pthread_equal(::pthread_self(), windowthread) || onworker();
