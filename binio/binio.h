@@ -10,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <limits>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -27,59 +28,44 @@ std::string bytetodec(std::int32_t value);
 // Upper-case hex without padding: 0 -> "0", 31 -> "1F"; a negative offset gives "".
 std::string addrtohex(std::int32_t offset);
 
-// Progress of a long load or save: bytes done so far and the total. Returning false asks the
-// operation to stop; it then throws Cancelled and leaves everything as it was. It is called on
-// the thread that runs the operation, after every block, and again with the same figures when a
-// signal interrupts a read or write that waits (see Worker), so that a stop is not held up by a
-// file system that does not answer.
-using Progress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+// Progress of a long load or save: bytes done so far and the total. It is called on the thread
+// that runs the operation, once before the first block and after every block.
+using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
 // The total a load reports while the file's size cannot be known before its end is read.
 inline constexpr std::uint64_t kUnknownTotal = std::numeric_limits<std::uint64_t>::max();
 
+// Loads and saves stop with Cancelled once a stop is requested through `stop`: between blocks,
+// and when a read or write that waits is interrupted (see Worker). A stopped operation leaves
+// everything as it was.
+
 // Reads the whole regular file at `path` into `document`. All or nothing: on any failure the
-// document is left exactly as it was. A file that reports a size of 0 is read to its end, since
-// pseudo-files such as those in /proc report no size but have content.
-// For a large file, a helper thread may prepare the memory pages of the new content while the
-// caller reads into it; it never writes data, and it is joined before loadfile returns or throws.
-// `progress` is always called on the caller's thread.
+// document is left exactly as it was. A file whose size says nothing of its content (a size of 0,
+// as /proc/cpuinfo reports, or any file of the file systems that make their content as it is
+// read, such as sysfs) is read to its end.
 //
-// A file read to its end is read, where the system allows it, into a document whose capacity is
-// reserved for the largest document, 2^31 bytes: for the document's life that is address space,
-// not memory, beyond its content (the pages past the content are given back when the load ends).
-// Where a limit on the address space or data of the process is set, or the system charges
-// address space as memory (strict overcommit; Windows), such a file is read into pieces and
-// copied into a document of its own size instead. Either way the load holds at most 64 MiB more
-// than the content at its peak: pages made ahead of the reading, or the last piece.
-//
-// Memory is checked before it is taken, so that a load that would not fit fails with
-// OutOfMemoryError instead of getting the program killed by the system (as a memory cgroup's
-// limit does) with the document lost. A load of n bytes needs n + n/256 + 2 MiB: beside the
-// content, its page tables (n/512 on 4 KiB pages, doubled for the allocator and the page-table
-// levels above) and 2 MiB for the block being read and the helper thread's stack. What is there
-// is the least of the system's MemAvailable plus its free swap, and, for each memory cgroup from
-// the process's own up to the top (cgroup v2 or v1), its limit less its use, plus the page cache
-// it holds (which the kernel drops before it kills: counting it as free refuses nothing that
-// fits; only dirty cache is a little slower to drop), plus, on v2, its swap still free. A cgroup
-// without a limit, and a system that tells none of this, refuse nothing; nor does Windows, which
-// refuses an allocation it cannot back when it is made rather than killing the program later. A
-// file read to its end is checked a step at a time, before each step of up to 64 MiB is taken, so
-// near the limit such a file may be refused up to 64 MiB early.
-void loadfile(const std::string& path, std::vector<std::uint8_t>& document);
+// A file that would not fit in the memory left (memory.h tells how that is reckoned) is refused
+// with OutOfMemoryError before its content is taken, so that the system does not kill the program
+// with the document lost; a file read to its end is checked a step of up to 64 MiB at a time, and
+// may be refused up to 64 MiB early. A load holds at most 64 MiB more than the content at its
+// peak; a helper thread may prepare the memory pages of the new content ahead of the reading, and
+// is joined before loadfile returns or throws.
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
-              const Progress& progress);
+              const Progress& progress = {}, std::stop_token stop = {});
 
 // Write the document under a name that must not exist yet: raw bytes, or a text of fixed-width
 // numbers in radix 16, 2 or 10 (any other radix writes an empty file). The output appears whole
 // or not at all and never replaces anything; an existing name fails with code 80 (5 for a
 // directory).
-void savebin(const std::string& path, const std::vector<std::uint8_t>& document);
 void savebin(const std::string& path, const std::vector<std::uint8_t>& document,
-             const Progress& progress);
+             const Progress& progress = {}, std::stop_token stop = {});
 void savetext(const std::string& path, const std::vector<std::uint8_t>& document,
-              std::uint8_t radix);
-void savetext(const std::string& path, const std::vector<std::uint8_t>& document,
-              std::uint8_t radix, const Progress& progress);
+              std::uint8_t radix, const Progress& progress = {}, std::stop_token stop = {});
+
+// The code a save to `path` is refused with because the name exists already: 5 for a directory,
+// 80 for anything else (a symbolic link, dangling or not, included); 0 when nothing of that name
+// exists.
+int existingcode(const std::string& path);
 
 // Codes of the I/O error beside the platform's own numbers.
 enum : int {
@@ -121,7 +107,7 @@ public:
     const char* what() const noexcept override;
 };
 
-// The progress callback asked a load or save to stop.
+// A load or save stopped because a stop was requested.
 class Cancelled : public std::exception {
 public:
     const char* what() const noexcept override;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "binio/binio.h"
 #include "binio/fileio.h"
@@ -107,7 +108,8 @@ constexpr std::size_t kLargestCall = std::size_t{1} << 30;
 
 }  // namespace
 
-InputFile::InputFile(const std::string& path) : path_(path) {
+InputFile::InputFile(const std::string& path, std::stop_token stop)
+    : path_(path), stop_(std::move(stop)) {
     const std::wstring full = fullpath(path);
     // A folder cannot be read as a file, however it would be opened.
     const DWORD attributes = ::GetFileAttributesW(full.c_str());
@@ -134,6 +136,7 @@ InputFile::InputFile(const std::string& path) : path_(path) {
 }
 
 std::size_t InputFile::read(std::uint8_t* data, std::size_t size) {
+    throwifstopped(stop_);
     DWORD n = 0;
     if (!::ReadFile(file_.get(), data, static_cast<DWORD>(std::min(size, kLargestCall)), &n,
                     nullptr)) {
@@ -156,25 +159,8 @@ int existingcode(const std::string& path) {
     return existingcode(fullpath(path));
 }
 
-bool makepages(void*, std::size_t) {
-    return false;
-}
-
-// Windows charges the whole of an allocation to memory or page file when it is made.
-bool canreserve(const std::string&) {
-    return false;
-}
-
-void givepages(void*, std::size_t) {}
-
-// Windows backs every allocation with memory or page file when it is made and refuses the one it
-// cannot back, which a load reports as out of memory all the same; nothing is killed later. The
-// free physical memory alone would leave out the page file and refuse loads that fit.
-std::uint64_t memoryavailable(const std::string&) {
-    return kMemoryUnknown;
-}
-
-OutputFile::OutputFile(const std::string& path, bool) : path_(path), target_(fullpath(path)) {
+OutputFile::OutputFile(const std::string& path, std::stop_token stop, bool)
+    : path_(path), stop_(std::move(stop)), target_(fullpath(path)) {
     if (int code = existingcode(target_)) {
         throw IOError(code);
     }
@@ -214,6 +200,7 @@ void OutputFile::fail(int err) {
 
 void OutputFile::write(const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
+        throwifstopped(stop_);
         DWORD n = 0;
         if (!::WriteFile(file_.get(), data, static_cast<DWORD>(std::min(size, kLargestCall)), &n,
                          nullptr)) {
@@ -228,6 +215,7 @@ void OutputFile::write(const std::uint8_t* data, std::size_t size) {
 }
 
 void OutputFile::commit() {
+    throwifstopped(stop_);
     // The finished file is an ordinary one: it stops being hidden before it is flushed, so that
     // the flush takes that along.
     FILE_BASIC_INFO info{};
@@ -252,13 +240,5 @@ void OutputFile::commit() {
     committed_ = true;
     unnamed_ = false;
 }
-
-// A read or write of a disk file is not interrupted here: a worker that waits is left to finish
-// on its own.
-void prepareinterrupts() {}
-
-void interruptthread(std::thread&) {}
-
-void nameworker() {}
 
 }  // namespace binio

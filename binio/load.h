@@ -12,12 +12,12 @@
 namespace binio {
 
 struct LoadSettings {
-    // The folder that stands for "/" when the memory figures are read (see memoryavailable()).
+    // The folder that stands for "/" when the memory figures are read (see memory.h).
     std::string systemroot = "/";
     bool readtoend = false;
 };
 
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
-              const Progress& progress, const LoadSettings& settings);
+              const Progress& progress, const LoadSettings& settings, std::stop_token stop = {});
 
 }  // namespace binio

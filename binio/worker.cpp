@@ -1,31 +1,20 @@
 // The worker thread of a load or save.
 #include "binio/worker.h"
 
+#include <chrono>
 #include <utility>
-
-#include "binio/fileio.h"
 
 namespace binio {
 
-Worker::Worker(std::function<void()> work, std::function<void()> onfinished)
-    : state_(std::make_shared<State>()) {
+Worker::Worker(std::function<void()> work, std::function<void()> onfinished) {
     prepareinterrupts();
-    thread_ =
-        std::thread([state = state_, work = std::move(work), onfinished = std::move(onfinished)] {
-            nameworker();
-            std::exception_ptr error;
-            try {
-                work();
-            } catch (...) {
-                error = std::current_exception();
-            }
-            {
-                const std::lock_guard lock(state->mutex);
-                state->error = error;
-                state->finished = true;
-            }
-            onfinished();
-        });
+    std::packaged_task<void()> task(std::move(work));
+    done_ = task.get_future().share();
+    thread_ = std::thread([task = std::move(task), onfinished = std::move(onfinished)]() mutable {
+        nameworker();
+        task();
+        onfinished();
+    });
 }
 
 Worker::~Worker() {
@@ -37,23 +26,19 @@ Worker::~Worker() {
 }
 
 bool Worker::finished() const {
-    const std::lock_guard lock(state_->mutex);
-    return state_->finished;
+    return done_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
 }
 
 void Worker::interrupt() {
-    // Under the lock the thread cannot have ended: it takes the lock to say it has finished.
-    const std::lock_guard lock(state_->mutex);
-    if (!state_->finished) {
+    // The thread is neither joined nor detached while the Worker lives, so it can be signalled
+    // even once it has ended: the signal then reaches nobody.
+    if (!finished()) {
         interruptthread(thread_);
     }
 }
 
 void Worker::rethrow() const {
-    const std::lock_guard lock(state_->mutex);
-    if (state_->error) {
-        std::rethrow_exception(state_->error);
-    }
+    done_.get();
 }
 
 }  // namespace binio

@@ -2,10 +2,8 @@
 // file system keeps a read or write waiting, and can stop it.
 #pragma once
 
-#include <exception>
 #include <functional>
-#include <memory>
-#include <mutex>
+#include <future>
 #include <thread>
 
 namespace binio {
@@ -23,22 +21,22 @@ public:
 
     bool finished() const;
 
-    // Interrupts a read or write that the worker waits in, where the system can: on POSIX systems
-    // a signal to its thread makes the call fail with EINTR, and the file layer then asks the
-    // operation's progress callback whether to go on. A signal that comes just before the call
-    // starts to wait is lost, so it is sent again for as long as the worker should stop and runs.
+    // Interrupts the read or write the worker waits in, where the system can: the call returns
+    // early, and the file layer looks at the operation's stop request before it tries again.
+    // Nothing on a system that cannot interrupt a waiting call.
     void interrupt();
 
     // Once finished: rethrows what the work threw, if anything.
     void rethrow() const;
 
 private:
-    struct State {
-        mutable std::mutex mutex;
-        bool finished = false;
-        std::exception_ptr error;
-    };
-    std::shared_ptr<State> state_;
+    // The system's part (worker_posix.cpp, worker_win32.cpp): what makes a thread interruptible,
+    // the interruption itself, and the name the system shows for the worker's thread.
+    static void prepareinterrupts();
+    static void interruptthread(std::thread& thread);
+    static void nameworker();
+
+    std::shared_future<void> done_;
     std::thread thread_;
 };
 

@@ -122,7 +122,7 @@ struct Saver {
 };
 
 void fallbacksave(const std::string& path, const Bytes& doc) {
-    binio::OutputFile out(path, /*allowunnamed=*/false);
+    binio::OutputFile out(path, {}, /*allowunnamed=*/false);
     out.write(doc.data(), doc.size());
     out.commit();
 }
@@ -464,7 +464,7 @@ TEST(OutputFile, UncommittedLeavesNoFile) {
         TempDir dir;
         const std::string path = dir / "out";
         try {
-            binio::OutputFile out(path, allowunnamed);
+            binio::OutputFile out(path, {}, allowunnamed);
             EXPECT_EQ(out.unnamed(), allowunnamed);
             out.write(kDoc.data(), kDoc.size());
 #ifdef _WIN32
@@ -478,7 +478,7 @@ TEST(OutputFile, UncommittedLeavesNoFile) {
             // The named fallback holds the name while it writes, and keeps out other writers.
             EXPECT_EQ(testutil::exists(path), !allowunnamed);
             if (!allowunnamed) {
-                EXPECT_THROW(binio::OutputFile second(path, false), binio::IOError);
+                EXPECT_THROW(binio::OutputFile second(path, {}, false), binio::IOError);
                 EXPECT_THROW(binio::OutputFile third(path), binio::IOError);
             }
             throw std::runtime_error("stop before commit");

@@ -1,0 +1,215 @@
+// The POSIX output file, which appears whole under its name or not at all. The Linux calls that
+// make it better there (O_TMPFILE and linkat, sync_file_range, posix_fadvise) are each used where
+// the system declares them; elsewhere the name itself is written and removed again on failure.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "binio/binio.h"
+#include "binio/fileio.h"
+#include "binio/fileio_posix.h"
+
+namespace binio {
+
+namespace {
+
+int retryopenat(int dir, const char* name, int flags, mode_t mode) {
+    int fd;
+    do {
+        fd = ::openat(dir, name, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+#if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
+// Errors by which open(O_TMPFILE) says the file system cannot make unnamed files.
+bool nounnamedfiles(int err) {
+    return err == EOPNOTSUPP || err == EISDIR || err == EINVAL;
+}
+
+// Whether an unnamed file can be given a name later: through /proc, or by its descriptor, which
+// older kernels allow only with CAP_DAC_READ_SEARCH (root, near enough).
+bool canlinkunnamed() {
+    return ::access("/proc/self/fd", X_OK) == 0 || ::geteuid() == 0;
+}
+#endif
+
+// O_PATH: creating a file needs write and search permission on the folder, not read.
+#ifdef O_PATH
+constexpr int kFolderAccess = O_PATH;
+#else
+constexpr int kFolderAccess = O_RDONLY;
+#endif
+
+// Flushes the file's bytes, and what is needed to read them back, to the disk.
+int flushdata(int fd) {
+#if defined(_POSIX_SYNCHRONIZED_IO) && _POSIX_SYNCHRONIZED_IO > 0
+    return ::fdatasync(fd);
+#else
+    return ::fsync(fd);
+#endif
+}
+
+}  // namespace
+
+OutputFile::OutputFile(const std::string& path, std::stop_token stop,
+                       [[maybe_unused]] bool allowunnamed)
+    : path_(path), stop_(std::move(stop)), name_(namepart(path)) {
+    if (int code = existingcode(path_)) {
+        throw IOError(code);
+    }
+    dir_ = Handle(::open(dirpart(path_).c_str(), kFolderAccess | O_DIRECTORY | O_CLOEXEC));
+    if (!dir_) {
+        fail(errno);
+    }
+#if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
+    if (allowunnamed && canlinkunnamed()) {
+        file_ = Handle(retryopenat(dir_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+        if (file_) {
+            unnamed_ = true;
+            return;
+        }
+        if (!nounnamedfiles(errno)) {
+            fail(errno);
+        }
+    }
+#endif
+    file_ = Handle(retryopenat(dir_.get(), name_.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!file_) {
+        int err = errno;
+        if (int code = existingcode(path_)) {
+            throw IOError(code);
+        }
+        fail(err);
+    }
+}
+
+OutputFile::~OutputFile() {
+    if (!committed_ && !unnamed_ && file_) {
+        file_.close();
+        ::unlinkat(dir_.get(), name_.c_str(), 0);
+    }
+}
+
+void OutputFile::fail(int err) {
+    throwerrno(err, path_, Direction::writing);
+}
+
+void OutputFile::write(const std::uint8_t* data, std::size_t size) {
+    const std::int64_t start = written_;
+    while (size > 0) {
+        throwifstopped(stop_);
+        ssize_t n = ::write(file_.get(), data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail(errno);
+        }
+        if (n == 0) {
+            throw IOError(kDiskFullShortWrite);
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        written_ += n;
+    }
+    if (written_ > start) {
+        writebehind(start);
+    }
+}
+
+#ifdef SYNC_FILE_RANGE_WRITE
+namespace {
+
+// How far the bytes on their way to the disk may trail the bytes written.
+constexpr std::int64_t kWriteBehind = std::int64_t{16} << 20;
+
+// Errors by which sync_file_range() says it cannot help with this file, rather than that the
+// bytes did not reach the disk.
+bool nowritebehind(int err) {
+    return err == EINVAL || err == ESPIPE || err == ENOSYS;
+}
+
+}  // namespace
+
+void OutputFile::writebehind(std::int64_t start) {
+    // Left to itself, a large save piles up as much dirty page cache as it writes, in fresh
+    // memory, and commit() waits for all of it at once. Instead the disk gets each block as soon
+    // as it is written, and the bytes more than kWriteBehind back are waited for and dropped
+    // from the cache: the save runs at the disk's speed through a small window of memory that
+    // is used again and again. Waiting consumes the error a failed write to the disk leaves for
+    // the flush, so a failure met here fails the save at once.
+    int result = ::sync_file_range(file_.get(), start, written_ - start, SYNC_FILE_RANGE_WRITE);
+    if (result == 0 && written_ - settled_ > kWriteBehind) {
+        const std::int64_t end = written_ - kWriteBehind;
+        result = ::sync_file_range(
+            file_.get(), settled_, end - settled_,
+            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        if (result == 0) {
+#ifdef POSIX_FADV_DONTNEED
+            ::posix_fadvise(file_.get(), settled_, end - settled_, POSIX_FADV_DONTNEED);
+#endif
+            settled_ = end;
+        }
+    }
+    if (result != 0 && !nowritebehind(errno)) {
+        fail(errno);
+    }
+}
+#else
+// Without sync_file_range() the bytes wait in the page cache for commit()'s flush.
+void OutputFile::writebehind(std::int64_t) {}
+#endif
+
+void OutputFile::commit() {
+    throwifstopped(stop_);
+    if (flushdata(file_.get()) != 0) {
+        fail(errno);
+    }
+#if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
+    if (unnamed_) {
+        // Linking an unnamed file through /proc needs no privilege; AT_EMPTY_PATH is the way when
+        // /proc is not mounted, for callers that hold CAP_DAC_READ_SEARCH.
+        std::string self = "/proc/self/fd/" + std::to_string(file_.get());
+        if (::linkat(AT_FDCWD, self.c_str(), dir_.get(), name_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            int err = errno;
+            if (err == ENOENT) {
+                err = ::linkat(file_.get(), "", dir_.get(), name_.c_str(), AT_EMPTY_PATH) == 0
+                          ? 0
+                          : errno;
+            }
+            if (err == EEXIST) {
+                int code = existingcode(path_);
+                throw IOError(code ? code : kFileExists);
+            }
+            if (err != 0) {
+                fail(err);
+            }
+        }
+        // From here the name exists: a failure below must remove it again.
+        unnamed_ = false;
+    }
+#endif
+    if (int err = file_.close()) {
+        ::unlinkat(dir_.get(), name_.c_str(), 0);
+        fail(err);
+    }
+    // Make the new name itself durable. A folder that cannot be opened for reading (write and
+    // search permission only) or whose file system does not sync folders keeps the name as the
+    // kernel has it.
+    Handle folder(::openat(dir_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder && ::fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS) {
+        int err = errno;
+        ::unlinkat(dir_.get(), name_.c_str(), 0);
+        fail(err);
+    }
+    committed_ = true;
+}
+
+}  // namespace binio
