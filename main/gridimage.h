@@ -19,7 +19,7 @@ public:
     // Shows a new picture (made by redraw) from the next paint on.
     void setpicture(QImage picture);
 
-    // The grid's size in the window's design, at a client size of 292 x 273.
+    // The grid's size when the window has its first and smallest client size, 292 x 273.
     static constexpr QSize kDesignSize{165, 244};
     QSize sizeHint() const override { return kDesignSize; }
 

@@ -5,7 +5,7 @@
 
 namespace tessarin {
 
-// The grid's scroll bar, as the window's design has it:
+// The grid's scroll bar:
 // - its thumb has the style's least length whatever the range, as a scroll bar whose page size
 //   is 0 has (Qt would size it from the page step, which is a screen of rows here, and a small
 //   file would show a thumb filling most of the track); the page step still moves a screen;

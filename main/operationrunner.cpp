@@ -25,26 +25,20 @@ constexpr std::chrono::milliseconds kTick{10};
 // a tenth of a second of Cancel, the window goes on.
 constexpr qint64 kGiveUpMs = 60;
 
-// What the worker tells the window, and the window the worker.
+// What the worker tells the window.
 class Exchange {
 public:
-    // From the worker: the bytes done of the total; false once the operation is to stop.
-    bool report(std::uint64_t done, std::uint64_t total) {
+    // From the worker: the bytes done of the total.
+    void report(std::uint64_t done, std::uint64_t total) {
         const std::lock_guard lock(mutex_);
         done_ = done;
         total_ = total;
-        return !stop_;
     }
 
     // The last report: (0, unknown) before the first.
     std::pair<std::uint64_t, std::uint64_t> last() const {
         const std::lock_guard lock(mutex_);
         return {done_, total_};
-    }
-
-    void stop() {
-        const std::lock_guard lock(mutex_);
-        stop_ = true;
     }
 
     // Where the worker says it has finished: a queued call to `loop`, for as long as it exists.
@@ -63,26 +57,23 @@ private:
     mutable std::mutex mutex_;
     std::uint64_t done_ = 0;
     std::uint64_t total_ = binio::kUnknownTotal;
-    bool stop_ = false;
     QEventLoop* loop_ = nullptr;
 };
 
 }  // namespace
 
-void OperationRunner::run(Operation operation, const QString& path,
-                          std::function<void(const binio::Progress&)> work) {
+void OperationRunner::run(Operation operation, const QString& path, Work work) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restorecursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+    // The one stop request of this operation: Cancel, a close request during a load, and the
+    // window giving up on the worker all go through it.
+    stop_ = std::stop_source();
+    running_ = operation;
+    const auto ended = qScopeGuard([this] { running_.reset(); });
     ProgressWatch progress(window_,
                            operation == Operation::load ? QStringLiteral("読み込み中: %1")
                                                         : QStringLiteral("保存中: %1"),
-                           path, delay_);
-    running_ = operation;
-    progress_ = &progress;
-    const auto ended = qScopeGuard([this] {
-        running_.reset();
-        progress_ = nullptr;
-    });
+                           path, delay_, stop_);
 
     QEventLoop loop;
     const auto exchange = std::make_shared<Exchange>();
@@ -90,10 +81,10 @@ void OperationRunner::run(Operation operation, const QString& path,
     const auto forgetloop = qScopeGuard([&exchange] { exchange->wakeonfinish(nullptr); });
     {
         binio::Worker worker(
-            [exchange, work = std::move(work)] {
-                work([exchange](std::uint64_t done, std::uint64_t total) {
-                    return exchange->report(done, total);
-                });
+            [exchange, work = std::move(work), stop = stop_.get_token()] {
+                work([exchange](std::uint64_t done,
+                                std::uint64_t total) { exchange->report(done, total); },
+                     stop);
             },
             [exchange] { exchange->finished(); });
         QElapsedTimer stopping;
@@ -105,17 +96,20 @@ void OperationRunner::run(Operation operation, const QString& path,
             }
             const auto [done, total] = exchange->last();
             progress.update(done, total);
-            if (!progress.cancelled()) {
+            if (!stop_.stop_requested()) {
                 return;
             }
             if (!stopping.isValid()) {
-                exchange->stop();
                 stopping.start();
             }
             if (stopping.elapsed() >= kGiveUpMs) {
                 loop.quit();
                 return;
             }
+            // The worker sees the stop between blocks, but a read or write that waits must be
+            // interrupted to return. A signal that comes just before the call starts to wait is
+            // lost, so the worker is interrupted again on every tick until it ends or is given
+            // up.
             worker.interrupt();
         });
         tick.start(kTick);
@@ -145,11 +139,10 @@ bool OperationRunner::mayclose() {
     }
     closeasked_ = true;
     if (*running_ == Operation::load) {
-        progress_->cancel();
+        stop_.request_stop();
     }
     return false;
 }
-
 void OperationRunner::closeifasked() {
     if (closeasked_) {
         closeasked_ = false;

@@ -8,14 +8,13 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <stop_token>
 
 #include "binio/binio.h"
 
 class QWidget;
 
 namespace tessarin {
-
-class ProgressWatch;
 
 class OperationRunner {
 public:
@@ -29,17 +28,19 @@ public:
     std::chrono::milliseconds delay() const { return delay_; }
     void setdelay(std::chrono::milliseconds delay) { delay_ = delay; }
 
+    // What runs on the worker thread: it reports to the progress callback it is given and stops
+    // with binio::Cancelled once a stop is requested through the token.
+    using Work = std::function<void(const binio::Progress&, std::stop_token)>;
+
     // Runs `work`, the `operation` on the file at `path`, on a worker thread, and returns once it
-    // has ended; the window's events are handled meanwhile, but its input is dropped. `work`
-    // reports to the progress callback it is given (from the worker's thread) and stops with
-    // binio::Cancelled when the callback says so; what it throws leaves run().
+    // has ended; the window's events are handled meanwhile, but its input is dropped. What `work`
+    // throws leaves run().
     //
-    // Cancel, or a close request during a load, stops the worker within a tenth of a second even
-    // when it waits in a read or write that does not return: the call is interrupted, or, where
-    // the system cannot do that, the worker is left to finish on its own, and run() throws
-    // binio::Cancelled. So `work` must own everything it touches.
-    void run(Operation operation, const QString& path,
-             std::function<void(const binio::Progress&)> work);
+    // Cancel, or a close request during a load, requests the operation's stop, which ends it
+    // within a tenth of a second even when it waits in a read or write that does not return: the
+    // call is interrupted, or, where the system cannot do that, the worker is left to finish on
+    // its own, and run() throws binio::Cancelled. So `work` must own everything it touches.
+    void run(Operation operation, const QString& path, Work work);
 
     // The one decision on a request to close the window: true when it may close now. While a load
     // runs, the load is cancelled and the window closes once it has ended; while a save runs, the
@@ -54,9 +55,9 @@ public:
 private:
     QWidget* window_;
     std::chrono::milliseconds delay_{500};
-    // The operation running now, and its progress, for a close request to act on.
+    // The operation running now, and its stop request, for a close request to act on.
     std::optional<Operation> running_;
-    ProgressWatch* progress_ = nullptr;
+    std::stop_source stop_;
     bool closeasked_ = false;
 };
 

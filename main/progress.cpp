@@ -9,6 +9,10 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <utility>
+
+#include "binio/binio.h"
+
 namespace tessarin {
 
 namespace {
@@ -44,8 +48,8 @@ bool isinput(QEvent::Type type) {
 }  // namespace
 
 ProgressWatch::ProgressWatch(QWidget* owner, const QString& label, const QString& path,
-                             std::chrono::milliseconds delay)
-    : owner_(owner), label_(label), path_(path), delay_(delay) {
+                             std::chrono::milliseconds delay, std::stop_source stop)
+    : owner_(owner), label_(label), path_(path), delay_(delay), stop_(std::move(stop)) {
     clock_.start();
     qApp->installEventFilter(this);
 }
@@ -55,14 +59,6 @@ ProgressWatch::~ProgressWatch() {
     if (dialog_) {
         QApplication::restoreOverrideCursor();
     }
-}
-
-bool ProgressWatch::cancelled() const {
-    return cancelled_ || (dialog_ && dialog_->wasCanceled());
-}
-
-binio::Progress ProgressWatch::callback() {
-    return [this](std::uint64_t done, std::uint64_t total) { return update(done, total); };
 }
 
 bool ProgressWatch::eventFilter(QObject* watched, QEvent* event) {
@@ -79,6 +75,8 @@ void ProgressWatch::show() {
     dialog_->setMinimumDuration(0);
     dialog_->setAutoClose(false);
     dialog_->setAutoReset(false);
+    QObject::connect(dialog_.get(), &QProgressDialog::canceled, this,
+                     [stop = stop_]() mutable { stop.request_stop(); });
     // Only a click, Esc or a close request cancels: a key typed ahead (Enter after the Save
     // dialog) must not press Cancel.
     for (QPushButton* button : dialog_->findChildren<QPushButton*>()) {
@@ -110,13 +108,10 @@ QString ProgressWatch::text(std::uint64_t done, std::uint64_t total) const {
         .arg(what, locale.toString(qulonglong(done)), locale.toString(qulonglong(total)));
 }
 
-bool ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
+void ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
     if (!dialog_) {
-        if (cancelled_) {
-            return false;
-        }
-        if (clock_.elapsed() < delay_.count() || done >= total) {
-            return true;
+        if (stop_.stop_requested() || clock_.elapsed() < delay_.count() || done >= total) {
+            return;
         }
         show();
         lastshown_ = -kTextIntervalMs;
@@ -133,7 +128,6 @@ bool ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
             dialog_->setValue(total == 0 ? kSteps : int(done * kSteps / total));
         }
     }
-    return !cancelled();
 }
 
 }  // namespace tessarin

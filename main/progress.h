@@ -11,8 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-
-#include "binio/binio.h"
+#include <stop_token>
 
 namespace tessarin {
 
@@ -20,25 +19,16 @@ class ProgressWatch : public QObject {
 public:
     // `label` says what is done, with %1 standing for `path`. Shows nothing for operations that
     // end within `delay`. Input meant for the owner's window is dropped while the watch lives.
+    // Cancel (a click or Esc) requests a stop through `stop`.
     ProgressWatch(QWidget* owner, const QString& label, const QString& path,
-                  std::chrono::milliseconds delay);
+                  std::chrono::milliseconds delay, std::stop_source stop);
     ~ProgressWatch() override;
     ProgressWatch(const ProgressWatch&) = delete;
     ProgressWatch& operator=(const ProgressWatch&) = delete;
 
     // Takes the operation's progress, on the owner's thread: shows the dialog once the delay has
-    // passed and the operation is not complete, and updates its texts. False once the user
-    // pressed Cancel or cancel() was called.
-    bool update(std::uint64_t done, std::uint64_t total);
-    // update() as a callback for binio, for an operation on the owner's thread.
-    binio::Progress callback();
-
-    // Asks the operation to stop, as Cancel does.
-    void cancel() { cancelled_ = true; }
-    bool cancelled() const;
-
-    // Whether the dialog was shown at all.
-    bool shown() const { return dialog_ != nullptr; }
+    // passed and the operation is neither complete nor asked to stop, and updates its texts.
+    void update(std::uint64_t done, std::uint64_t total);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -54,7 +44,7 @@ private:
     QElapsedTimer clock_;
     QElapsedTimer sinceshown_;
     qint64 lastshown_ = 0;  // ms since the dialog came up, when its texts were last set
-    bool cancelled_ = false;
+    std::stop_source stop_;
     std::unique_ptr<QProgressDialog> dialog_;
 };
 

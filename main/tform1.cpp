@@ -21,10 +21,11 @@
 #include <algorithm>
 #include <climits>
 #include <future>
+#include <stop_token>
+#include <utility>
 #include <vector>
 
 #include "binio/binio.h"
-#include "binio/fileio.h"
 #include "main/byteeditor.h"
 #include "main/errorbox.h"
 #include "main/gridfont.h"
@@ -43,7 +44,7 @@ namespace tessarin {
 
 namespace {
 
-// The window's layout, from its design at a client size of 292 x 273, which is also its smallest:
+// The window's layout, from its first client size of 292 x 273, which is also its smallest:
 // the grid at the top left with its scroll bar on its right, both stretching with the window; a
 // column of three buttons and the Mode group that keeps its distance to the right edge; the
 // status bar along the bottom.
@@ -80,19 +81,19 @@ std::string localpath(const QString& path) {
 
 // Saves `document` under `target`: its bytes in ASCII mode, else its text in the mode's radix.
 void savedocument(const std::string& target, const std::vector<std::uint8_t>& document,
-                  DispMode mode, const binio::Progress& progress) {
+                  DispMode mode, const binio::Progress& progress, std::stop_token stop) {
     switch (mode) {
         case DispMode::ascii:
-            binio::savebin(target, document, progress);
+            binio::savebin(target, document, progress, std::move(stop));
             return;
         case DispMode::hex:
-            binio::savetext(target, document, 16, progress);
+            binio::savetext(target, document, 16, progress, std::move(stop));
             return;
         case DispMode::bin:
-            binio::savetext(target, document, 2, progress);
+            binio::savetext(target, document, 2, progress, std::move(stop));
             return;
         case DispMode::dec:
-            binio::savetext(target, document, 10, progress);
+            binio::savetext(target, document, 10, progress, std::move(stop));
             return;
     }
 }
@@ -121,7 +122,7 @@ TForm1::TForm1(QWidget* parent)
     // The grid and its scroll bar; layoutcontrols gives them their size.
     Image1 = new GridImage(this);
     sbv = new GridScrollBar(this);
-    // Tab reaches it, as on the design's platform; Qt's takes the focus only by a click.
+    // Tab reaches it, as on Windows; Qt's takes the focus only by a click.
     sbv->setFocusPolicy(Qt::StrongFocus);
 
     // The column at the right: the three buttons with their dialogs, then the Mode group.
@@ -171,7 +172,7 @@ TForm1::TForm1(QWidget* parent)
         grip->raise();
     }
 
-    // The scroll bar comes after the column, as in the design; Qt's order is that of creation.
+    // The scroll bar comes after the column; Qt's order is that of creation.
     const std::array<QWidget*, 9> taborder{Button1,  Button2,  Button3, rb_mdASCII, rb_mbHEX,
                                            rb_mbbin, rb_mbdec, sbv,     cbc};
     for (std::size_t i = 1; i < taborder.size(); ++i) {
@@ -280,19 +281,20 @@ void TForm1::redraw() {
 
 void TForm1::Button1Click() {
     QString path;
-    guard(this, apptitle(), [this, &path] { path = OpenDialog1.choose(); });
+    guarded([this, &path] { path = OpenDialog1.choose(); });
     if (!path.isEmpty()) {
         openfile(path);
     }
 }
 
 void TForm1::openfile(const QString& path) {
-    guard(this, apptitle(), [this, &path] {
+    guarded([this, &path] {
         // The document stays drawn until the new one is whole.
         auto loaded = std::make_shared<std::vector<std::uint8_t>>();
         operations_.run(OperationRunner::Operation::load, path,
-                        [loaded, file = localpath(path)](const binio::Progress& progress) {
-                            binio::loadfile(file, *loaded, progress);
+                        [loaded, file = localpath(path)](const binio::Progress& progress,
+                                                         std::stop_token stop) {
+                            binio::loadfile(file, *loaded, progress, std::move(stop));
                         });
         std::shared_ptr<std::vector<std::uint8_t>> old = bindata_;
         showdocument(std::move(*loaded));
@@ -316,7 +318,7 @@ void TForm1::showdocument(std::vector<std::uint8_t> document) {
 }
 
 void TForm1::sbvChange(int position) {
-    guard(this, apptitle(), [this, position] {
+    guarded([this, position] {
         topaddr_ = textout::topaddrfor(position, cols_);
         redraw();
         cbc->hide();
@@ -324,7 +326,7 @@ void TForm1::sbvChange(int position) {
 }
 
 void TForm1::Button2Click() {
-    guard(this, apptitle(), [this] {
+    guarded([this] {
         const qreal dpi = logicalDpiY();
         if (FontDialog1 == nullptr) {
             FontDialog1 = new QFontDialog(this);
@@ -344,11 +346,11 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::rb_mdASCIIClick() {
-    guard(this, apptitle(), [this] { redraw(); });
+    guarded([this] { redraw(); });
 }
 
 void TForm1::FormResize() {
-    guard(this, apptitle(), [this] {
+    guarded([this] {
         cols_ = textout::columnsfor(Image1->width(), cellw());
         setscrollbars();
         redraw();
@@ -357,7 +359,7 @@ void TForm1::FormResize() {
 }
 
 void TForm1::Image1MouseMove(QPoint pos) {
-    guard(this, apptitle(), [this, pos] {
+    guarded([this, pos] {
         const std::int32_t idx = textout::cellat({pos.x(), pos.y()}, cols_, cellw(), cellh());
         if (idx == -1) {
             return;
@@ -390,7 +392,7 @@ void TForm1::placecbc() {
 }
 
 void TForm1::Image1Click(QPoint pos) {
-    guard(this, apptitle(), [this, pos] {
+    guarded([this, pos] {
         cbc->fill(dispmode());
         cbc->fitcell(cellw());
         const std::int32_t idx = textout::cellat({pos.x(), pos.y()}, cols_, cellw(), cellh());
@@ -423,7 +425,7 @@ void TForm1::closeeditor() {
 }
 
 void TForm1::Image1MouseDown(Qt::MouseButton button, QPoint) {
-    guard(this, apptitle(), [this, button] {
+    guarded([this, button] {
         if (button == Qt::RightButton) {
             cbc->hide();
             redraw();
@@ -432,7 +434,7 @@ void TForm1::Image1MouseDown(Qt::MouseButton button, QPoint) {
 }
 
 void TForm1::cbcChange(int index) {
-    guard(this, apptitle(), [this, index] {
+    guarded([this, index] {
         // Only a value from the list, stored through an offset that designates a byte.
         if (index < 0 || index > 255 || selpos_ < 0 ||
             selpos_ >= static_cast<std::int64_t>(bindata_->size())) {
@@ -449,14 +451,14 @@ void TForm1::cbcChange(int index) {
 
 void TForm1::Button3Click() {
     QString path;
-    guard(this, apptitle(), [this, &path] { path = SaveDialog1.choose(); });
+    guarded([this, &path] { path = SaveDialog1.choose(); });
     if (!path.isEmpty()) {
         savefile(path);
     }
 }
 
 void TForm1::savefile(const QString& path) {
-    guard(this, apptitle(), [this, &path] {
+    guarded([this, &path] {
         const std::string target = localpath(path);
         // A file of that name, or a link (dangling or not), is refused; a directory passes and
         // the write reports it.
@@ -465,11 +467,12 @@ void TForm1::savefile(const QString& path) {
             return;
         }
         try {
-            operations_.run(OperationRunner::Operation::save, path,
-                            [document = std::shared_ptr<const std::vector<std::uint8_t>>(bindata_),
-                             target, mode = dispmode()](const binio::Progress& progress) {
-                                savedocument(target, *document, mode, progress);
-                            });
+            operations_.run(
+                OperationRunner::Operation::save, path,
+                [document = std::shared_ptr<const std::vector<std::uint8_t>>(bindata_), target,
+                 mode = dispmode()](const binio::Progress& progress, std::stop_token stop) {
+                    savedocument(target, *document, mode, progress, std::move(stop));
+                });
         } catch (const binio::IOError& e) {
             // The name appeared after the check: still a refusal, never a replacement.
             if (e.code() != binio::kFileExists) {

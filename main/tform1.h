@@ -11,11 +11,13 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <vector>
 
 #include "main/byteeditor.h"
+#include "main/errorbox.h"
 #include "main/filechooser.h"
 #include "main/gridpaint.h"
 #include "main/operationrunner.h"
@@ -33,8 +35,8 @@ namespace tessarin {
 
 class GridImage;
 
-// The main window. Its controls and handlers keep the names of the window's design; each says
-// what it is.
+// The main window. Its controls and handlers keep the names they have always had (TForm1,
+// Image1, Button1Click, ...), which say little; each declaration says what it is.
 class TForm1 : public QWidget {
     Q_OBJECT
 
@@ -120,6 +122,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Runs a handler inside the application's error guard (errorbox.h), its box captioned with
+    // the application's title.
+    void guarded(const std::function<void()>& handler) { guard(this, apptitle(), handler); }
     void layoutcontrols(int width, int height);
     void closeeditor();
     void placecbc();
