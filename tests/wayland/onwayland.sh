@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs a command on a new Wayland compositor, as a GNOME or KDE Plasma session would run a Qt
+# Runs a command on a new Wayland compositor, as the GNOME and KDE Plasma desktops run a Qt
 # program: weston with its own socket, and Qt's wayland platform.
 #   onwayland.sh COMMAND [ARG...]
 # Exits with the command's status. The compositor ends with the command.

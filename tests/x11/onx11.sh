@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs a command on a new X server with a window manager, as a desktop session would: Xvfb, with
+# Runs a command on a new X server with a window manager, as on a Linux desktop: Xvfb, with
 # openbox managing its windows, and Qt's xcb platform.
 #   onx11.sh COMMAND [ARG...]
 # Exits with the command's status. The server and the window manager end with the command.
