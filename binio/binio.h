@@ -10,9 +10,10 @@
 #include <exception>
 #include <functional>
 #include <limits>
-#include <stop_token>
 #include <string>
 #include <vector>
+
+#include "binio/stop.h"
 
 namespace binio {
 
@@ -36,8 +37,8 @@ using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 inline constexpr std::uint64_t kUnknownTotal = std::numeric_limits<std::uint64_t>::max();
 
 // Loads and saves stop with Cancelled once a stop is requested through `stop`: between blocks,
-// and when a read or write that waits is interrupted (see Worker). A stopped operation leaves
-// everything as it was.
+// when a read or write that waits is interrupted (see Worker), and, for a save, up to the moment
+// its file is given its name. A stopped operation leaves everything as it was.
 
 // Reads the whole regular file at `path` into `document`. All or nothing: on any failure the
 // document is left exactly as it was. A file whose size says nothing of its content (a size of 0,
@@ -51,16 +52,16 @@ inline constexpr std::uint64_t kUnknownTotal = std::numeric_limits<std::uint64_t
 // peak; a helper thread may prepare the memory pages of the new content ahead of the reading, and
 // is joined before loadfile returns or throws.
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
-              const Progress& progress = {}, std::stop_token stop = {});
+              const Progress& progress = {}, const Stop& stop = {});
 
 // Write the document under a name that must not exist yet: raw bytes, or a text of fixed-width
 // numbers in radix 16, 2 or 10 (any other radix writes an empty file). The output appears whole
 // or not at all and never replaces anything; an existing name fails with code 80 (5 for a
 // directory).
 void savebin(const std::string& path, const std::vector<std::uint8_t>& document,
-             const Progress& progress = {}, std::stop_token stop = {});
+             const Progress& progress = {}, const Stop& stop = {});
 void savetext(const std::string& path, const std::vector<std::uint8_t>& document,
-              std::uint8_t radix, const Progress& progress = {}, std::stop_token stop = {});
+              std::uint8_t radix, const Progress& progress = {}, const Stop& stop = {});
 
 // The code a save to `path` is refused with because the name exists already: 5 for a directory,
 // 80 for anything else (a symbolic link, dangling or not, included); 0 when nothing of that name

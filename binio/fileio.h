@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <stop_token>
 #include <string>
 
 #include "binio/binio.h"
@@ -72,8 +71,8 @@ inline void report(const Progress& progress, std::uint64_t done, std::uint64_t t
 // Throws Cancelled once a stop has been requested through `stop`. The file layer asks before
 // each read or write, so between blocks and again when a read or write that waits is
 // interrupted (see Worker::interrupt); the load and the save ask once more before their end.
-inline void throwifstopped(const std::stop_token& stop) {
-    if (stop.stop_requested()) {
+inline void throwifstopped(const Stop& stop) {
+    if (stop.requested()) {
         throw Cancelled();
     }
 }
@@ -82,7 +81,7 @@ inline void throwifstopped(const std::stop_token& stop) {
 // code 5 without waiting on it; a failure to open throws the I/O error of the system's reason.
 class InputFile {
 public:
-    explicit InputFile(const std::string& path, std::stop_token stop = {});
+    explicit InputFile(const std::string& path, const Stop& stop = {});
 
     // The size the file system reports.
     std::int64_t size() const { return size_; }
@@ -101,7 +100,7 @@ private:
     Handle file_;
     std::int64_t size_ = 0;
     bool sizeknown_ = true;
-    std::stop_token stop_;
+    Stop stop_;
 };
 
 // A new file being written under a name that does not exist yet. Until commit() has flushed it
@@ -115,8 +114,7 @@ private:
 class OutputFile {
 public:
     // Throws the I/O error: 80 when the name exists, 5 when it is a directory.
-    explicit OutputFile(const std::string& path, std::stop_token stop = {},
-                        bool allowunnamed = true);
+    explicit OutputFile(const std::string& path, const Stop& stop = {}, bool allowunnamed = true);
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();
@@ -137,7 +135,7 @@ private:
     Handle file_;
     bool unnamed_ = false;
     bool committed_ = false;
-    std::stop_token stop_;
+    Stop stop_;
 #ifdef _WIN32
     std::wstring target_;  // the full wide path of the name
     std::wstring temp_;    // the hidden file written until the commit

@@ -141,8 +141,7 @@ bool sizeknown([[maybe_unused]] int fd, const struct stat& st) {
 
 }  // namespace
 
-InputFile::InputFile(const std::string& path, std::stop_token stop)
-    : path_(path), stop_(std::move(stop)) {
+InputFile::InputFile(const std::string& path, const Stop& stop) : path_(path), stop_(stop) {
     // Read only: a viewer must open what the user can read. Anything but a regular file is
     // refused before it is opened (a socket cannot be, a device may act on being opened), and
     // again after: O_NONBLOCK keeps a FIFO put there meanwhile from blocking the open.

@@ -108,8 +108,7 @@ constexpr std::size_t kLargestCall = std::size_t{1} << 30;
 
 }  // namespace
 
-InputFile::InputFile(const std::string& path, std::stop_token stop)
-    : path_(path), stop_(std::move(stop)) {
+InputFile::InputFile(const std::string& path, const Stop& stop) : path_(path), stop_(stop) {
     const std::wstring full = fullpath(path);
     // A folder cannot be read as a file, however it would be opened.
     const DWORD attributes = ::GetFileAttributesW(full.c_str());
@@ -159,8 +158,8 @@ int existingcode(const std::string& path) {
     return existingcode(fullpath(path));
 }
 
-OutputFile::OutputFile(const std::string& path, std::stop_token stop, bool)
-    : path_(path), stop_(std::move(stop)), target_(fullpath(path)) {
+OutputFile::OutputFile(const std::string& path, const Stop& stop, bool)
+    : path_(path), stop_(stop), target_(fullpath(path)) {
     if (int code = existingcode(target_)) {
         throw IOError(code);
     }
@@ -226,6 +225,11 @@ void OutputFile::commit() {
     }
     if (int err = file_.close()) {
         fail(err);
+    }
+    // The save's point of no return: a stop requested up to here stops it, and its file never
+    // gets its name; one that comes later is too late, and the file is named.
+    if (!stop_.settle()) {
+        throw Cancelled();
     }
     // Without MOVEFILE_REPLACE_EXISTING the move refuses a name that appeared meanwhile, and
     // MOVEFILE_WRITE_THROUGH returns only once the new name is on the disk.

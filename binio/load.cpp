@@ -202,12 +202,12 @@ std::vector<std::uint8_t> readtoend(InputFile& file, const Progress& progress,
 }  // namespace
 
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
-              const Progress& progress, std::stop_token stop) {
-    loadfile(path, document, progress, LoadSettings(), std::move(stop));
+              const Progress& progress, const Stop& stop) {
+    loadfile(path, document, progress, LoadSettings(), stop);
 }
 
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
-              const Progress& progress, const LoadSettings& settings, std::stop_token stop) {
+              const Progress& progress, const LoadSettings& settings, const Stop& stop) {
     InputFile file(path, stop);
     if (file.size() > kMaxDocument) {
         throw RangeError();

@@ -18,6 +18,6 @@ struct LoadSettings {
 };
 
 void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
-              const Progress& progress, const LoadSettings& settings, std::stop_token stop = {});
+              const Progress& progress, const LoadSettings& settings, const Stop& stop = {});
 
 }  // namespace binio

@@ -57,9 +57,9 @@ int flushdata(int fd) {
 
 }  // namespace
 
-OutputFile::OutputFile(const std::string& path, std::stop_token stop,
+OutputFile::OutputFile(const std::string& path, const Stop& stop,
                        [[maybe_unused]] bool allowunnamed)
-    : path_(path), stop_(std::move(stop)), name_(namepart(path)) {
+    : path_(path), stop_(stop), name_(namepart(path)) {
     if (int code = existingcode(path_)) {
         throw IOError(code);
     }
@@ -171,6 +171,11 @@ void OutputFile::commit() {
     throwifstopped(stop_);
     if (flushdata(file_.get()) != 0) {
         fail(errno);
+    }
+    // The save's point of no return: a stop requested up to here stops it, and its file never
+    // gets its name; one that comes later is too late, and the file is named.
+    if (!stop_.settle()) {
+        throw Cancelled();
     }
 #if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
     if (unnamed_) {

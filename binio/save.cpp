@@ -53,8 +53,8 @@ void encode(const std::uint8_t* bytes, std::size_t n, const char* table, std::si
 }  // namespace
 
 void savebin(const std::string& path, const std::vector<std::uint8_t>& document,
-             const Progress& progress, std::stop_token stop) {
-    OutputFile out(path, std::move(stop));
+             const Progress& progress, const Stop& stop) {
+    OutputFile out(path, stop);
     const std::size_t size = document.size();
     report(progress, 0, size);
     for (std::size_t done = 0; done < size;) {
@@ -67,7 +67,7 @@ void savebin(const std::string& path, const std::vector<std::uint8_t>& document,
 }
 
 void savetext(const std::string& path, const std::vector<std::uint8_t>& document,
-              std::uint8_t radix, const Progress& progress, std::stop_token stop) {
+              std::uint8_t radix, const Progress& progress, const Stop& stop) {
     std::string (*label)(std::uint8_t) = nullptr;
     switch (radix) {
         case 16:
@@ -82,7 +82,7 @@ void savetext(const std::string& path, const std::vector<std::uint8_t>& document
         default:
             break;
     }
-    OutputFile out(path, std::move(stop));
+    OutputFile out(path, stop);
     if (label == nullptr) {
         // An unknown radix still leaves an empty file, as a save in any mode leaves a file.
         out.commit();

@@ -67,7 +67,7 @@ void OperationRunner::run(Operation operation, const QString& path, Work work) {
     const auto restorecursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     // The one stop request of this operation: Cancel, a close request during a load, and the
     // window giving up on the worker all go through it.
-    stop_ = std::stop_source();
+    stop_ = binio::Stop();
     running_ = operation;
     const auto ended = qScopeGuard([this] { running_.reset(); });
     ProgressWatch progress(window_,
@@ -81,7 +81,7 @@ void OperationRunner::run(Operation operation, const QString& path, Work work) {
     const auto forgetloop = qScopeGuard([&exchange] { exchange->wakeonfinish(nullptr); });
     {
         binio::Worker worker(
-            [exchange, work = std::move(work), stop = stop_.get_token()] {
+            [exchange, work = std::move(work), stop = stop_] {
                 work([exchange](std::uint64_t done,
                                 std::uint64_t total) { exchange->report(done, total); },
                      stop);
@@ -96,7 +96,7 @@ void OperationRunner::run(Operation operation, const QString& path, Work work) {
             }
             const auto [done, total] = exchange->last();
             progress.update(done, total);
-            if (!stop_.stop_requested()) {
+            if (!stop_.requested()) {
                 return;
             }
             if (!stopping.isValid()) {
@@ -139,7 +139,7 @@ bool OperationRunner::mayclose() {
     }
     closeasked_ = true;
     if (*running_ == Operation::load) {
-        stop_.request_stop();
+        stop_.request();
     }
     return false;
 }

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <functional>
 #include <optional>
-#include <stop_token>
 
 #include "binio/binio.h"
 
@@ -30,7 +29,7 @@ public:
 
     // What runs on the worker thread: it reports to the progress callback it is given and stops
     // with binio::Cancelled once a stop is requested through the token.
-    using Work = std::function<void(const binio::Progress&, std::stop_token)>;
+    using Work = std::function<void(const binio::Progress&, const binio::Stop&)>;
 
     // Runs `work`, the `operation` on the file at `path`, on a worker thread, and returns once it
     // has ended; the window's events are handled meanwhile, but its input is dropped. What `work`
@@ -57,7 +56,7 @@ private:
     std::chrono::milliseconds delay_{500};
     // The operation running now, and its stop request, for a close request to act on.
     std::optional<Operation> running_;
-    std::stop_source stop_;
+    binio::Stop stop_;
     bool closeasked_ = false;
 };
 

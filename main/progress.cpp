@@ -48,8 +48,8 @@ bool isinput(QEvent::Type type) {
 }  // namespace
 
 ProgressWatch::ProgressWatch(QWidget* owner, const QString& label, const QString& path,
-                             std::chrono::milliseconds delay, std::stop_source stop)
-    : owner_(owner), label_(label), path_(path), delay_(delay), stop_(std::move(stop)) {
+                             std::chrono::milliseconds delay, binio::Stop stop)
+    : owner_(owner), label_(label), path_(path), delay_(delay), stop_(stop) {
     clock_.start();
     qApp->installEventFilter(this);
 }
@@ -76,7 +76,7 @@ void ProgressWatch::show() {
     dialog_->setAutoClose(false);
     dialog_->setAutoReset(false);
     QObject::connect(dialog_.get(), &QProgressDialog::canceled, this,
-                     [stop = stop_]() mutable { stop.request_stop(); });
+                     [stop = stop_]() mutable { stop.request(); });
     // Only a click, Esc or a close request cancels: a key typed ahead (Enter after the Save
     // dialog) must not press Cancel.
     for (QPushButton* button : dialog_->findChildren<QPushButton*>()) {
@@ -110,7 +110,7 @@ QString ProgressWatch::text(std::uint64_t done, std::uint64_t total) const {
 
 void ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
     if (!dialog_) {
-        if (stop_.stop_requested() || clock_.elapsed() < delay_.count() || done >= total) {
+        if (stop_.requested() || clock_.elapsed() < delay_.count() || done >= total) {
             return;
         }
         show();

@@ -11,7 +11,8 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <stop_token>
+
+#include "binio/binio.h"
 
 namespace tessarin {
 
@@ -21,7 +22,7 @@ public:
     // end within `delay`. Input meant for the owner's window is dropped while the watch lives.
     // Cancel (a click or Esc) requests a stop through `stop`.
     ProgressWatch(QWidget* owner, const QString& label, const QString& path,
-                  std::chrono::milliseconds delay, std::stop_source stop);
+                  std::chrono::milliseconds delay, binio::Stop stop);
     ~ProgressWatch() override;
     ProgressWatch(const ProgressWatch&) = delete;
     ProgressWatch& operator=(const ProgressWatch&) = delete;
@@ -44,7 +45,7 @@ private:
     QElapsedTimer clock_;
     QElapsedTimer sinceshown_;
     qint64 lastshown_ = 0;  // ms since the dialog came up, when its texts were last set
-    std::stop_source stop_;
+    binio::Stop stop_;
     std::unique_ptr<QProgressDialog> dialog_;
 };
 

@@ -21,7 +21,6 @@
 #include <algorithm>
 #include <climits>
 #include <future>
-#include <stop_token>
 #include <utility>
 #include <vector>
 
@@ -81,19 +80,19 @@ std::string localpath(const QString& path) {
 
 // Saves `document` under `target`: its bytes in ASCII mode, else its text in the mode's radix.
 void savedocument(const std::string& target, const std::vector<std::uint8_t>& document,
-                  DispMode mode, const binio::Progress& progress, std::stop_token stop) {
+                  DispMode mode, const binio::Progress& progress, const binio::Stop& stop) {
     switch (mode) {
         case DispMode::ascii:
-            binio::savebin(target, document, progress, std::move(stop));
+            binio::savebin(target, document, progress, stop);
             return;
         case DispMode::hex:
-            binio::savetext(target, document, 16, progress, std::move(stop));
+            binio::savetext(target, document, 16, progress, stop);
             return;
         case DispMode::bin:
-            binio::savetext(target, document, 2, progress, std::move(stop));
+            binio::savetext(target, document, 2, progress, stop);
             return;
         case DispMode::dec:
-            binio::savetext(target, document, 10, progress, std::move(stop));
+            binio::savetext(target, document, 10, progress, stop);
             return;
     }
 }
@@ -293,8 +292,8 @@ void TForm1::openfile(const QString& path) {
         auto loaded = std::make_shared<std::vector<std::uint8_t>>();
         operations_.run(OperationRunner::Operation::load, path,
                         [loaded, file = localpath(path)](const binio::Progress& progress,
-                                                         std::stop_token stop) {
-                            binio::loadfile(file, *loaded, progress, std::move(stop));
+                                                         const binio::Stop& stop) {
+                            binio::loadfile(file, *loaded, progress, stop);
                         });
         std::shared_ptr<std::vector<std::uint8_t>> old = bindata_;
         showdocument(std::move(*loaded));
@@ -470,8 +469,8 @@ void TForm1::savefile(const QString& path) {
             operations_.run(
                 OperationRunner::Operation::save, path,
                 [document = std::shared_ptr<const std::vector<std::uint8_t>>(bindata_), target,
-                 mode = dispmode()](const binio::Progress& progress, std::stop_token stop) {
-                    savedocument(target, *document, mode, progress, std::move(stop));
+                 mode = dispmode()](const binio::Progress& progress, const binio::Stop& stop) {
+                    savedocument(target, *document, mode, progress, stop);
                 });
         } catch (const binio::IOError& e) {
             // The name appeared after the check: still a refusal, never a replacement.

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
@@ -140,7 +139,7 @@ std::string opname(int op) {
 
 // A load reads `path` (which holds `doc`) into `target`; a save writes `doc` to `path`.
 void run(int op, const std::string& path, const Bytes& doc, Bytes& target,
-         const binio::Progress& progress, std::stop_token stop = {}) {
+         const binio::Progress& progress, const binio::Stop& stop = {}) {
     if (op == kLoad) {
         binio::loadfile(path, target, progress, stop);
     } else if (op == kRaw) {
@@ -195,7 +194,7 @@ TEST_P(ProgressTest, CancelChangesNothing) {
         const std::string path = prepare(doc);
         const Bytes before = {9, 8, 7};
         Bytes target = before;
-        std::stop_source stop;
+        binio::Stop stop;
         bool refused = false;
         int callsafterrefusal = 0;
         EXPECT_THROW(run(
@@ -216,10 +215,10 @@ TEST_P(ProgressTest, CancelChangesNothing) {
                                      break;
                              }
                              if (refused) {
-                                 stop.request_stop();
+                                 stop.request();
                              }
                          },
-                         stop.get_token()),
+                         stop),
                      binio::Cancelled);
         EXPECT_TRUE(refused);
         EXPECT_EQ(callsafterrefusal, 0);

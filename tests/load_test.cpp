@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
@@ -86,10 +85,9 @@ std::string notreadtoend(const std::string& path) {
         return "the total was given as known";
     }
     doc = kBefore;
-    std::stop_source stop;
-    const auto cancel = [&](std::uint64_t, std::uint64_t) { stop.request_stop(); };
-    const int cancelled =
-        testutil::outcome([&] { binio::loadfile(path, doc, cancel, stop.get_token()); });
+    binio::Stop stop;
+    const auto cancel = [&](std::uint64_t, std::uint64_t) { stop.request(); };
+    const int cancelled = testutil::outcome([&] { binio::loadfile(path, doc, cancel, stop); });
     return size == 0 || (cancelled == testutil::kCancelled && doc == kBefore)
                ? ""
                : "a cancelled load went on or changed the document";
@@ -499,15 +497,14 @@ TEST(Load, LargeFileCancelledThenLoaded) {
         settings.readtoend = c.toend;
         const auto cancelthenload = [&] {
             Bytes doc = kBefore;
-            std::stop_source stop;
+            binio::Stop stop;
             const auto halfway = [&](std::uint64_t done, std::uint64_t) {
                 if (done >= content.size() / 2) {
-                    stop.request_stop();
+                    stop.request();
                 }
             };
-            if (testutil::outcome([&] {
-                    binio::loadfile(path, doc, halfway, settings, stop.get_token());
-                }) != testutil::kCancelled ||
+            if (testutil::outcome([&] { binio::loadfile(path, doc, halfway, settings, stop); }) !=
+                    testutil::kCancelled ||
                 doc != kBefore) {
                 return static_cast<int>(testutil::kWrongResult);
             }

@@ -26,7 +26,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -244,7 +243,7 @@ private slots:
         auto* button = new QPushButton(&owner);
         QSignalSpy clicks(button, &QPushButton::clicked);
         owner.show();
-        std::stop_source stop;
+        binio::Stop stop;
         ProgressWatch watch(&owner, "Saving %1", "x", 0ms, stop);
         // A first call that is already complete shows nothing.
         watch.update(total, total);
@@ -283,10 +282,10 @@ private slots:
         cancel->setFocus();
         QTest::keyClick(cancel, Qt::Key_Return);
         QTest::keyClick(dialog, Qt::Key_Enter);
-        QVERIFY(!stop.stop_requested());
+        QVERIFY(!stop.requested());
 
         QTest::mouseClick(cancel, Qt::LeftButton);
-        QVERIFY(stop.stop_requested());
+        QVERIFY(stop.requested());
     }
 
     // Esc cancels too; a stop requested elsewhere (the window, for a close request) before the
@@ -300,7 +299,7 @@ private slots:
     void escOrCancelCallStops() {
         QFETCH(bool, esc);
         QWidget owner;
-        std::stop_source stop;
+        binio::Stop stop;
         ProgressWatch watch(&owner, "%1", "x", 0ms, stop);
         if (esc) {
             watch.update(1, 2);
@@ -308,9 +307,9 @@ private slots:
             QVERIFY(dialog != nullptr);
             QVERIFY(windowtest::waitforkeyboard(dialog->windowHandle()));
             QTest::keyClick(dialog, Qt::Key_Escape);
-            QVERIFY(stop.stop_requested());
+            QVERIFY(stop.requested());
         } else {
-            stop.request_stop();
+            stop.request();
             watch.update(1, 2);
             QVERIFY(owner.findChild<QProgressDialog*>() == nullptr);
         }
