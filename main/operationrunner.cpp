@@ -24,6 +24,8 @@ constexpr std::chrono::milliseconds kTick{10};
 // How long a worker asked to stop is interrupted before it is left to finish on its own: within
 // a tenth of a second of Cancel, the window goes on.
 constexpr qint64 kGiveUpMs = 60;
+// The signals sent before it is left, however slowly the ticks come: one can be lost (see below).
+constexpr int kLeastInterrupts = 3;
 
 // What the worker tells the window.
 class Exchange {
@@ -88,6 +90,7 @@ void OperationRunner::run(Operation operation, const QString& path, Work work) {
             },
             [exchange] { exchange->finished(); });
         QElapsedTimer stopping;
+        int interrupts = 0;
         QTimer tick;
         QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
             if (worker.finished()) {
@@ -102,7 +105,7 @@ void OperationRunner::run(Operation operation, const QString& path, Work work) {
             if (!stopping.isValid()) {
                 stopping.start();
             }
-            if (stopping.elapsed() >= kGiveUpMs) {
+            if (stopping.elapsed() >= kGiveUpMs && interrupts >= kLeastInterrupts) {
                 loop.quit();
                 return;
             }
@@ -111,6 +114,7 @@ void OperationRunner::run(Operation operation, const QString& path, Work work) {
             // lost, so the worker is interrupted again on every tick until it ends or is given
             // up.
             worker.interrupt();
+            ++interrupts;
         });
         tick.start(kTick);
         // Run even when the worker has finished already: what came meanwhile (a close request)

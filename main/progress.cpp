@@ -116,6 +116,9 @@ void ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
         show();
         lastshown_ = -kTextIntervalMs;
     }
+    if (dialog_->wasCanceled()) {
+        return;  // Cancel hid it; a figure set now would show it again
+    }
     const qint64 now = sinceshown_.elapsed();
     if (now - lastshown_ >= kTextIntervalMs || done >= total) {
         lastshown_ = now;
