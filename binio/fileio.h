@@ -104,13 +104,16 @@ private:
 };
 
 // A new file being written under a name that does not exist yet. Until commit() has flushed it
-// to the disk, it is not under that name, so that a failure or a stop leaves nothing behind; the
-// commit never replaces a name that appeared meanwhile, and nothing that exists is ever followed.
+// to the disk, it is not under that name, so that a failure, a stop or a crash leaves nothing
+// under it; the commit never replaces a name that appeared meanwhile, and nothing that exists is
+// ever followed.
 //
-// On Linux the file is unnamed (O_TMPFILE in the target's folder) and commit() links it; on file
-// systems without O_TMPFILE, or when `allowunnamed` is false, the name itself is created
-// exclusively and removed again unless commit() succeeds. On Windows it is a new hidden file in
-// the target's folder that commit() moves to the name.
+// On Linux the file is unnamed (O_TMPFILE in the target's folder) and commit() links it. On file
+// systems without O_TMPFILE (FUSE, NFS, SMB), or when `allowunnamed` is false, it is a new hidden
+// file in the target's folder that commit() renames without replacing (RENAME_NOREPLACE) or, where
+// the file system cannot, links to the name and unlinks; only where it can do neither is the name
+// itself created exclusively and removed again unless commit() succeeds. On Windows it is a new
+// hidden file in the target's folder that commit() moves to the name.
 class OutputFile {
 public:
     // Throws the I/O error: 80 when the name exists, 5 when it is a directory.
@@ -124,8 +127,8 @@ public:
     void write(const std::uint8_t* data, std::size_t size);
     // Flushes the bytes to disk and gives the file its name.
     void commit();
-    // Whether the file is being written away from its name (false on the exclusive-create
-    // fallback, and once commit() has named it).
+    // Whether the file is being written away from its name (false where the name itself is
+    // written, and once commit() has named it).
     bool unnamed() const { return unnamed_; }
 
 private:
@@ -142,8 +145,15 @@ private:
 #else
     // Hands the bytes written since `start` to the disk and lets go of older ones.
     void writebehind(std::int64_t start);
+    // Makes the file under a new hidden name and finds how commit() can name it; false, leaving
+    // nothing behind, where the file system can neither rename without replacing nor link.
+    bool makehidden();
+    // Gives the file its name without replacing one: 0, or the errno (EEXIST: the name exists).
+    int givename();
 
     std::string name_;
+    std::string temp_;      // the hidden name the file is written under, if it has one
+    bool renames_ = false;  // commit() renames temp_ to the name, rather than linking it
     Handle dir_;
     std::int64_t written_ = 0;
     std::int64_t settled_ = 0;  // the bytes before this are on the disk and out of the cache

@@ -57,7 +57,7 @@ void checkmemory(std::uint64_t bytes, const std::string& root) {
 // that the content's pages are written once, by the append: sized up front, they would be
 // zero-filled first and then overwritten by the read.
 std::vector<std::uint8_t> readsized(InputFile& file, const Progress& progress,
-                                    const std::string& root) {
+                                    const std::string& root, const Stop& stop) {
     const auto size = static_cast<std::size_t>(file.size());
     checkmemory(size, root);
     std::vector<std::uint8_t> content;
@@ -68,7 +68,7 @@ std::vector<std::uint8_t> readsized(InputFile& file, const Progress& progress,
     });
     // Declared after `content`, so that it is destroyed first: its thread is joined before the
     // buffer it works in is freed, on return and on a throw alike.
-    PageMaker pages(content.data(), size);
+    PageMaker pages(content.data(), size, stop.token());
     report(progress, 0, size);
     while (content.size() < size) {
         std::size_t n = file.read(block.data(), std::min(block.size(), size - content.size()));
@@ -114,12 +114,12 @@ void readmore(std::size_t size, std::size_t n, const Progress& progress) {
 // are written. A second thread makes them ahead of the caller, as far as the steps checked allow;
 // those made past the end of the file are given back.
 void readreserved(InputFile& file, const Progress& progress, const std::string& root,
-                  std::vector<std::uint8_t>& content) {
+                  const Stop& stop, std::vector<std::uint8_t>& content) {
     std::vector<std::uint8_t> block;
     makeroom([&] { block.resize(kBlockSize); });
     std::size_t checked = 0;
     {
-        PageMaker pages(content.data(), content.capacity(), 0);
+        PageMaker pages(content.data(), content.capacity(), 0, stop.token());
         for (std::size_t room = kFirstStep, n = 1; n > 0; room = std::min(2 * room, kLargestStep)) {
             const std::size_t step = steproom(checked, room);
             checkmemory(step, root);
@@ -142,7 +142,7 @@ void readreserved(InputFile& file, const Progress& progress, const std::string& 
 // content. A second thread makes the pages of each large piece as the caller reads into it, as
 // for a file of known size.
 std::vector<std::uint8_t> readpieces(InputFile& file, const Progress& progress,
-                                     const std::string& root) {
+                                     const std::string& root, const Stop& stop) {
     struct Piece {
         std::unique_ptr<std::uint8_t[]> data;
         std::size_t size;
@@ -156,7 +156,7 @@ std::vector<std::uint8_t> readpieces(InputFile& file, const Progress& progress,
             pieces.push_back({std::make_unique_for_overwrite<std::uint8_t[]>(capacity), 0});
         });
         Piece& piece = pieces.back();
-        PageMaker pages(piece.data.get(), capacity);
+        PageMaker pages(piece.data.get(), capacity, stop.token());
         while (piece.size < capacity &&
                (n = file.read(piece.data.get() + piece.size,
                               std::min(kBlockSize, capacity - piece.size)))) {
@@ -181,7 +181,7 @@ std::vector<std::uint8_t> readpieces(InputFile& file, const Progress& progress,
 // the system lets address space be taken without charging it, else into pieces. An empty file
 // reports only that it is done.
 std::vector<std::uint8_t> readtoend(InputFile& file, const Progress& progress,
-                                    const std::string& root) {
+                                    const std::string& root, const Stop& stop) {
     std::vector<std::uint8_t> content;
     if (canreserve(root)) {
         try {
@@ -191,9 +191,9 @@ std::vector<std::uint8_t> readtoend(InputFile& file, const Progress& progress,
         }
     }
     if (content.capacity() > 0) {
-        readreserved(file, progress, root, content);
+        readreserved(file, progress, root, stop, content);
     } else {
-        content = readpieces(file, progress, root);
+        content = readpieces(file, progress, root, stop);
     }
     report(progress, content.size(), content.size());
     return content;
@@ -216,8 +216,8 @@ void loadfile(const std::string& path, std::vector<std::uint8_t>& document,
     // The new content goes into a buffer of its own and replaces the document only once it is
     // complete, so a failed load changes nothing.
     std::vector<std::uint8_t> content = file.sizeknown() && !settings.readtoend
-                                            ? readsized(file, progress, settings.systemroot)
-                                            : readtoend(file, progress, settings.systemroot);
+                                            ? readsized(file, progress, settings.systemroot, stop)
+                                            : readtoend(file, progress, settings.systemroot, stop);
     file.close();
     throwifstopped(stop);
     document.swap(content);

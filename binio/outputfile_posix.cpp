@@ -1,12 +1,14 @@
 // The POSIX output file, which appears whole under its name or not at all. The Linux calls that
-// make it better there (O_TMPFILE and linkat, sync_file_range, posix_fadvise) are each used where
-// the system declares them; elsewhere the name itself is written and removed again on failure.
+// make it better there (O_TMPFILE and linkat, renameat2, sync_file_range, posix_fadvise) are each
+// used where the system declares them; elsewhere a hidden file is linked to the name, and only
+// where links are refused too is the name itself written and removed again on failure.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -46,6 +48,34 @@ constexpr int kFolderAccess = O_PATH;
 constexpr int kFolderAccess = O_RDONLY;
 #endif
 
+// The hidden name of a save's file, as the Windows back end makes it: a file being written is
+// nothing the user should see or open, and the process id keeps two programs' saves apart.
+std::string hiddenname(int attempt) {
+    return ".tessarin-" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
+}
+
+// How many hidden names, leftovers of earlier runs under the same process id, are stepped over.
+constexpr int kHiddenAttempts = 1000;
+
+// Renames `from` to `to` in `dir` unless `to` exists.
+int renamenoreplace(int dir, const char* from, const char* to) {
+#ifdef RENAME_NOREPLACE
+    return ::renameat2(dir, from, dir, to, RENAME_NOREPLACE);
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+// Errors by which a file system says it cannot rename without replacing (NFS and SMB), or cannot
+// link (FAT, many FUSE file systems), rather than that this one call failed.
+bool cannotrename(int err) {
+    return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
+}
+bool cannotlink(int err) {
+    return err == EPERM || err == ENOSYS || err == EOPNOTSUPP || err == EMLINK;
+}
+
 // Flushes the file's bytes, and what is needed to read them back, to the disk.
 int flushdata(int fd) {
 #if defined(_POSIX_SYNCHRONIZED_IO) && _POSIX_SYNCHRONIZED_IO > 0
@@ -79,6 +109,10 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop,
         }
     }
 #endif
+    if (makehidden()) {
+        unnamed_ = true;
+        return;
+    }
     file_ = Handle(retryopenat(dir_.get(), name_.c_str(),
                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!file_) {
@@ -90,8 +124,70 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop,
     }
 }
 
+bool OutputFile::makehidden() {
+    int attempt = 0;
+    for (;; ++attempt) {
+        temp_ = hiddenname(attempt);
+        file_ = Handle(retryopenat(dir_.get(), temp_.c_str(),
+                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (file_) {
+            break;
+        }
+        if (errno != EEXIST || attempt == kHiddenAttempts) {
+            const int err = errno;
+            temp_.clear();
+            fail(err);
+        }
+    }
+    // The destructor does not run for a constructor that throws: the hidden name goes here.
+    const auto giveup = [&](int err) {
+        file_.close();
+        ::unlinkat(dir_.get(), temp_.c_str(), 0);
+        temp_.clear();
+        if (err != 0) {
+            fail(err);
+        }
+    };
+    // The file system's ways of naming are tried on a second hidden name, so that the chosen
+    // name is met only by the one step that names the file whole.
+    for (++attempt; attempt <= kHiddenAttempts; ++attempt) {
+        std::string probe = hiddenname(attempt);
+        if (renamenoreplace(dir_.get(), temp_.c_str(), probe.c_str()) == 0) {
+            temp_ = std::move(probe);
+            renames_ = true;
+            return true;
+        }
+        if (errno == EEXIST) {
+            continue;
+        }
+        if (!cannotrename(errno)) {
+            giveup(errno);
+        }
+        if (::linkat(dir_.get(), temp_.c_str(), dir_.get(), probe.c_str(), 0) == 0) {
+            ::unlinkat(dir_.get(), probe.c_str(), 0);
+            return true;
+        }
+        if (errno == EEXIST) {
+            continue;
+        }
+        if (!cannotlink(errno)) {
+            giveup(errno);
+        }
+        giveup(0);
+        return false;
+    }
+    giveup(EEXIST);
+    return false;
+}
+
 OutputFile::~OutputFile() {
-    if (!committed_ && !unnamed_ && file_) {
+    if (committed_) {
+        return;
+    }
+    if (!temp_.empty()) {
+        file_.close();
+        ::unlinkat(dir_.get(), temp_.c_str(), 0);
+    } else if (!unnamed_ && file_) {
         file_.close();
         ::unlinkat(dir_.get(), name_.c_str(), 0);
     }
@@ -167,6 +263,37 @@ void OutputFile::writebehind(std::int64_t start) {
 void OutputFile::writebehind(std::int64_t) {}
 #endif
 
+int OutputFile::givename() {
+    const int dir = dir_.get();
+    if (!temp_.empty()) {
+        if (renames_ ? renamenoreplace(dir, temp_.c_str(), name_.c_str()) != 0
+                     : ::linkat(dir, temp_.c_str(), dir, name_.c_str(), 0) != 0) {
+            return errno;
+        }
+        // The file is whole under its name: should the hidden one outlive this unlink, it is a
+        // second name of the saved file, nothing the save must undo.
+        if (!renames_) {
+            ::unlinkat(dir, temp_.c_str(), 0);
+        }
+        temp_.clear();
+        return 0;
+    }
+#if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
+    // Linking an unnamed file through /proc needs no privilege; AT_EMPTY_PATH is the way when
+    // /proc is not mounted, for callers that hold CAP_DAC_READ_SEARCH.
+    std::string self = "/proc/self/fd/" + std::to_string(file_.get());
+    if (::linkat(AT_FDCWD, self.c_str(), dir, name_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        return 0;
+    }
+    if (errno != ENOENT) {
+        return errno;
+    }
+    return ::linkat(file_.get(), "", dir, name_.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+#else
+    return 0;
+#endif
+}
+
 void OutputFile::commit() {
     throwifstopped(stop_);
     if (flushdata(file_.get()) != 0) {
@@ -177,30 +304,17 @@ void OutputFile::commit() {
     if (!stop_.settle()) {
         throw Cancelled();
     }
-#if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
     if (unnamed_) {
-        // Linking an unnamed file through /proc needs no privilege; AT_EMPTY_PATH is the way when
-        // /proc is not mounted, for callers that hold CAP_DAC_READ_SEARCH.
-        std::string self = "/proc/self/fd/" + std::to_string(file_.get());
-        if (::linkat(AT_FDCWD, self.c_str(), dir_.get(), name_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            int err = errno;
-            if (err == ENOENT) {
-                err = ::linkat(file_.get(), "", dir_.get(), name_.c_str(), AT_EMPTY_PATH) == 0
-                          ? 0
-                          : errno;
-            }
+        if (int err = givename()) {
             if (err == EEXIST) {
                 int code = existingcode(path_);
                 throw IOError(code ? code : kFileExists);
             }
-            if (err != 0) {
-                fail(err);
-            }
+            fail(err);
         }
         // From here the name exists: a failure below must remove it again.
         unnamed_ = false;
     }
-#endif
     if (int err = file_.close()) {
         ::unlinkat(dir_.get(), name_.c_str(), 0);
         fail(err);

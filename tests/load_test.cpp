@@ -7,6 +7,7 @@
 #include <windows.h>
 #else
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,11 +15,15 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -26,6 +31,34 @@
 #include "binio/fileio.h"
 #include "binio/load.h"
 #include "tests/testutil.h"
+
+#ifndef _WIN32
+namespace {
+
+// A file whose reads stall, as on a file system that stops answering: once `ino` is set, a read
+// of that file from `after` bytes on never returns.
+struct Stall {
+    std::atomic<ino_t> ino{0};
+    off_t after = 0;
+    std::atomic<bool> reached{false};
+};
+Stall stall;
+
+}  // namespace
+
+extern "C" ssize_t read(int fd, void* buf, size_t count) {
+    static const auto next = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
+    struct stat st {};
+    if (stall.ino != 0 && ::fstat(fd, &st) == 0 && st.st_ino == stall.ino &&
+        ::lseek(fd, 0, SEEK_CUR) >= stall.after) {
+        stall.reached = true;
+        for (;;) {
+            ::pause();
+        }
+    }
+    return next(fd, buf, count);
+}
+#endif
 
 namespace {
 
@@ -517,6 +550,121 @@ TEST(Load, LargeFileCancelledThenLoaded) {
         EXPECT_EQ(testutil::runinchild(cancelthenload), testutil::kOk);
 #endif
     }
+}
+
+#ifndef _WIN32
+// The process's anonymous memory in MiB, as the system counts it.
+std::int64_t anonmib() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    std::int64_t kib = -1;
+    while (status >> key && key != "RssAnon:") {
+        status.ignore(1 << 10, '\n');
+    }
+    status >> kib;
+    return kib / 1024;
+}
+
+// Waits up to ten seconds for `done`, which no machine needs: a wait that ends is the answer.
+bool within10s(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+#endif
+
+// A load whose read stalls holds what it has read and a bounded margin of pages made ahead of it,
+// and once it is given up, only what it has read: 33 MiB of a 512 MiB file here, by its size, and
+// read to its end into reserved room or into pieces.
+TEST(Load, StalledLoadGivenUpHoldsWhatItRead) {
+#ifdef _WIN32
+    GTEST_SKIP() << "reads are made to stall through the C library, on Linux only";
+#else
+    constexpr std::int64_t kRead = 33;
+    constexpr std::int64_t kAhead = 64 + 4;  // the helper's distance and its chunk
+    constexpr std::int64_t kMargin = 8;      // the block being read, stacks, rounding
+    TempDir dir;
+    const std::string path = dir / "stalling";
+    ASSERT_TRUE(testutil::makesparse(path, std::int64_t{512} << 20));
+    const struct {
+        const char* name;
+        bool toend;
+        const char* overcommit;
+    } cases[] = {
+        {"by its size", false, "0"},
+        {"to its end, into reserved room", true, "0"},
+        {"to its end, into pieces", true, "2"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir root;
+        std::filesystem::create_directories(root / "proc/sys/vm");
+        testutil::writefile(root / "proc/sys/vm/overcommit_memory", std::string(c.overcommit));
+        binio::LoadSettings settings;
+        settings.systemroot = root.path();
+        settings.readtoend = c.toend;
+        EXPECT_EQ(testutil::runinchild([&] {
+                      const std::int64_t before = anonmib();
+                      struct stat st {};
+                      if (::stat(path.c_str(), &st) != 0) {
+                          return static_cast<int>(testutil::kSetupFailed);
+                      }
+                      stall.after = kRead << 20;
+                      stall.ino = st.st_ino;
+                      binio::Stop stop;
+                      std::thread load([&] {
+                          Bytes doc;
+                          binio::loadfile(path, doc, binio::Progress(), settings, stop);
+                      });
+                      load.detach();  // it never ends: the child exits past it
+                      if (!within10s([] { return stall.reached.load(); })) {
+                          return static_cast<int>(testutil::kSetupFailed);
+                      }
+                      if (anonmib() - before > kRead + kAhead + kMargin) {
+                          return 1;  // the helper ran too far ahead
+                      }
+                      stop.request();
+                      return within10s([&] { return anonmib() - before <= kRead + kMargin; })
+                                 ? static_cast<int>(testutil::kOk)
+                                 : 2;  // kept what it made past the read
+                  }),
+                  testutil::kOk);
+    }
+#endif
+}
+
+// A load read to its end into reserved room gives back the pages made past the content.
+TEST(Load, ReadToEndGivesBackPagesPastTheContent) {
+#ifdef _WIN32
+    GTEST_SKIP() << "room is reserved on Linux only";
+#else
+    TempDir dir;
+    const Bytes content = testutil::randombytes(37, (std::size_t{40} << 20) + 5);
+    testutil::writefile(dir / "file", content);
+    binio::LoadSettings settings;
+    settings.systemroot = dir.path();  // no figures: nothing refused, room reserved
+    settings.readtoend = true;
+    Bytes doc;
+    binio::loadfile(dir / "file", doc, binio::Progress(), settings);
+    ASSERT_TRUE(doc == content);
+    ASSERT_GT(doc.capacity(), doc.size()) << "read into reserved room";
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const auto from =
+        (reinterpret_cast<std::uintptr_t>(doc.data()) + doc.size() + page - 1) / page * page;
+    const auto to = (reinterpret_cast<std::uintptr_t>(doc.data()) + doc.capacity()) / page * page;
+    std::vector<unsigned char> resident((to - from) / page);
+    ASSERT_EQ(::mincore(reinterpret_cast<void*>(from), to - from, resident.data()), 0);
+    std::size_t kept = 0;
+    for (const unsigned char r : resident) {
+        kept += r & 1;
+    }
+    EXPECT_EQ(kept, 0u) << "pages kept past the content";
+#endif
 }
 
 TEST(Load, FileChangingDuringLoad) {

@@ -37,14 +37,17 @@
 namespace {
 
 // A save's target name as the calls below see it. While `path` is set they record the save's
-// sync and link calls in order, each with whether the target had a name at that moment, and the
-// first lstat() of `path` that finds nothing makes `appear` ("file" or "symlink") there right
-// behind it, as another program could between a check and an open.
+// sync calls and the calls that give the target its name in order, each with whether the target
+// had a name at that moment, and the first lstat() of `path` that finds nothing makes `appear`
+// ("file" or "symlink") there right behind it, as another program could between a check and an
+// open.
 struct Watch {
     std::string path;
     std::string appear;
     std::vector<std::string> calls;
     int failwait = 0;  // an error for the sync_file_range() calls that wait for the disk
+    int norename = 0;  // an error for every renameat2(), as a file system without it gives
+    int nolink = 0;    // an error for every linkat(), likewise
 };
 Watch watch;
 
@@ -76,11 +79,36 @@ extern "C" int fsync(int fd) {
     return next(fd);
 }
 
+// Whether a call that makes `newpath` gives the watched target its name.
+bool namestarget(const char* newpath) {
+    return !watch.path.empty() && std::filesystem::path(watch.path).filename() == newpath;
+}
+
 extern "C" int linkat(int olddir, const char* oldpath, int newdir, const char* newpath,
                       int flags) noexcept {
     static const auto next =
         testutil::nextcall<int (*)(int, const char*, int, const char*, int)>("linkat");
-    record("linkat", -1);
+    if (watch.nolink != 0) {
+        errno = watch.nolink;
+        return -1;
+    }
+    if (namestarget(newpath)) {
+        record("linkat", -1);
+    }
+    return next(olddir, oldpath, newdir, newpath, flags);
+}
+
+extern "C" int renameat2(int olddir, const char* oldpath, int newdir, const char* newpath,
+                         unsigned int flags) noexcept {
+    static const auto next =
+        testutil::nextcall<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2");
+    if (watch.norename != 0) {
+        errno = watch.norename;
+        return -1;
+    }
+    if (namestarget(newpath)) {
+        record("renameat2", -1);
+    }
     return next(olddir, oldpath, newdir, newpath, flags);
 }
 
@@ -137,6 +165,56 @@ const Saver kSavers[] = {
 };
 
 const Bytes kDoc = {'n', 'e', 'w', 0, 1, 2};
+
+// The ways an output file is written away from its name and then named: unnamed, or under a hidden
+// name that is renamed without replacing or, where the file system cannot, linked; and, where it
+// can do neither, the name itself written. `allowunnamed` false stands for a file system without
+// unnamed files, and a failing call for one without the rename or the link.
+struct Way {
+    const char* name;
+    bool allowunnamed;
+    int norename;  // the error renameat2() gives, or 0
+    int nolink;    // the error linkat() gives, or 0
+    bool writesname() const { return nolink != 0; }
+};
+
+const Way kWays[] = {
+    {"unnamed", true, 0, 0},
+    {"hidden, renamed", false, 0, 0},
+    {"hidden, linked", false, EINVAL, 0},
+    {"name written", false, EINVAL, EPERM},
+};
+
+// Makes renameat2() and linkat() fail as `way` asks while it lives. Where the calls cannot be
+// watched (Windows, whose saves rename their hidden file) only the ways without a failing call
+// are possible().
+class Simulated {
+public:
+    explicit Simulated(const Way& way) : possible_(way.norename == 0 && way.nolink == 0) {
+#ifndef _WIN32
+        watch.norename = way.norename;
+        watch.nolink = way.nolink;
+        possible_ = true;
+#endif
+        if (!possible_) {
+            std::printf("the calls are made to fail on Linux only: row \"%s\" not run\n", way.name);
+        }
+    }
+    Simulated(const Simulated&) = delete;
+    Simulated& operator=(const Simulated&) = delete;
+    ~Simulated() {
+#ifndef _WIN32
+        watch.norename = 0;
+        watch.nolink = 0;
+#endif
+    }
+    bool possible() const {
+        return possible_;
+    }
+
+private:
+    bool possible_;
+};
 
 // The code the save failed with; kWrongMessage if what() does not read `message`.
 int savecode(const Saver& saver, const std::string& path, const std::string& message) {
@@ -387,23 +465,34 @@ TEST(Save, LargeSavesGoToTheDiskBehindAWindow) {
 #endif
 }
 
+// The name appears with the commit and not before, in every way but the last resort; only the
+// name is left.
 TEST(OutputFile, UnnamedUntilCommit) {
-    TempDir dir;
-    const std::string path = dir / "out";
-    {
-        binio::OutputFile out(path);
-        ASSERT_TRUE(out.unnamed()) << "the test folder's file system makes unnamed files";
-        out.write(kDoc.data(), kDoc.size());
-        EXPECT_FALSE(testutil::exists(path));
-        out.commit();
-        EXPECT_FALSE(out.unnamed());
-    }
-    EXPECT_EQ(testutil::readfile(path), testutil::text(kDoc));
-    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"out"});
+    for (const Way& way : kWays) {
+        SCOPED_TRACE(way.name);
+        const Simulated simulated(way);
+        if (!simulated.possible()) {
+            continue;
+        }
+        TempDir dir;
+        const std::string path = dir / "out";
+        {
+            binio::OutputFile out(path, {}, way.allowunnamed);
+            ASSERT_EQ(out.unnamed(), !way.writesname())
+                << "the test folder's file system makes unnamed files and renames without "
+                   "replacing";
+            out.write(kDoc.data(), kDoc.size());
+            EXPECT_EQ(testutil::exists(path), way.writesname());
+            out.commit();
+            EXPECT_FALSE(out.unnamed());
+        }
+        EXPECT_EQ(testutil::readfile(path), testutil::text(kDoc));
+        EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"out"});
 #ifdef _WIN32
-    EXPECT_EQ(::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u)
-        << "the saved file is an ordinary one";
+        EXPECT_EQ(::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u)
+            << "the saved file is an ordinary one";
 #endif
+    }
 }
 
 // Paths arrive as UTF-8 and reach the file system as written, at any length the system allows
@@ -453,33 +542,39 @@ TEST(Save, NamesReachTheFileSystemAsWritten) {
 }
 
 TEST(OutputFile, UncommittedLeavesNoFile) {
-    for (bool allowunnamed : {true, false}) {
-        SCOPED_TRACE(allowunnamed ? "unnamed" : "named");
-#ifdef _WIN32
-        if (!allowunnamed) {
-            std::printf("Windows always writes a hidden file first: no named fallback to try\n");
+    for (const Way& way : kWays) {
+        SCOPED_TRACE(way.name);
+        const Simulated simulated(way);
+        if (!simulated.possible()) {
             continue;
         }
-#endif
         TempDir dir;
         const std::string path = dir / "out";
         try {
-            binio::OutputFile out(path, {}, allowunnamed);
-            EXPECT_EQ(out.unnamed(), allowunnamed);
+            binio::OutputFile out(path, {}, way.allowunnamed);
+            EXPECT_EQ(out.unnamed(), !way.writesname());
             out.write(kDoc.data(), kDoc.size());
-#ifdef _WIN32
-            // The file being written is a new hidden one in the same folder.
             const std::vector<std::string> names = entries(dir.path());
-            ASSERT_EQ(names.size(), 1u);
-            EXPECT_EQ(names[0].front(), '.') << names[0];
-            const DWORD attributes = ::GetFileAttributesA((dir / names[0]).c_str());
-            EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u) << names[0];
+#ifdef _WIN32
+            const bool hidden = true;
+#else
+            const bool hidden = !way.allowunnamed && !way.writesname();
 #endif
-            // The named fallback holds the name while it writes, and keeps out other writers.
-            EXPECT_EQ(testutil::exists(path), !allowunnamed);
-            if (!allowunnamed) {
+            if (hidden) {
+                // The file being written is a new hidden one in the same folder.
+                ASSERT_EQ(names.size(), 1u);
+                EXPECT_EQ(names[0].rfind(".tessarin-", 0), 0u) << names[0];
+#ifdef _WIN32
+                const DWORD attributes = ::GetFileAttributesA((dir / names[0]).c_str());
+                EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u) << names[0];
+#endif
+            } else if (way.writesname()) {
+                // The last resort holds the name while it writes, and keeps out other writers.
+                EXPECT_EQ(names, std::vector<std::string>{"out"});
                 EXPECT_THROW(binio::OutputFile second(path, {}, false), binio::IOError);
                 EXPECT_THROW(binio::OutputFile third(path), binio::IOError);
+            } else {
+                EXPECT_TRUE(names.empty());
             }
             throw std::runtime_error("stop before commit");
         } catch (const std::runtime_error&) {
@@ -489,17 +584,26 @@ TEST(OutputFile, UncommittedLeavesNoFile) {
     }
 }
 
-// A name that appears while an unnamed file is written is not replaced by the commit, whether
-// the file is linked through /proc or, where /proc is missing, by its descriptor.
+// A name that appears while a file is written away from it is not replaced by the commit, whether
+// an unnamed file is linked through /proc or, where /proc is missing, by its descriptor, or a
+// hidden file is renamed or linked; and the hidden file goes with the refusal.
 TEST(OutputFile, NameTakenBeforeCommit) {
-    for (bool withproc : {true, false}) {
-        SCOPED_TRACE(withproc ? "with /proc" : "without /proc");
+    const struct {
+        bool withproc;
+        const Way& way;
+    } rows[] = {{true, kWays[0]}, {false, kWays[0]}, {true, kWays[1]}, {true, kWays[2]}};
+    for (const auto& [withproc, way] : rows) {
+        SCOPED_TRACE(std::string(way.name) + (withproc ? ", with /proc" : ", without /proc"));
+        const Simulated simulated(way);
+        if (!simulated.possible()) {
+            continue;
+        }
         TempDir dir;
         const std::string path = dir / "out";
         const auto race = [&] {
             // An ordinary save still works.
             binio::savebin(dir / "plain", kDoc);
-            binio::OutputFile out(path);
+            binio::OutputFile out(path, {}, way.allowunnamed);
             if (!out.unnamed()) {
                 return static_cast<int>(testutil::kWrongResult);
             }
@@ -534,14 +638,15 @@ TEST(OutputFile, NameTakenBeforeCommit) {
 }
 
 // The data is on disk before the file gets its name, and the folder holding the new name is
-// synced after; the named fallback holds its name from the start and syncs in the same order.
+// synced after; a hidden file is renamed to it in the same order.
 TEST(Save, SyncsDataBeforeNameAndFolderAfter) {
 #ifdef _WIN32
     GTEST_SKIP() << "the calls are watched through the C library, on Linux only";
 #else
     const std::vector<std::string> unnamed = {"fdatasync file, no name", "linkat, no name",
                                               "fsync folder, named"};
-    const std::vector<std::string> named = {"fdatasync file, named", "fsync folder, named"};
+    const std::vector<std::string> named = {"fdatasync file, no name", "renameat2, no name",
+                                            "fsync folder, named"};
     for (const auto& saver : kSavers) {
         SCOPED_TRACE(saver.name);
         TempDir dir;
@@ -553,26 +658,30 @@ TEST(Save, SyncsDataBeforeNameAndFolderAfter) {
 #endif
 }
 
-// The named fallback creates its name exclusively: a file or symlink that appears between the
-// check for the name and the open is neither written nor followed.
+// A file or symlink that appears between the check for the name and the open is neither written
+// nor followed: the last resort creates the name exclusively, a hidden file is refused its name
+// at the commit and removed.
 TEST(OutputFile, NameAppearingBeforeNamedOpen) {
 #ifdef _WIN32
     GTEST_SKIP() << "the calls are watched through the C library, on Linux only";
 #else
-    for (const std::string kind : {"file", "symlink"}) {
-        SCOPED_TRACE(kind);
-        TempDir dir;
-        const std::string path = dir / "out";
-        watch = {path, kind, {}};
-        EXPECT_EQ(testutil::outcome([&] { fallbacksave(path, kDoc); }), 80);
-        const bool appeared = watch.appear.empty();
-        watch = {};
-        ASSERT_TRUE(appeared);
-        if (kind == "file") {
-            EXPECT_EQ(testutil::readfile(path), "someone else's");
-        } else {
-            EXPECT_TRUE(S_ISLNK(statof(path).st_mode));
-            EXPECT_FALSE(testutil::exists(dir / "elsewhere"));
+    for (const Way& way : {kWays[1], kWays[2], kWays[3]}) {
+        for (const std::string kind : {"file", "symlink"}) {
+            SCOPED_TRACE(std::string(way.name) + ", " + kind);
+            TempDir dir;
+            const std::string path = dir / "out";
+            watch = {path, kind, {}, 0, way.norename, way.nolink};
+            EXPECT_EQ(testutil::outcome([&] { fallbacksave(path, kDoc); }), 80);
+            const bool appeared = watch.appear.empty();
+            watch = {};
+            EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"out"});
+            ASSERT_TRUE(appeared);
+            if (kind == "file") {
+                EXPECT_EQ(testutil::readfile(path), "someone else's");
+            } else {
+                EXPECT_TRUE(S_ISLNK(statof(path).st_mode));
+                EXPECT_FALSE(testutil::exists(dir / "elsewhere"));
+            }
         }
     }
 #endif
