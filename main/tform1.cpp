@@ -189,8 +189,8 @@ TForm1::TForm1(QWidget* parent)
             rb_mdASCIIClick();
         }
     });
-    // activated is the user's choice only: filling the list or selecting from code emits nothing
-    // that stores a byte.
+    // activated is the user's choice only (a pick, or Backspace on the closed list): filling the
+    // list or selecting from code emits nothing that stores a byte.
     connect(cbc, &ByteEditor::activated, this, &TForm1::cbcChange);
     connect(Image1, &GridImage::clicked, this, &TForm1::Image1Click);
     connect(Image1, &GridImage::pressed, this, &TForm1::Image1MouseDown);
