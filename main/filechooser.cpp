@@ -94,8 +94,11 @@ QString FileChooser::choose() {
         QFileDialog* dialog = dialog_;
         QObject::connect(dialog_, &QDialog::finished, dialog_, [dialog] { closelists(dialog); });
     }
-    // The last name chosen here stays in the name field when the folder changes.
-    if (dialog_->directory() != QDir(lastfolder_)) {
+    // The name offered is the last one chosen here, in its own folder, so that Enter chooses that
+    // file again; the last folder of either dialog serves while there is none.
+    if (!lastpath_.isEmpty()) {
+        dialog_->selectFile(lastpath_);
+    } else if (dialog_->directory().absolutePath() != QDir(lastfolder_).absolutePath()) {
         dialog_->setDirectory(lastfolder_);
     }
     const bool accepted = dialog_->exec() == QDialog::Accepted;
@@ -103,11 +106,10 @@ QString FileChooser::choose() {
     if (!accepted || dialog_->selectedFiles().isEmpty()) {
         return {};
     }
-    const QString path = dialog_->selectedFiles().constFirst();
-    lastfolder_ = QFileInfo(path).absolutePath();
-    dialog_->selectFile(path);
+    lastpath_ = dialog_->selectedFiles().constFirst();
+    lastfolder_ = QFileInfo(lastpath_).absolutePath();
     QDir::setCurrent(lastfolder_);
-    return path;
+    return lastpath_;
 }
 
 }  // namespace tessarin

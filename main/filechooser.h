@@ -11,8 +11,9 @@ namespace tessarin {
 
 // Asks the user for a path with one file dialog of the window. The dialog is made when it is
 // first needed (building one lists its folder and reads the icon theme, which the window's start
-// does not wait for). It starts in `lastfolder`, the folder last visited in any of the window's
-// file dialogs, which they share, and offers the last name chosen in it.
+// does not wait for). It offers the last name chosen in it, in that name's folder; until then
+// it starts in `lastfolder`, the folder last visited in any of the window's file dialogs, which
+// they share.
 class FileChooser {
 public:
     FileChooser(QWidget* window, QFileDialog::AcceptMode mode, QString& lastfolder);
@@ -28,6 +29,7 @@ private:
     QWidget* window_;
     QFileDialog::AcceptMode mode_;
     QString& lastfolder_;
+    QString lastpath_;  // the last path chosen in this dialog
     QFileDialog* dialog_ = nullptr;
 };
 

@@ -731,40 +731,64 @@ private slots:
 
     // A dialog first used after the other one chose a file elsewhere starts where both started.
     // Each file dialog starts in the folder last visited in either, and offers the last name
-    // chosen in itself.
+    // chosen in itself; a dialog that offers a name starts in that name's folder, where Enter
+    // chooses that file again.
     void dialogStartsWhereEitherWasLast_data() {
         QTest::addColumn<bool>("save");
-        QTest::newRow("Open after a Save") << false;
-        QTest::newRow("Save after an Open") << true;
+        QTest::addColumn<bool>("remembered");  // the dialog chose a file in the start folder before
+        QTest::newRow("Open after a Save") << false << false;
+        QTest::newRow("Save after an Open") << true << false;
+        QTest::newRow("Open with a remembered name, after a Save") << false << true;
+        QTest::newRow("Save with a remembered name, after an Open") << true << true;
     }
 
     void dialogStartsWhereEitherWasLast() {
         QFETCH(bool, save);
+        QFETCH(bool, remembered);
         const QString start = QDir(scratch()).absolutePath();
         QVERIFY(QDir::setCurrent(start));
         newwindow();
         QVERIFY(showform());
+        const QString mine = filepath(QStringLiteral("mine.bin"));
+        if (remembered) {
+            QVERIFY(windowtest::writeall(mine, "cd"));
+            QVERIFY(
+                !run(command(save), save ? filepath(QStringLiteral("mine2.bin")) : mine).box.shown);
+        }
         const QString elsewhere = filepath(QStringLiteral("elsewhere"));
         QVERIFY(QDir().mkdir(elsewhere));
         QVERIFY(windowtest::writeall(elsewhere + QStringLiteral("/old"), "ab"));
         const QString name = save ? QStringLiteral("old") : QStringLiteral("new");
         QVERIFY(!run(command(!save), elsewhere + '/' + name).box.shown);
         QCOMPARE(QDir::currentPath(), elsewhere);
-        // The other dialog starts there; the user goes back to the start and cancels.
+        // The other dialog starts there, or where its own name is; the user goes back to the
+        // start and cancels, or takes the name offered. The first dialog then goes back to its
+        // own name's folder.
         QString started;
+        QStringList chosen;
         windowtest::answernext<QFileDialog>([&](QFileDialog* dialog) {
             started = dialog->directory().absolutePath();
-            dialog->setDirectory(start);
+            if (remembered) {
+                static_cast<QDialog*>(dialog)->accept();
+                chosen = dialog->selectedFiles();
+            } else {
+                dialog->setDirectory(start);
+            }
         });
-        (form->*command(save))();
-        QCOMPARE(started, elsewhere);
+        // Save refuses its own file again.
+        act([&] { (form->*command(save))(); });
+        QCOMPARE(started, remembered ? start : elsewhere);
+        if (remembered) {
+            QCOMPARE(chosen, QStringList{save ? filepath(QStringLiteral("mine2.bin")) : mine});
+            return;
+        }
         QString offered;
         windowtest::answernext<QFileDialog>([&](QFileDialog* dialog) {
             started = dialog->directory().absolutePath();
             offered = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
         });
         (form->*command(!save))();
-        QCOMPARE(started, start);
+        QCOMPARE(started, elsewhere);
         QCOMPARE(offered, name);
     }
 
