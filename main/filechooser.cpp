@@ -6,43 +6,48 @@
 #include <QDir>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QIcon>
 #include <QLineEdit>
 #include <QMimeDatabase>
+#include <QScopeGuard>
 
 namespace tessarin {
 
 namespace {
 
-// The icons and type names of a file dialog's entries, told from their names alone. Qt's own
-// provider reads a file whose name says nothing, to tell its type from its content, on the GUI
-// thread: a file whose read blocks (/proc/kmsg for root) would freeze the window for good.
-// Owned by its dialog, and deleted after the dialog's model, which uses it.
-class NameOnlyIcons : public QObject, public QFileIconProvider {
+// The icons and type names of a file dialog's entries, told without reading or looking up any
+// file on the window's thread. Qt's own provider reads a file whose name says nothing, to tell
+// its type from its content: a file whose read blocks (/proc/kmsg for root) would freeze the
+// window for good. Even by name, a look-up per file (its type, then the theme's icon for it)
+// stats it and searches the icon theme, some 75 ms without one, for every entry each
+// time another program changes the folder. So the icon is one per kind of entry, chosen once,
+// and the type comes from the name alone. Owned by its dialog, and deleted after the dialog's
+// model, which uses it.
+class KindIcons : public QObject, public QFileIconProvider {
 public:
-    explicit NameOnlyIcons(QObject* dialog) : QObject(dialog) {}
+    explicit KindIcons(QObject* dialog)
+        : QObject(dialog),
+          folder_(QFileIconProvider::icon(QAbstractFileIconProvider::Folder)),
+          file_(QFileIconProvider::icon(QAbstractFileIconProvider::File)),
+          drive_(QFileIconProvider::icon(QAbstractFileIconProvider::Drive)) {}
 
+    // What the entry is comes from what the model's lister read on its own thread.
     QIcon icon(const QFileInfo& info) const override {
-        if (!info.isFile()) {
-            return QFileIconProvider::icon(info);
-        }
-        const QMimeType type = mimetype(info);
-        QIcon icon = QIcon::fromTheme(type.iconName());
-        if (icon.isNull()) {
-            icon = QIcon::fromTheme(type.genericIconName());
-        }
-        return icon.isNull() ? QFileIconProvider::icon(QAbstractFileIconProvider::File) : icon;
+        return info.isRoot() ? drive_ : info.isDir() ? folder_ : file_;
     }
 
     QString type(const QFileInfo& info) const override {
-        return info.isFile() ? mimetype(info).comment() : QFileIconProvider::type(info);
+        return info.isFile() ? QMimeDatabase()
+                                   .mimeTypeForFile(info.fileName(), QMimeDatabase::MatchExtension)
+                                   .comment()
+                             : QFileIconProvider::type(info);
     }
 
 private:
-    // The dialog's model asks from its own thread too; QMimeDatabase objects share one database.
-    static QMimeType mimetype(const QFileInfo& info) {
-        return QMimeDatabase().mimeTypeForFile(info, QMimeDatabase::MatchExtension);
-    }
+    const QIcon folder_;
+    const QIcon file_;
+    const QIcon drive_;
 };
 
 // Closes the completion lists of a file dialog's name field.
@@ -73,16 +78,33 @@ protected:
     }
 };
 
+// Lists `dialog`'s folder anew. Its model lists a folder when it becomes the root, and a hidden
+// dialog watches none: shown again in the same folder, it would list what was there when it was
+// last shown. The model goes to the drives and back; the dialog is not told (through the slot
+// Qt 6.4 names so; where the name differs, its Back button merely gains that step).
+void relist(QFileDialog* dialog, QFileSystemModel* model) {
+    const QString folder = model->rootPath();
+    const bool told = QObject::disconnect(model, SIGNAL(rootPathChanged(QString)), dialog,
+                                          SLOT(_q_pathChanged(QString)));
+    model->setRootPath(QString());
+    if (told) {
+        QObject::connect(model, SIGNAL(rootPathChanged(QString)), dialog,
+                         SLOT(_q_pathChanged(QString)));
+    }
+    model->setRootPath(folder);
+}
+
 }  // namespace
 
 FileChooser::FileChooser(QWidget* window, QFileDialog::AcceptMode mode, QString& lastfolder)
     : window_(window), mode_(mode), lastfolder_(lastfolder) {}
 
 QString FileChooser::choose() {
-    if (dialog_ == nullptr) {
+    const bool made = dialog_ != nullptr;
+    if (!made) {
         dialog_ = new FileDialog(window_, QString(), lastfolder_);
         dialog_->setOption(QFileDialog::DontUseNativeDialog);
-        dialog_->setIconProvider(new NameOnlyIcons(dialog_));
+        dialog_->setIconProvider(new KindIcons(dialog_));
         dialog_->setOption(QFileDialog::DontConfirmOverwrite);
         dialog_->setAcceptMode(mode_);
         // Any name is accepted; one that does not exist goes to the load, which reports it.
@@ -96,10 +118,21 @@ QString FileChooser::choose() {
     }
     // The name offered is the last one chosen here, in its own folder, so that Enter chooses that
     // file again; the last folder of either dialog serves while there is none.
+    const QString folder = lastpath_.isEmpty() ? QDir(lastfolder_).absolutePath()
+                                               : QFileInfo(lastpath_).absolutePath();
+    // Only a dialog on the screen watches its folder: what other programs do there costs the
+    // window nothing while it is hidden.
+    auto* model = dialog_->findChild<QFileSystemModel*>();
+    model->setOption(QFileSystemModel::DontWatchForChanges, false);
+    const auto unwatch =
+        qScopeGuard([model] { model->setOption(QFileSystemModel::DontWatchForChanges, true); });
+    if (made && dialog_->directory().absolutePath() == folder) {
+        relist(dialog_, model);
+    }
     if (!lastpath_.isEmpty()) {
         dialog_->selectFile(lastpath_);
-    } else if (dialog_->directory().absolutePath() != QDir(lastfolder_).absolutePath()) {
-        dialog_->setDirectory(lastfolder_);
+    } else if (dialog_->directory().absolutePath() != folder) {
+        dialog_->setDirectory(folder);
     }
     const bool accepted = dialog_->exec() == QDialog::Accepted;
     lastfolder_ = dialog_->directory().absolutePath();

@@ -47,6 +47,15 @@ void recordopen(const char* path) {
     }
 }
 
+// Every path the window's thread stats while `recordopens` is set.
+QStringList stated;
+
+void recordstat(const char* path) {
+    if (recordopens && ::pthread_equal(::pthread_self(), windowtest::windowthread)) {
+        stated << QFile::decodeName(path);
+    }
+}
+
 // The logical box of cell (column, row) with 50 x 20 cells.
 QRect cell(int column, int row) {
     return QRect(column * 50, row * 20, 50, 20);
@@ -75,6 +84,18 @@ RECORDING_OPEN(open, (const char* path, int flags, ...), (path, flags, mode))
 RECORDING_OPEN(open64, (const char* path, int flags, ...), (path, flags, mode))
 RECORDING_OPEN(openat, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
 RECORDING_OPEN(openat64, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
+
+// statx, stat and stat64, each recording the path and passing its call on.
+#define RECORDING_STAT(name, params, args)                                 \
+    int name params {                                                      \
+        static const auto real = testutil::nextcall<int(*) params>(#name); \
+        recordstat(path);                                                  \
+        return real args;                                                  \
+    }
+RECORDING_STAT(statx, (int dir, const char* path, int flags, unsigned mask, struct statx* st),
+               (dir, path, flags, mask, st))
+RECORDING_STAT(stat, (const char* path, struct stat* st), (path, st))
+RECORDING_STAT(stat64, (const char* path, struct stat64* st), (path, st))
 }
 
 class WindowViewTest : public QObject, windowtest::Fixture {
@@ -701,6 +722,7 @@ private slots:
         {
             const std::lock_guard lock(openedmutex);
             opened.clear();
+            stated.clear();
         }
         recordopens = true;
         int listed = 0;
@@ -726,7 +748,42 @@ private slots:
         const std::lock_guard lock(openedmutex);
         for (const QString& name : names) {
             QVERIFY2(!opened.contains(filepath(name)), qPrintable(name + " was opened"));
+            QVERIFY2(!stated.contains(filepath(name)), qPrintable(name + " was looked up"));
         }
+    }
+
+    // A dialog that is not on the screen watches no folder, whatever other programs do there;
+    // shown again, it lists what changed meanwhile, and watches its folder.
+    void hiddenDialogWatchesNothing_data() {
+        QTest::addColumn<bool>("save");
+        QTest::newRow("Open") << false;
+        QTest::newRow("Save") << true;
+    }
+
+    void hiddenDialogWatchesNothing() {
+        QFETCH(bool, save);
+        QVERIFY(showform());
+        const QString first = countingfile(QStringLiteral("first.bin"), 3);
+        QVERIFY(
+            !run(command(save), save ? filepath(QStringLiteral("saved.bin")) : first).box.shown);
+        QVERIFY(!windowtest::watched(scratch()));
+        for (int i = 0; i < 20; ++i) {
+            QVERIFY(!writefile(QStringLiteral("new%1").arg(i), "x").isEmpty());
+        }
+        const int entries = save ? 22 : 21;
+        int listed = 0;
+        bool watching = false;
+        windowtest::answernext<QFileDialog>([&](QFileDialog* dialog) {
+            auto* model = dialog->findChild<QFileSystemModel*>();
+            const QModelIndex folder = model->index(scratch());
+            (void)QTest::qWaitFor([&] { return model->rowCount(folder) == entries; }, 30000);
+            listed = model->rowCount(folder);
+            watching = windowtest::watched(scratch());
+        });
+        (form->*command(save))();
+        QCOMPARE(listed, entries);
+        QVERIFY(watching);
+        QVERIFY(!windowtest::watched(scratch()));
     }
 
     // A dialog first used after the other one chose a file elsewhere starts where both started.
