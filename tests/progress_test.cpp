@@ -33,75 +33,21 @@
 #include "main/progress.h"
 #include "main/qttranslations.h"
 #include "main/tform1.h"
+#include "tests/fscalls.h"
 #include "tests/testutil.h"
 #include "tests/windowtest.h"
 
 using namespace std::chrono_literals;
+using fscalls::realread;
+using fscalls::realwrite;
+using fscalls::stall;
+using fscalls::waitifstalled;
 using tessarin::ProgressWatch;
 using tessarin::TForm1;
 
 namespace {
 
 constexpr qint64 kMiB = qint64{1} << 20;
-
-// The file work waits in the kernel, as on a file system that does not answer: while armed, every
-// read() of the file being loaded, and every write() of a regular file, on the worker first reads
-// from a pipe the test holds, which waits until the test lets the work go. A signal ends that wait,
-// and the call fails with EINTR, as a read from a stalled network file system does; or, as on a
-// file system that a signal cannot interrupt, the wait goes on through signals.
-struct Stall {
-    std::atomic<bool> armed{false};
-    std::atomic<bool> interruptible{true};
-    std::atomic<int> waiting{0};  // calls waiting now
-    int pipe[2] = {-1, -1};
-    struct stat loaded {};  // the file being loaded
-
-    // `path` names the file a load reads; a save's writes wait whatever it names.
-    bool arm(bool canbeinterrupted, const QString& path) {
-        release();
-        interruptible = canbeinterrupted;
-        loaded = {};
-        (void)::stat(QFile::encodeName(path).constData(), &loaded);
-        armed = ::pipe2(pipe, O_CLOEXEC) == 0;
-        return armed;
-    }
-    // Lets every waiting call and every later one go on.
-    void release() {
-        armed = false;
-        for (int& fd : pipe) {
-            if (fd >= 0) {
-                ::close(std::exchange(fd, -1));
-            }
-        }
-    }
-};
-Stall stall;
-
-const auto realread = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
-const auto realwrite = testutil::nextcall<ssize_t (*)(int, const void*, size_t)>("write");
-
-// False when the wait was interrupted, and the call is to fail with EINTR.
-bool waitifstalled(int fd, bool reading) {
-    struct stat st {};
-    const int saved = errno;
-    if (!stall.armed || !windowtest::onworker() || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        (reading && (st.st_dev != stall.loaded.st_dev || st.st_ino != stall.loaded.st_ino))) {
-        return true;
-    }
-    const int from = stall.pipe[0];
-    ++stall.waiting;
-    char c = 0;
-    bool goon = true;
-    while (realread(from, &c, 1) < 0 && errno == EINTR) {
-        if (stall.interruptible) {
-            goon = false;
-            break;
-        }
-    }
-    --stall.waiting;
-    errno = goon ? saved : EINTR;
-    return goon;
-}
 
 }  // namespace
 

@@ -14,13 +14,12 @@
 
 #include <fcntl.h>
 
-#include <atomic>
-#include <cstdarg>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
 #include "main/tform1.h"
+#include "tests/fscalls.h"
 #include "tests/windowtest.h"
 
 using tessarin::TForm1;
@@ -33,28 +32,7 @@ using windowtest::inkbox;
 using windowtest::kRed;
 using windowtest::kWhite;
 using windowtest::setdocument;
-
-// Every path opened in the process while `recordopens` is set, from any thread: the calls the
-// C library offers for it are taken over here.
-std::atomic<bool> recordopens = false;
-std::mutex openedmutex;
-QStringList opened;
-
-void recordopen(const char* path) {
-    if (recordopens) {
-        const std::lock_guard lock(openedmutex);
-        opened << QFile::decodeName(path);
-    }
-}
-
-// Every path the window's thread stats while `recordopens` is set.
-QStringList stated;
-
-void recordstat(const char* path) {
-    if (recordopens && ::pthread_equal(::pthread_self(), windowtest::windowthread)) {
-        stated << QFile::decodeName(path);
-    }
-}
+using namespace fscalls;
 
 // The logical box of cell (column, row) with 50 x 20 cells.
 QRect cell(int column, int row) {
@@ -66,37 +44,6 @@ bool reddominant(QRgb p) {
 }
 
 }  // namespace
-
-// open, open64, openat and openat64, each recording the path and passing its call on to the C
-// library's. The mode is passed on whether or not the flags ask for one.
-#define RECORDING_OPEN(name, params, args)                                 \
-    int name params {                                                      \
-        static const auto real = testutil::nextcall<int(*) params>(#name); \
-        recordopen(path);                                                  \
-        va_list list;                                                      \
-        va_start(list, flags);                                             \
-        const mode_t mode = va_arg(list, mode_t);                          \
-        va_end(list);                                                      \
-        return real args;                                                  \
-    }
-extern "C" {
-RECORDING_OPEN(open, (const char* path, int flags, ...), (path, flags, mode))
-RECORDING_OPEN(open64, (const char* path, int flags, ...), (path, flags, mode))
-RECORDING_OPEN(openat, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
-RECORDING_OPEN(openat64, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
-
-// statx, stat and stat64, each recording the path and passing its call on.
-#define RECORDING_STAT(name, params, args)                                 \
-    int name params {                                                      \
-        static const auto real = testutil::nextcall<int(*) params>(#name); \
-        recordstat(path);                                                  \
-        return real args;                                                  \
-    }
-RECORDING_STAT(statx, (int dir, const char* path, int flags, unsigned mask, struct statx* st),
-               (dir, path, flags, mask, st))
-RECORDING_STAT(stat, (const char* path, struct stat* st), (path, st))
-RECORDING_STAT(stat64, (const char* path, struct stat64* st), (path, st))
-}
 
 class WindowViewTest : public QObject, windowtest::Fixture {
     Q_OBJECT
@@ -722,7 +669,7 @@ private slots:
         {
             const std::lock_guard lock(openedmutex);
             opened.clear();
-            stated.clear();
+            looked.clear();
         }
         recordopens = true;
         int listed = 0;
@@ -748,7 +695,7 @@ private slots:
         const std::lock_guard lock(openedmutex);
         for (const QString& name : names) {
             QVERIFY2(!opened.contains(filepath(name)), qPrintable(name + " was opened"));
-            QVERIFY2(!stated.contains(filepath(name)), qPrintable(name + " was looked up"));
+            QVERIFY2(!looked.contains(filepath(name)), qPrintable(name + " was looked up"));
         }
     }
 
