@@ -11,6 +11,9 @@
 #include <QLineEdit>
 #include <QMimeDatabase>
 #include <QScopeGuard>
+#include <QValidator>
+
+#include <utility>
 
 namespace tessarin {
 
@@ -68,7 +71,6 @@ protected:
     void accept() override {
         const QDir before = directory();
         QFileDialog::accept();
-        // "fileNameEdit" is Qt's name for the field.
         auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         if (isVisible() && name != nullptr && !name->text().isEmpty() &&
             QDir(before.absoluteFilePath(name->text())) == directory()) {
@@ -76,6 +78,26 @@ protected:
             closelists(this);
         }
     }
+};
+
+// Refuses a name in the dialog's name field that reaches a file system left waiting: Qt looks up
+// each name typed there on the window's thread, to complete it and to enable OK.
+class Avoiding : public QValidator {
+public:
+    Avoiding(QFileDialog* dialog, const DialogPlaces& places, QObject* parent)
+        : QValidator(parent), dialog_(dialog), places_(places) {}
+
+    State validate(QString& input, int&) const override {
+        QString path = input;
+        if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/"))) {
+            path.replace(0, 1, QDir::homePath());
+        }
+        return places_.reaches(dialog_->directory().absoluteFilePath(path)) ? Invalid : Acceptable;
+    }
+
+private:
+    QFileDialog* dialog_;
+    const DialogPlaces& places_;
 };
 
 // Lists `dialog`'s folder anew. Its model lists a folder when it becomes the root, and a hidden
@@ -96,13 +118,12 @@ void relist(QFileDialog* dialog, QFileSystemModel* model) {
 
 }  // namespace
 
-FileChooser::FileChooser(QWidget* window, QFileDialog::AcceptMode mode, QString& lastfolder)
-    : window_(window), mode_(mode), lastfolder_(lastfolder) {}
+FileChooser::FileChooser(QWidget* window, QFileDialog::AcceptMode mode, DialogPlaces& places)
+    : window_(window), mode_(mode), places_(places) {}
 
-QString FileChooser::choose() {
-    const bool made = dialog_ != nullptr;
-    if (!made) {
-        dialog_ = new FileDialog(window_, QString(), lastfolder_);
+void FileChooser::make() {
+    if (dialog_ == nullptr) {
+        dialog_ = new FileDialog(window_, QString(), places_.lastfolder());
         dialog_->setOption(QFileDialog::DontUseNativeDialog);
         dialog_->setIconProvider(new KindIcons(dialog_));
         dialog_->setOption(QFileDialog::DontConfirmOverwrite);
@@ -115,11 +136,23 @@ QString FileChooser::choose() {
         // key. Nothing of the dialog outlives it.
         QFileDialog* dialog = dialog_;
         QObject::connect(dialog_, &QDialog::finished, dialog_, [dialog] { closelists(dialog); });
+        namefield()->setValidator(new Avoiding(dialog_, places_, dialog_));
+        // Made just now: it lists its folder as it is.
+        fresh_ = true;
+    }
+}
+
+QString FileChooser::choose() {
+    make();
+    const bool made = !std::exchange(fresh_, false);
+    const bool dropped = !lastpath_.isEmpty() && places_.reaches(lastpath_);
+    if (dropped) {
+        lastpath_.clear();
     }
     // The name offered is the last one chosen here, in its own folder, so that Enter chooses that
     // file again; the last folder of either dialog serves while there is none.
-    const QString folder = lastpath_.isEmpty() ? QDir(lastfolder_).absolutePath()
-                                               : QFileInfo(lastpath_).absolutePath();
+    const QString folder =
+        lastpath_.isEmpty() ? places_.lastfolder() : QFileInfo(lastpath_).absolutePath();
     // Only a dialog on the screen watches its folder: what other programs do there costs the
     // window nothing while it is hidden.
     auto* model = dialog_->findChild<QFileSystemModel*>();
@@ -134,15 +167,34 @@ QString FileChooser::choose() {
     } else if (dialog_->directory().absolutePath() != folder) {
         dialog_->setDirectory(folder);
     }
+    // Only once the dialog has left the folder: emptying the field looks the folder up.
+    if (dropped) {
+        namefield()->clear();
+    }
+    // The folder list of the dialog's "Look in" offers no folder left waiting either.
+    QStringList history = dialog_->history();
+    history.removeIf([this](const QString& path) { return places_.reaches(path); });
+    dialog_->setHistory(history);
+    places_.visit(folder);
+
     const bool accepted = dialog_->exec() == QDialog::Accepted;
-    lastfolder_ = dialog_->directory().absolutePath();
+    places_.visit(dialog_->directory().absolutePath());
     if (!accepted || dialog_->selectedFiles().isEmpty()) {
         return {};
     }
     lastpath_ = dialog_->selectedFiles().constFirst();
-    lastfolder_ = QFileInfo(lastpath_).absolutePath();
-    QDir::setCurrent(lastfolder_);
+    const QString chosenfolder = QFileInfo(lastpath_).absolutePath();
+    places_.visit(chosenfolder);
+    // Going into a folder looks it up; not one that left a load waiting.
+    if (!places_.reaches(chosenfolder)) {
+        QDir::setCurrent(chosenfolder);
+    }
     return lastpath_;
+}
+
+QLineEdit* FileChooser::namefield() const {
+    // "fileNameEdit" is Qt's name for the field.
+    return dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
 }
 
 }  // namespace tessarin

@@ -79,6 +79,7 @@ void OperationRunner::run(Operation operation, const QString& path,
                            path, delay_);
     running_ = operation;
     progress_ = &progress;
+    leftwaiting_ = false;
     const auto ended = qScopeGuard([this] {
         running_.reset();
         progress_ = nullptr;
@@ -127,6 +128,7 @@ void OperationRunner::run(Operation operation, const QString& path,
         // worker and leaves one that is not to finish on its own.
         try {
             if (!worker.finished()) {
+                leftwaiting_ = true;
                 throw binio::Cancelled();
             }
             worker.rethrow();

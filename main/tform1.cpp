@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QScopeGuard>
 #include <QSizeGrip>
 #include <QStatusBar>
 #include <QWheelEvent>
@@ -101,9 +102,9 @@ void savedocument(const std::string& target, const std::vector<std::uint8_t>& do
 
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent),
-      lastfolder_(QDir::currentPath()),
-      OpenDialog1(this, QFileDialog::AcceptOpen, lastfolder_),
-      SaveDialog1(this, QFileDialog::AcceptSave, lastfolder_) {
+      places_(QDir::currentPath()),
+      OpenDialog1(this, QFileDialog::AcceptOpen, places_),
+      SaveDialog1(this, QFileDialog::AcceptSave, places_) {
     ::inittessarinicons();
     // The icons are decoded beside the rest of the start (the window system wants every size of
     // the window icon before the window shows, and reading them is a tenth of the start-up).
@@ -280,7 +281,11 @@ void TForm1::redraw() {
 
 void TForm1::Button1Click() {
     QString path;
-    guard(this, apptitle(), [this, &path] { path = OpenDialog1.choose(); });
+    guard(this, apptitle(), [this, &path] {
+        OpenDialog1.make();
+        SaveDialog1.make();
+        path = OpenDialog1.choose();
+    });
     if (!path.isEmpty()) {
         openfile(path);
     }
@@ -290,6 +295,7 @@ void TForm1::openfile(const QString& path) {
     guard(this, apptitle(), [this, &path] {
         // The document stays drawn until the new one is whole.
         auto loaded = std::make_shared<std::vector<std::uint8_t>>();
+        const auto noted = qScopeGuard([this, &path] { leftwaiting(path); });
         operations_.run(OperationRunner::Operation::load, path,
                         [loaded, file = localpath(path)](const binio::Progress& progress) {
                             binio::loadfile(file, *loaded, progress);
@@ -449,7 +455,11 @@ void TForm1::cbcChange(int index) {
 
 void TForm1::Button3Click() {
     QString path;
-    guard(this, apptitle(), [this, &path] { path = SaveDialog1.choose(); });
+    guard(this, apptitle(), [this, &path] {
+        OpenDialog1.make();
+        SaveDialog1.make();
+        path = SaveDialog1.choose();
+    });
     if (!path.isEmpty()) {
         savefile(path);
     }
@@ -464,6 +474,7 @@ void TForm1::savefile(const QString& path) {
             showrefusal(this);
             return;
         }
+        const auto noted = qScopeGuard([this, &path] { leftwaiting(path); });
         try {
             operations_.run(OperationRunner::Operation::save, path,
                             [document = std::shared_ptr<const std::vector<std::uint8_t>>(bindata_),
@@ -479,6 +490,12 @@ void TForm1::savefile(const QString& path) {
         }
     });
     operations_.closeifasked();
+}
+
+void TForm1::leftwaiting(const QString& path) {
+    if (operations_.leftwaiting()) {
+        places_.stalled(path);
+    }
 }
 
 }  // namespace tessarin
