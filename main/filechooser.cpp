@@ -8,12 +8,12 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QIcon>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMimeDatabase>
 #include <QScopeGuard>
+#include <QSignalBlocker>
 #include <QValidator>
-
-#include <utility>
 
 namespace tessarin {
 
@@ -101,8 +101,8 @@ private:
 };
 
 // Lists `dialog`'s folder anew. Its model lists a folder when it becomes the root, and a hidden
-// dialog watches none: shown again in the same folder, it would list what was there when it was
-// last shown. The model goes to the drives and back; the dialog is not told (through the slot
+// dialog watches none: shown in the folder it was last in, it would list what was there when it
+// went there. The model goes to the drives and back; the dialog is not told (through the slot
 // Qt 6.4 names so; where the name differs, its Back button merely gains that step).
 void relist(QFileDialog* dialog, QFileSystemModel* model) {
     const QString folder = model->rootPath();
@@ -137,17 +137,27 @@ void FileChooser::make() {
         QFileDialog* dialog = dialog_;
         QObject::connect(dialog_, &QDialog::finished, dialog_, [dialog] { closelists(dialog); });
         namefield()->setValidator(new Avoiding(dialog_, places_, dialog_));
-        // Made just now: it lists its folder as it is.
-        fresh_ = true;
+        // Until it is shown (see choose()).
+        dialog_->findChild<QFileSystemModel*>()->setOption(QFileSystemModel::DontWatchForChanges);
     }
 }
 
 QString FileChooser::choose() {
     make();
-    const bool made = !std::exchange(fresh_, false);
+    // A name on a file system left waiting is dropped, and what the dialog selected there, before
+    // it moves and without telling it: it would look up each, or its folder for an empty name.
     const bool dropped = !lastpath_.isEmpty() && places_.reaches(lastpath_);
-    if (dropped) {
-        lastpath_.clear();
+    if (dropped || places_.reaches(dialog_->directory().absolutePath())) {
+        if (dropped) {
+            lastpath_.clear();
+        }
+        const QSignalBlocker quiet(namefield());
+        namefield()->clear();
+        // Qt's list and its table of details share one selection.
+        QItemSelectionModel* selection =
+            dialog_->findChild<QAbstractItemView*>(QStringLiteral("listView"))->selectionModel();
+        const QSignalBlocker unselected(selection);
+        selection->clear();
     }
     // The name offered is the last one chosen here, in its own folder, so that Enter chooses that
     // file again; the last folder of either dialog serves while there is none.
@@ -159,17 +169,13 @@ QString FileChooser::choose() {
     model->setOption(QFileSystemModel::DontWatchForChanges, false);
     const auto unwatch =
         qScopeGuard([model] { model->setOption(QFileSystemModel::DontWatchForChanges, true); });
-    if (made && dialog_->directory().absolutePath() == folder) {
+    if (dialog_->directory().absolutePath() == folder) {
         relist(dialog_, model);
     }
     if (!lastpath_.isEmpty()) {
         dialog_->selectFile(lastpath_);
     } else if (dialog_->directory().absolutePath() != folder) {
         dialog_->setDirectory(folder);
-    }
-    // Only once the dialog has left the folder: emptying the field looks the folder up.
-    if (dropped) {
-        namefield()->clear();
     }
     // The folder list of the dialog's "Look in" offers no folder left waiting either.
     QStringList history = dialog_->history();

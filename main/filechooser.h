@@ -42,7 +42,6 @@ private:
     DialogPlaces& places_;
     QString lastpath_;  // the last path chosen in this dialog
     QFileDialog* dialog_ = nullptr;
-    bool fresh_ = false;  // made, and not shown yet
 };
 
 }  // namespace tessarin

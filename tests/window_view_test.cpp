@@ -709,6 +709,9 @@ private slots:
 
     void hiddenDialogWatchesNothing() {
         QFETCH(bool, save);
+        // Both dialogs start here.
+        QVERIFY(QDir::setCurrent(scratch()));
+        newwindow();
         QVERIFY(showform());
         const QString first = countingfile(QStringLiteral("first.bin"), 3);
         QVERIFY(
