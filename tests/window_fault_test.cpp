@@ -274,7 +274,7 @@ bool childsetup(const QString& scenario, const QString& folder) {
         if (::unshare(CLONE_NEWNS) != 0 ||
             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount("tmpfs", point.c_str(), "tmpfs", 0, full ? "size=64k" : "") != 0) {
-            std::perror("mounting a small tmpfs");
+            std::perror(full ? "mounting a small tmpfs" : "mounting a tmpfs");
             std::exit(kSkipped);
         }
     } else if (scenario == "filesize") {
