@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QSignalBlocker>
 #include <QWheelEvent>
 
@@ -54,6 +55,14 @@ void ByteEditor::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange) {
         resize(width(), sizeHint().height());
     }
+}
+
+void ByteEditor::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Backspace || event->modifiers() != Qt::NoModifier) {
+        QComboBox::keyPressEvent(event);
+        return;
+    }
+    emit activated(currentIndex());
 }
 
 void ByteEditor::wheelEvent(QWheelEvent* event) {

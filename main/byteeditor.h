@@ -9,6 +9,7 @@
 
 #include "main/gridpaint.h"
 
+class QKeyEvent;
 class QWheelEvent;
 
 namespace tessarin {
@@ -37,6 +38,9 @@ signals:
 protected:
     // The editor's height follows its font.
     void changeEvent(QEvent* event) override;
+    // Backspace on the closed list counts as the user's pick of the selected value, as on the
+    // platform the editor comes from; Qt's list ignores it.
+    void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 };
 

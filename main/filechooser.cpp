@@ -6,43 +6,51 @@
 #include <QDir>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QIcon>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMimeDatabase>
+#include <QScopeGuard>
+#include <QSignalBlocker>
+#include <QValidator>
 
 namespace tessarin {
 
 namespace {
 
-// The icons and type names of a file dialog's entries, told from their names alone. Qt's own
-// provider reads a file whose name says nothing, to tell its type from its content, on the GUI
-// thread: a file whose read blocks (/proc/kmsg for root) would freeze the window for good.
-// Owned by its dialog, and deleted after the dialog's model, which uses it.
-class NameOnlyIcons : public QObject, public QFileIconProvider {
+// The icons and type names of a file dialog's entries, told without reading or looking up any
+// file on the window's thread. Qt's own provider reads a file whose name says nothing, to tell
+// its type from its content: a file whose read blocks (/proc/kmsg for root) would freeze the
+// window for good. Even by name, a look-up per file (its type, then the theme's icon for it)
+// stats it and searches the icon theme, some 75 ms without one, for every entry each
+// time another program changes the folder. So the icon is one per kind of entry, chosen once,
+// and the type comes from the name alone. Owned by its dialog, and deleted after the dialog's
+// model, which uses it.
+class KindIcons : public QObject, public QFileIconProvider {
 public:
-    explicit NameOnlyIcons(QObject* dialog) : QObject(dialog) {}
+    explicit KindIcons(QObject* dialog)
+        : QObject(dialog),
+          folder_(QFileIconProvider::icon(QAbstractFileIconProvider::Folder)),
+          file_(QFileIconProvider::icon(QAbstractFileIconProvider::File)),
+          drive_(QFileIconProvider::icon(QAbstractFileIconProvider::Drive)) {}
 
+    // What the entry is comes from what the model's lister read on its own thread.
     QIcon icon(const QFileInfo& info) const override {
-        if (!info.isFile()) {
-            return QFileIconProvider::icon(info);
-        }
-        const QMimeType type = mimetype(info);
-        QIcon icon = QIcon::fromTheme(type.iconName());
-        if (icon.isNull()) {
-            icon = QIcon::fromTheme(type.genericIconName());
-        }
-        return icon.isNull() ? QFileIconProvider::icon(QAbstractFileIconProvider::File) : icon;
+        return info.isRoot() ? drive_ : info.isDir() ? folder_ : file_;
     }
 
     QString type(const QFileInfo& info) const override {
-        return info.isFile() ? mimetype(info).comment() : QFileIconProvider::type(info);
+        return info.isFile() ? QMimeDatabase()
+                                   .mimeTypeForFile(info.fileName(), QMimeDatabase::MatchExtension)
+                                   .comment()
+                             : QFileIconProvider::type(info);
     }
 
 private:
-    // The dialog's model asks from its own thread too; QMimeDatabase objects share one database.
-    static QMimeType mimetype(const QFileInfo& info) {
-        return QMimeDatabase().mimeTypeForFile(info, QMimeDatabase::MatchExtension);
-    }
+    const QIcon folder_;
+    const QIcon file_;
+    const QIcon drive_;
 };
 
 // Closes the completion lists of a file dialog's name field.
@@ -63,7 +71,6 @@ protected:
     void accept() override {
         const QDir before = directory();
         QFileDialog::accept();
-        // "fileNameEdit" is Qt's name for the field.
         auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         if (isVisible() && name != nullptr && !name->text().isEmpty() &&
             QDir(before.absoluteFilePath(name->text())) == directory()) {
@@ -73,16 +80,52 @@ protected:
     }
 };
 
+// Refuses a name in the dialog's name field that reaches a file system left waiting: Qt looks up
+// each name typed there on the window's thread, to complete it and to enable OK.
+class Avoiding : public QValidator {
+public:
+    Avoiding(QFileDialog* dialog, const DialogPlaces& places, QObject* parent)
+        : QValidator(parent), dialog_(dialog), places_(places) {}
+
+    State validate(QString& input, int&) const override {
+        QString path = input;
+        if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/"))) {
+            path.replace(0, 1, QDir::homePath());
+        }
+        return places_.reaches(dialog_->directory().absoluteFilePath(path)) ? Invalid : Acceptable;
+    }
+
+private:
+    QFileDialog* dialog_;
+    const DialogPlaces& places_;
+};
+
+// Lists `dialog`'s folder anew. Its model lists a folder when it becomes the root, and a hidden
+// dialog watches none: shown in the folder it was last in, it would list what was there when it
+// went there. The model goes to the drives and back; the dialog is not told (through the slot
+// Qt 6.4 names so; where the name differs, its Back button merely gains that step).
+void relist(QFileDialog* dialog, QFileSystemModel* model) {
+    const QString folder = model->rootPath();
+    const bool told = QObject::disconnect(model, SIGNAL(rootPathChanged(QString)), dialog,
+                                          SLOT(_q_pathChanged(QString)));
+    model->setRootPath(QString());
+    if (told) {
+        QObject::connect(model, SIGNAL(rootPathChanged(QString)), dialog,
+                         SLOT(_q_pathChanged(QString)));
+    }
+    model->setRootPath(folder);
+}
+
 }  // namespace
 
-FileChooser::FileChooser(QWidget* window, QFileDialog::AcceptMode mode, QString& lastfolder)
-    : window_(window), mode_(mode), lastfolder_(lastfolder) {}
+FileChooser::FileChooser(QWidget* window, QFileDialog::AcceptMode mode, DialogPlaces& places)
+    : window_(window), mode_(mode), places_(places) {}
 
-QString FileChooser::choose() {
+void FileChooser::make() {
     if (dialog_ == nullptr) {
-        dialog_ = new FileDialog(window_, QString(), lastfolder_);
+        dialog_ = new FileDialog(window_, QString(), places_.lastfolder());
         dialog_->setOption(QFileDialog::DontUseNativeDialog);
-        dialog_->setIconProvider(new NameOnlyIcons(dialog_));
+        dialog_->setIconProvider(new KindIcons(dialog_));
         dialog_->setOption(QFileDialog::DontConfirmOverwrite);
         dialog_->setAcceptMode(mode_);
         // Any name is accepted; one that does not exist goes to the load, which reports it.
@@ -93,21 +136,71 @@ QString FileChooser::choose() {
         // key. Nothing of the dialog outlives it.
         QFileDialog* dialog = dialog_;
         QObject::connect(dialog_, &QDialog::finished, dialog_, [dialog] { closelists(dialog); });
+        namefield()->setValidator(new Avoiding(dialog_, places_, dialog_));
+        // Until it is shown (see choose()).
+        dialog_->findChild<QFileSystemModel*>()->setOption(QFileSystemModel::DontWatchForChanges);
     }
-    // The last name chosen here stays in the name field when the folder changes.
-    if (dialog_->directory() != QDir(lastfolder_)) {
-        dialog_->setDirectory(lastfolder_);
+}
+
+QString FileChooser::choose() {
+    make();
+    // A name on a file system left waiting is dropped, and what the dialog selected there, before
+    // it moves and without telling it: it would look up each, or its folder for an empty name.
+    const bool dropped = !lastpath_.isEmpty() && places_.reaches(lastpath_);
+    if (dropped || places_.reaches(dialog_->directory().absolutePath())) {
+        if (dropped) {
+            lastpath_.clear();
+        }
+        const QSignalBlocker quiet(namefield());
+        namefield()->clear();
+        // Qt's list and its table of details share one selection.
+        QItemSelectionModel* selection =
+            dialog_->findChild<QAbstractItemView*>(QStringLiteral("listView"))->selectionModel();
+        const QSignalBlocker unselected(selection);
+        selection->clear();
     }
+    // The name offered is the last one chosen here, in its own folder, so that Enter chooses that
+    // file again; the last folder of either dialog serves while there is none.
+    const QString folder =
+        lastpath_.isEmpty() ? places_.lastfolder() : QFileInfo(lastpath_).absolutePath();
+    // Only a dialog on the screen watches its folder: what other programs do there costs the
+    // window nothing while it is hidden.
+    auto* model = dialog_->findChild<QFileSystemModel*>();
+    model->setOption(QFileSystemModel::DontWatchForChanges, false);
+    const auto unwatch =
+        qScopeGuard([model] { model->setOption(QFileSystemModel::DontWatchForChanges, true); });
+    if (dialog_->directory().absolutePath() == folder) {
+        relist(dialog_, model);
+    }
+    if (!lastpath_.isEmpty()) {
+        dialog_->selectFile(lastpath_);
+    } else if (dialog_->directory().absolutePath() != folder) {
+        dialog_->setDirectory(folder);
+    }
+    // The folder list of the dialog's "Look in" offers no folder left waiting either.
+    QStringList history = dialog_->history();
+    history.removeIf([this](const QString& path) { return places_.reaches(path); });
+    dialog_->setHistory(history);
+    places_.visit(folder);
+
     const bool accepted = dialog_->exec() == QDialog::Accepted;
-    lastfolder_ = dialog_->directory().absolutePath();
+    places_.visit(dialog_->directory().absolutePath());
     if (!accepted || dialog_->selectedFiles().isEmpty()) {
         return {};
     }
-    const QString path = dialog_->selectedFiles().constFirst();
-    lastfolder_ = QFileInfo(path).absolutePath();
-    dialog_->selectFile(path);
-    QDir::setCurrent(lastfolder_);
-    return path;
+    lastpath_ = dialog_->selectedFiles().constFirst();
+    const QString chosenfolder = QFileInfo(lastpath_).absolutePath();
+    places_.visit(chosenfolder);
+    // Going into a folder looks it up; not one that left a load waiting.
+    if (!places_.reaches(chosenfolder)) {
+        QDir::setCurrent(chosenfolder);
+    }
+    return lastpath_;
+}
+
+QLineEdit* FileChooser::namefield() const {
+    // "fileNameEdit" is Qt's name for the field.
+    return dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
 }
 
 }  // namespace tessarin

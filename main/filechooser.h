@@ -5,17 +5,27 @@
 #include <QFileDialog>
 #include <QString>
 
+#include "main/dialogplaces.h"
+
+class QLineEdit;
 class QWidget;
 
 namespace tessarin {
 
 // Asks the user for a path with one file dialog of the window. The dialog is made when it is
 // first needed (building one lists its folder and reads the icon theme, which the window's start
-// does not wait for). It starts in `lastfolder`, the folder last visited in any of the window's
-// file dialogs, which they share, and offers the last name chosen in it.
+// does not wait for). It offers the last name chosen in it, in that name's folder; until then
+// it starts in the folder last visited in any of the window's file dialogs, whose `places` they
+// share. Neither goes where a load or save was left waiting: the name is dropped there, and the
+// dialog goes back to the folder it was in before.
 class FileChooser {
 public:
-    FileChooser(QWidget* window, QFileDialog::AcceptMode mode, QString& lastfolder);
+    FileChooser(QWidget* window, QFileDialog::AcceptMode mode, DialogPlaces& places);
+
+    // Makes the dialog, unless made already. Qt starts a dialog it makes where the last one
+    // accepted was, a folder that may lie where a load was left waiting since: the window makes
+    // both of its dialogs at the first use of either.
+    void make();
 
     // Runs the dialog: the chosen path, or an empty one when the user cancelled. The path's folder
     // becomes the current one. Either way, the folder the dialog was in becomes the last visited.
@@ -25,9 +35,12 @@ public:
     QFileDialog* dialog() const { return dialog_; }
 
 private:
+    QLineEdit* namefield() const;
+
     QWidget* window_;
     QFileDialog::AcceptMode mode_;
-    QString& lastfolder_;
+    DialogPlaces& places_;
+    QString lastpath_;  // the last path chosen in this dialog
     QFileDialog* dialog_ = nullptr;
 };
 

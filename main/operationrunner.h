@@ -47,6 +47,9 @@ public:
     // its file (it failed, was refused or cancelled) keeps the window and the unsaved document.
     bool mayclose();
 
+    // Whether the last operation was given up while its worker still waited in the file system.
+    bool leftwaiting() const { return leftwaiting_; }
+
     // Closes the window when a close was asked for during the operation that has just ended. The
     // command calls it once the user has seen what the operation ended with.
     void closeifasked();
@@ -58,6 +61,7 @@ private:
     std::optional<Operation> running_;
     binio::Stop stop_;
     bool closeasked_ = false;
+    bool leftwaiting_ = false;
 };
 
 }  // namespace tessarin

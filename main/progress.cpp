@@ -117,7 +117,10 @@ void ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
         lastshown_ = -kTextIntervalMs;
     }
     if (dialog_->wasCanceled()) {
-        return;  // Cancel hid it; a figure set now would show it again
+        // Also a cancel() that no button press signalled. Cancel hid the dialog; a figure set
+        // now would show it again.
+        stop_.request();
+        return;
     }
     const qint64 now = sinceshown_.elapsed();
     if (now - lastshown_ >= kTextIntervalMs || done >= total) {

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QScopeGuard>
 #include <QSizeGrip>
 #include <QStatusBar>
 #include <QWheelEvent>
@@ -101,9 +102,9 @@ void savedocument(const std::string& target, const std::vector<std::uint8_t>& do
 
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent),
-      lastfolder_(QDir::currentPath()),
-      OpenDialog1(this, QFileDialog::AcceptOpen, lastfolder_),
-      SaveDialog1(this, QFileDialog::AcceptSave, lastfolder_) {
+      places_(QDir::currentPath()),
+      OpenDialog1(this, QFileDialog::AcceptOpen, places_),
+      SaveDialog1(this, QFileDialog::AcceptSave, places_) {
     ::inittessarinicons();
     // The icons are decoded beside the rest of the start (the window system wants every size of
     // the window icon before the window shows, and reading them is a tenth of the start-up).
@@ -189,8 +190,8 @@ TForm1::TForm1(QWidget* parent)
             rb_mdASCIIClick();
         }
     });
-    // activated is the user's choice only: filling the list or selecting from code emits nothing
-    // that stores a byte.
+    // activated is the user's choice only (a pick, or Backspace on the closed list): filling the
+    // list or selecting from code emits nothing that stores a byte.
     connect(cbc, &ByteEditor::activated, this, &TForm1::cbcChange);
     connect(Image1, &GridImage::clicked, this, &TForm1::Image1Click);
     connect(Image1, &GridImage::pressed, this, &TForm1::Image1MouseDown);
@@ -280,7 +281,11 @@ void TForm1::redraw() {
 
 void TForm1::Button1Click() {
     QString path;
-    guarded([this, &path] { path = OpenDialog1.choose(); });
+    guarded([this, &path] {
+        OpenDialog1.make();
+        SaveDialog1.make();
+        path = OpenDialog1.choose();
+    });
     if (!path.isEmpty()) {
         openfile(path);
     }
@@ -290,6 +295,7 @@ void TForm1::openfile(const QString& path) {
     guarded([this, &path] {
         // The document stays drawn until the new one is whole.
         auto loaded = std::make_shared<std::vector<std::uint8_t>>();
+        const auto noted = qScopeGuard([this, &path] { leftwaiting(path); });
         operations_.run(OperationRunner::Operation::load, path,
                         [loaded, file = localpath(path)](const binio::Progress& progress,
                                                          const binio::Stop& stop) {
@@ -450,7 +456,11 @@ void TForm1::cbcChange(int index) {
 
 void TForm1::Button3Click() {
     QString path;
-    guarded([this, &path] { path = SaveDialog1.choose(); });
+    guarded([this, &path] {
+        OpenDialog1.make();
+        SaveDialog1.make();
+        path = SaveDialog1.choose();
+    });
     if (!path.isEmpty()) {
         savefile(path);
     }
@@ -465,6 +475,7 @@ void TForm1::savefile(const QString& path) {
             showrefusal(this);
             return;
         }
+        const auto noted = qScopeGuard([this, &path] { leftwaiting(path); });
         try {
             operations_.run(
                 OperationRunner::Operation::save, path,
@@ -481,6 +492,12 @@ void TForm1::savefile(const QString& path) {
         }
     });
     operations_.closeifasked();
+}
+
+void TForm1::leftwaiting(const QString& path) {
+    if (operations_.leftwaiting()) {
+        places_.stalled(path);
+    }
 }
 
 }  // namespace tessarin

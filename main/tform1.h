@@ -127,6 +127,8 @@ private:
     void guarded(const std::function<void()>& handler) { guard(this, apptitle(), handler); }
     void layoutcontrols(int width, int height);
     void closeeditor();
+    // After an operation on `path`: a file system that left it waiting is kept away from.
+    void leftwaiting(const QString& path);
     void placecbc();
 
     static constexpr std::int32_t kCellW = 50;
@@ -145,9 +147,9 @@ private:
     GridPainter painter_;
     QButtonGroup* modes_;     // the Mode buttons, by DispMode
     int sizepanelwidth_ = 0;  // the width of panel 0
-    // The folder last visited in either file dialog: at first, the one that was current when the
-    // window was made.
-    QString lastfolder_;
+    // Where the file dialogs may go: at first, to the folder that was current when the window
+    // was made.
+    DialogPlaces places_;
     FileChooser OpenDialog1;  // the Open dialog
     FileChooser SaveDialog1;  // the Save dialog
     OperationRunner operations_{this};

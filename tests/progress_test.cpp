@@ -34,127 +34,26 @@
 #include "main/progress.h"
 #include "main/qttranslations.h"
 #include "main/tform1.h"
+#include "tests/fscalls.h"
 #include "tests/testutil.h"
 #include "tests/windowtest.h"
 
 using namespace std::chrono_literals;
+using fscalls::kStallBoundMs;
+using fscalls::realfdatasync;
+using fscalls::reallinkat;
+using fscalls::realread;
+using fscalls::realwrite;
+using fscalls::stall;
+using fscalls::Step;
+using fscalls::waitifstalled;
+using fscalls::workerrunning;
 using tessarin::ProgressWatch;
 using tessarin::TForm1;
 
 namespace {
 
 constexpr qint64 kMiB = qint64{1} << 20;
-
-// The file work waits in the kernel, as on a file system that does not answer: while armed, the
-// worker's calls of one step first read from a pipe the test holds, which waits until the test
-// lets the work go. The steps are every read() of the file being loaded and every write() of a
-// regular file, a save's flush, or the link that names its file. The wait ends when the test
-// lets the call go, or moves the stall on to a later step, or with the n-th
-// signal that reaches it, and the call fails with EINTR, as a read from a stalled network file
-// system does; with n = 0, as on a file system that a signal cannot interrupt, it goes on through
-// signals. A wait never lasts more than kStallBoundMs, so that a fault fails its test instead of
-// holding it until CTest's timeout.
-enum class Step { io, flush, link };
-constexpr int kStallBoundMs = 20000;
-
-const auto realread = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
-const auto realwrite = testutil::nextcall<ssize_t (*)(int, const void*, size_t)>("write");
-
-struct Stall {
-    std::atomic<bool> armed{false};
-    std::atomic<int> signalsneeded{1};
-    std::atomic<Step> step{Step::io};
-    std::atomic<int> waiting{0};  // calls waiting now
-    std::atomic<int> entered{0};  // calls that have waited, or wait now
-    int pipe[2] = {-1, -1};
-    struct stat loaded {};  // the file being loaded
-
-    // `path` names the file a load reads; a save's writes wait whatever it names.
-    bool arm(int interrupts, const QString& path, Step at = Step::io) {
-        release();
-        signalsneeded = interrupts;
-        step = at;
-        loaded = {};
-        (void)::stat(QFile::encodeName(path).constData(), &loaded);
-        armed = ::pipe2(pipe, O_CLOEXEC) == 0;
-        return armed;
-    }
-    // Moves the stall on to the step `at`, letting the call that waits go on.
-    void moveto(Step at) {
-        step = at;
-        const char token = 1;
-        (void)realwrite(pipe[1], &token, 1);
-    }
-    // Lets every waiting call and every later one go on.
-    void release() {
-        armed = false;
-        for (int& fd : pipe) {
-            if (fd >= 0) {
-                ::close(std::exchange(fd, -1));
-            }
-        }
-    }
-};
-Stall stall;
-
-const auto realfdatasync = testutil::nextcall<int (*)(int)>("fdatasync");
-const auto reallinkat =
-    testutil::nextcall<int (*)(int, const char*, int, const char*, int)>("linkat");
-
-// Waits in a call of `at`; false when the wait was interrupted, and the call is to fail with
-// EINTR.
-bool waitifstalled(Step at) {
-    if (!stall.armed || stall.step != at || !windowtest::onworker()) {
-        return true;
-    }
-    pollfd from{stall.pipe[0], POLLIN, 0};
-    if (from.fd < 0) {
-        return true;  // released meanwhile
-    }
-    const int saved = errno;
-    ++stall.waiting;
-    ++stall.entered;
-    int received = 0;
-    bool goon = true;
-    QElapsedTimer waited;
-    waited.start();
-    for (qint64 left = kStallBoundMs; left > 0; left = kStallBoundMs - waited.elapsed()) {
-        if (::poll(&from, 1, int(left)) >= 0 || errno != EINTR) {
-            char token = 0;
-            (void)realread(from.fd, &token, 1);  // one let through by letone()
-            break;
-        }
-        if (++received == stall.signalsneeded) {
-            goon = false;
-            break;
-        }
-    }
-    --stall.waiting;
-    errno = goon ? saved : EINTR;
-    return goon;
-}
-
-// Waits in a read of the file being loaded or a write of a regular file.
-bool waitifstalled(int fd, bool reading) {
-    struct stat st {};
-    if (!stall.armed || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        (reading && (st.st_dev != stall.loaded.st_dev || st.st_ino != stall.loaded.st_ino))) {
-        return true;
-    }
-    return waitifstalled(Step::io);
-}
-
-// Whether a worker's thread still runs: one that the window gave up on ends on its own.
-bool workerrunning() {
-    const QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
-        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "tessarin-file") {
-            return true;
-        }
-    }
-    return false;
-}
 
 }  // namespace
 

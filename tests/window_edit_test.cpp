@@ -217,6 +217,9 @@ private slots:
         QTest::newRow("ascii down") << int(ascii) << 65 << "" << int(Qt::Key_Down) << 1 << 66;
         QTest::newRow("bin up") << int(bin) << 100 << "" << int(Qt::Key_Up) << 1 << 99;
         QTest::newRow("dec end") << int(dec) << 3 << "" << int(Qt::Key_End) << 1 << 255;
+        // Backspace runs the change without moving the selection.
+        QTest::newRow("hex backspace")
+            << int(hex) << 0x7F << "" << int(Qt::Key_Backspace) << 1 << 0x7F;
     }
 
     void pickStoresIndex() {

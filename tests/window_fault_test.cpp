@@ -28,6 +28,7 @@
 #include <thread>
 
 #include "main/tform1.h"
+#include "tests/fscalls.h"
 #include "tests/testutil.h"
 #include "tests/windowtest.h"
 
@@ -66,8 +67,10 @@ void changefile() {
 // Every read() of the process passes through here; it behaves as the C library's unless a file
 // is armed to change.
 extern "C" ssize_t read(int fd, void* buf, size_t count) {
-    static const auto realread = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
-    const ssize_t n = realread(fd, buf, count);
+    if (!fscalls::waitifstalled(fd, true)) {
+        return -1;
+    }
+    const ssize_t n = fscalls::realread(fd, buf, count);
     if (n > 0 && changing.armed && windowtest::onfilework()) {
         const int saved = errno;
         struct stat st {};
@@ -175,6 +178,48 @@ rlim_t addressspace() {
 class FaultChild : public QObject, FaultWindow {
     Q_OBJECT
 
+    // A load from a mount that stops answering, given up on by Cancel: the Open and Save dialogs
+    // that follow start where the window started, offer no name there, and look up nothing on
+    // that mount, not even for a path to it typed into them.
+    void stalledload() {
+        const QString start = scratch();
+        QVERIFY(QDir::setCurrent(start));
+        newwindow();
+        QVERIFY(showform());
+        const QString far = filepath("far/one.bin");
+        QVERIFY(windowtest::writeall(far, windowtest::randombytes(4, 4096)));
+        form->setprogressdelay(std::chrono::milliseconds(0));
+        QVERIFY(fscalls::stall.arm(false, far));
+        windowtest::Dialogs::get().onprogress = [](QProgressDialog* progress) {
+            (void)QTest::qWaitFor([] { return fscalls::stall.waiting > 0; }, 30000);
+            QMetaObject::invokeMethod(progress, &QProgressDialog::cancel, Qt::QueuedConnection);
+        };
+        // Typed whole into the name field, as a person does.
+        windowtest::answernext<QFileDialog>([&](QFileDialog* dialog) {
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(far);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        act([&] { form->Button1Click(); });
+        QCOMPARE(fscalls::stall.waiting.load(), 1);
+        QStringList seen;
+        fscalls::recordopens = true;
+        for (const auto command : {&TForm1::Button1Click, &TForm1::Button3Click}) {
+            windowtest::answernext<QFileDialog>([&](QFileDialog* dialog) {
+                auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                seen << dialog->directory().absolutePath() << name->text();
+                name->setFocus();
+                QTest::keyClicks(name, filepath("far/two.bin"));
+            });
+            (form->*command)();
+        }
+        fscalls::recordopens = false;
+        fscalls::stall.release();
+        QCOMPARE(seen, (QStringList{start, "", start, ""}));
+        for (const QString& path : fscalls::looked) {
+            QVERIFY2(!path.startsWith(filepath("far")), qPrintable(path));
+        }
+    }
+
 private slots:
     void cleanup() { endwindow(); }
 
@@ -193,6 +238,8 @@ private slots:
             const QString small = filepath("small");
             fault(&TForm1::savefile, small + "/saved.bin", QStringLiteral("I/O エラー (112)"),
                   small, childscenario.endsWith("closing"));
+        } else if (childscenario == "stalled") {
+            stalledload();
         } else if (childscenario == "filesize") {
             fault(&TForm1::savefile, out + "/big.bin", QStringLiteral("I/O エラー (27)"), out);
         } else if (childscenario == "memory") {
@@ -219,13 +266,15 @@ bool childsetup(const QString& scenario, const QString& folder) {
             std::perror("dropping privileges");
             return false;
         }
-    } else if (scenario.startsWith("diskfull")) {
-        // A 64 KiB file system seen by this process only.
-        const std::string small = local(folder + "/small");
+    } else if (scenario.startsWith("diskfull") || scenario == "stalled") {
+        // A 64 KiB file system, or one of its own for the load that stalls, seen by this process
+        // only.
+        const bool full = scenario != "stalled";
+        const std::string point = local(folder + (full ? "/small" : "/far"));
         if (::unshare(CLONE_NEWNS) != 0 ||
             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
-            std::perror("mounting a small tmpfs");
+            ::mount("tmpfs", point.c_str(), "tmpfs", 0, full ? "size=64k" : "") != 0) {
+            std::perror(full ? "mounting a small tmpfs" : "mounting a tmpfs");
             std::exit(kSkipped);
         }
     } else if (scenario == "filesize") {
@@ -357,6 +406,7 @@ private slots:
         QTest::newRow("save onto a 64 KiB tmpfs, the window asked to close")
             << "diskfull, closing" << false;
         QTest::newRow("save over the file size limit") << "filesize" << false;
+        QTest::newRow("dialogs after a load left waiting on a mount") << "stalled" << false;
         QTest::newRow("open more than the memory left") << "memory" << false;
     }
 
@@ -369,7 +419,10 @@ private slots:
         const bool asnobody = denied && ::geteuid() == 0;
         const QString& folder = scratch();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        // The dialogs of a stalled load on the display of this pass.
+        if (scenario != "stalled") {
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+        }
         // Files no one but root may read, a folder no one but root may write into, a mount
         // point, a sparse file of 1.5 GiB and, for a child that becomes nobody, a runtime folder.
         QVERIFY(windowtest::writeall(folder + "/secret.bin", "secret"));
@@ -381,6 +434,7 @@ private slots:
             QVERIFY(::chmod(local(folder + "/locked").c_str(), 0555) == 0);
         }
         QVERIFY(QDir(folder).mkdir("small"));
+        QVERIFY(QDir(folder).mkdir("far"));
         QVERIFY(testutil::makesparse(local(folder + "/huge.bin"), off_t(3) << 29));
         if (asnobody) {
             QVERIFY(QDir(folder).mkdir("run"));

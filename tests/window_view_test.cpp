@@ -14,13 +14,12 @@
 
 #include <fcntl.h>
 
-#include <atomic>
-#include <cstdarg>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
 #include "main/tform1.h"
+#include "tests/fscalls.h"
 #include "tests/windowtest.h"
 
 using tessarin::TForm1;
@@ -33,19 +32,7 @@ using windowtest::inkbox;
 using windowtest::kRed;
 using windowtest::kWhite;
 using windowtest::setdocument;
-
-// Every path opened in the process while `recordopens` is set, from any thread: the calls the
-// C library offers for it are taken over here.
-std::atomic<bool> recordopens = false;
-std::mutex openedmutex;
-QStringList opened;
-
-void recordopen(const char* path) {
-    if (recordopens) {
-        const std::lock_guard lock(openedmutex);
-        opened << QFile::decodeName(path);
-    }
-}
+using namespace fscalls;
 
 // The logical box of cell (column, row) with 50 x 20 cells.
 QRect cell(int column, int row) {
@@ -57,25 +44,6 @@ bool reddominant(QRgb p) {
 }
 
 }  // namespace
-
-// open, open64, openat and openat64, each recording the path and passing its call on to the C
-// library's. The mode is passed on whether or not the flags ask for one.
-#define RECORDING_OPEN(name, params, args)                                 \
-    int name params {                                                      \
-        static const auto real = testutil::nextcall<int(*) params>(#name); \
-        recordopen(path);                                                  \
-        va_list list;                                                      \
-        va_start(list, flags);                                             \
-        const mode_t mode = va_arg(list, mode_t);                          \
-        va_end(list);                                                      \
-        return real args;                                                  \
-    }
-extern "C" {
-RECORDING_OPEN(open, (const char* path, int flags, ...), (path, flags, mode))
-RECORDING_OPEN(open64, (const char* path, int flags, ...), (path, flags, mode))
-RECORDING_OPEN(openat, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
-RECORDING_OPEN(openat64, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
-}
 
 class WindowViewTest : public QObject, windowtest::Fixture {
     Q_OBJECT
@@ -701,6 +669,7 @@ private slots:
         {
             const std::lock_guard lock(openedmutex);
             opened.clear();
+            looked.clear();
         }
         recordopens = true;
         int listed = 0;
@@ -726,45 +695,107 @@ private slots:
         const std::lock_guard lock(openedmutex);
         for (const QString& name : names) {
             QVERIFY2(!opened.contains(filepath(name)), qPrintable(name + " was opened"));
+            QVERIFY2(!looked.contains(filepath(name)), qPrintable(name + " was looked up"));
         }
+    }
+
+    // A dialog that is not on the screen watches no folder, whatever other programs do there;
+    // shown again, it lists what changed meanwhile, and watches its folder.
+    void hiddenDialogWatchesNothing_data() {
+        QTest::addColumn<bool>("save");
+        QTest::newRow("Open") << false;
+        QTest::newRow("Save") << true;
+    }
+
+    void hiddenDialogWatchesNothing() {
+        QFETCH(bool, save);
+        // Both dialogs start here.
+        QVERIFY(QDir::setCurrent(scratch()));
+        newwindow();
+        QVERIFY(showform());
+        const QString first = countingfile(QStringLiteral("first.bin"), 3);
+        QVERIFY(
+            !run(command(save), save ? filepath(QStringLiteral("saved.bin")) : first).box.shown);
+        QVERIFY(!windowtest::watched(scratch()));
+        for (int i = 0; i < 20; ++i) {
+            QVERIFY(!writefile(QStringLiteral("new%1").arg(i), "x").isEmpty());
+        }
+        const int entries = save ? 22 : 21;
+        int listed = 0;
+        bool watching = false;
+        windowtest::answernext<QFileDialog>([&](QFileDialog* dialog) {
+            auto* model = dialog->findChild<QFileSystemModel*>();
+            const QModelIndex folder = model->index(scratch());
+            (void)QTest::qWaitFor([&] { return model->rowCount(folder) == entries; }, 30000);
+            listed = model->rowCount(folder);
+            watching = windowtest::watched(scratch());
+        });
+        (form->*command(save))();
+        QCOMPARE(listed, entries);
+        QVERIFY(watching);
+        QVERIFY(!windowtest::watched(scratch()));
     }
 
     // A dialog first used after the other one chose a file elsewhere starts where both started.
     // Each file dialog starts in the folder last visited in either, and offers the last name
-    // chosen in itself.
+    // chosen in itself; a dialog that offers a name starts in that name's folder, where Enter
+    // chooses that file again.
     void dialogStartsWhereEitherWasLast_data() {
         QTest::addColumn<bool>("save");
-        QTest::newRow("Open after a Save") << false;
-        QTest::newRow("Save after an Open") << true;
+        QTest::addColumn<bool>("remembered");  // the dialog chose a file in the start folder before
+        QTest::newRow("Open after a Save") << false << false;
+        QTest::newRow("Save after an Open") << true << false;
+        QTest::newRow("Open with a remembered name, after a Save") << false << true;
+        QTest::newRow("Save with a remembered name, after an Open") << true << true;
     }
 
     void dialogStartsWhereEitherWasLast() {
         QFETCH(bool, save);
+        QFETCH(bool, remembered);
         const QString start = QDir(scratch()).absolutePath();
         QVERIFY(QDir::setCurrent(start));
         newwindow();
         QVERIFY(showform());
+        const QString mine = filepath(QStringLiteral("mine.bin"));
+        if (remembered) {
+            QVERIFY(windowtest::writeall(mine, "cd"));
+            QVERIFY(
+                !run(command(save), save ? filepath(QStringLiteral("mine2.bin")) : mine).box.shown);
+        }
         const QString elsewhere = filepath(QStringLiteral("elsewhere"));
         QVERIFY(QDir().mkdir(elsewhere));
         QVERIFY(windowtest::writeall(elsewhere + QStringLiteral("/old"), "ab"));
         const QString name = save ? QStringLiteral("old") : QStringLiteral("new");
         QVERIFY(!run(command(!save), elsewhere + '/' + name).box.shown);
         QCOMPARE(QDir::currentPath(), elsewhere);
-        // The other dialog starts there; the user goes back to the start and cancels.
+        // The other dialog starts there, or where its own name is; the user goes back to the
+        // start and cancels, or takes the name offered. The first dialog then goes back to its
+        // own name's folder.
         QString started;
+        QStringList chosen;
         windowtest::answernext<QFileDialog>([&](QFileDialog* dialog) {
             started = dialog->directory().absolutePath();
-            dialog->setDirectory(start);
+            if (remembered) {
+                static_cast<QDialog*>(dialog)->accept();
+                chosen = dialog->selectedFiles();
+            } else {
+                dialog->setDirectory(start);
+            }
         });
-        (form->*command(save))();
-        QCOMPARE(started, elsewhere);
+        // Save refuses its own file again.
+        act([&] { (form->*command(save))(); });
+        QCOMPARE(started, remembered ? start : elsewhere);
+        if (remembered) {
+            QCOMPARE(chosen, QStringList{save ? filepath(QStringLiteral("mine2.bin")) : mine});
+            return;
+        }
         QString offered;
         windowtest::answernext<QFileDialog>([&](QFileDialog* dialog) {
             started = dialog->directory().absolutePath();
             offered = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
         });
         (form->*command(!save))();
-        QCOMPARE(started, start);
+        QCOMPARE(started, elsewhere);
         QCOMPARE(offered, name);
     }
 

@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 
 #include <pthread.h>
+#include <sys/stat.h>
 #include <xcb/xproto.h>
 
 #include <atomic>
@@ -128,6 +129,25 @@ inline QByteArray readall(const QString& path) {
 inline bool writeall(const QString& path, const QByteArray& data) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(data) == data.size();
+}
+
+// Whether any inotify instance of the process watches `folder`: /proc/self/fdinfo lists each
+// watch of one with the inode in hexadecimal.
+inline bool watched(const QString& folder) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0) {
+        return false;
+    }
+    const QByteArray inode = " ino:" + QByteArray::number(qulonglong(st.st_ino), 16) + ' ';
+    const QDir fdinfo(QStringLiteral("/proc/self/fdinfo"));
+    for (const QString& fd : fdinfo.entryList(QDir::Files)) {
+        for (const QByteArray& line : readall(fdinfo.filePath(fd)).split('\n')) {
+            if (line.startsWith("inotify ") && line.contains(inode)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 // What the error box says for an I/O error code: the message, ended with a full stop.
