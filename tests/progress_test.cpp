@@ -200,10 +200,7 @@ private slots:
         QFETCH(int, size);
         QFETCH(bool, shown);
         const QString path = filepath("in");
-        {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
-        }
+        QVERIFY(testutil::makesparse(path, size));
         QWidget owner;
         std::vector<std::uint8_t> document{1, 2, 3};
         {
@@ -364,12 +361,8 @@ private slots:
     // Through the window, which shows the progress of every load and save at once here.
     void cancelledLoadChangesNothing() {
         const QString big = filepath("big");
-        {
-            QFile file(big);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(3 * kMiB));
-        }
-        const QString small = filepath("small");
-        QVERIFY(windowtest::writeall(small, windowtest::asbytearray(patterned(300))));
+        QVERIFY(testutil::makesparse(big, 3 * kMiB));
+        const QString small = scratchfile("small", patterned(300));
         form->rb_mbHEX->setChecked(true);
         QCOMPARE(runwith(&TForm1::openfile, small, OnProgress::nothing), QStringList());
         form->sbv->setValue(5);
@@ -422,7 +415,7 @@ private slots:
         if (save) {
             windowtest::setdocument(form, document);
         } else {
-            QVERIFY(windowtest::writeall(path, windowtest::asbytearray(document)));
+            testutil::writefile(path, document);
         }
         const QVariantList before = windowtest::snapshot(form);
         form->setprogressdelay(0ms);
@@ -431,7 +424,7 @@ private slots:
             (QStringList{"QProgressDialog"}));
         QVERIFY(!form->isVisible());
         if (save) {
-            QVERIFY(windowtest::readall(path) == windowtest::asbytearray(document));
+            QVERIFY(testutil::readfile<testutil::Bytes>(path) == document);
         } else {
             QCOMPARE(windowtest::snapshot(form), before);
         }
@@ -463,7 +456,7 @@ private slots:
         if (save) {
             form->rb_mbHEX->setChecked(true);
         } else {
-            QVERIFY(windowtest::writeall(path, windowtest::asbytearray(patterned(kMiB))));
+            testutil::writefile(path, patterned(kMiB));
         }
         form->sbv->setValue(3);
         const QVariantList before = windowtest::snapshot(form);
@@ -532,7 +525,7 @@ private slots:
         QCOMPARE(seen, expected);
 
         QVERIFY(QFile::exists(path));
-        const QByteArray saved = windowtest::readall(path);
+        const QByteArray saved = testutil::readfile<QByteArray>(path);
         const QByteArray text = windowtest::savedtext(document, tessarin::DispMode(mode));
         QCOMPARE(saved.size(), text.size());
         QVERIFY(saved == text);

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -27,6 +28,9 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "binio/binio.h"
@@ -103,25 +107,50 @@ private:
     std::string path_;
 };
 
-inline void writefile(const std::string& path, const Bytes& data) {
+// A path as a test holds it: UTF-8 in a std::string, or a QString (anything with toStdString()).
+struct Path : std::string {
+    Path(std::string path) : std::string(std::move(path)) {}
+    Path(const char* path) : std::string(path) {}
+    template <typename Text, typename = decltype(std::declval<const Text&>().toStdString())>
+    Path(const Text& path) : std::string(path.toStdString()) {}
+};
+
+// The bytes of a file as a test holds them: Bytes, a std::string, a QByteArray (anything with
+// size() and data() of bytes), or the text of a C string.
+struct Content : std::string_view {
+    Content(const char* text) : std::string_view(text) {}
+    template <typename Data, typename = std::enable_if_t<sizeof(*std::declval<Data>().data()) == 1>>
+    Content(const Data& data)
+        : std::string_view(reinterpret_cast<const char*>(data.data()),
+                           static_cast<std::size_t>(data.size())) {}
+};
+
+// Writes a whole file anew; throws when it cannot.
+inline void writefile(const Path& path, Content data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()),
-              static_cast<std::streamsize>(data.size()));
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
     if (!out.flush()) {
         throw std::runtime_error("cannot write " + path);
     }
 }
 
-inline void writefile(const std::string& path, const std::string& text) {
-    writefile(path, Bytes(text.begin(), text.end()));
-}
-
-inline std::string readfile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot read " + path);
+// A whole file's bytes as a std::string, Bytes or QByteArray; "<cannot read PATH>" when it cannot
+// be read, so that a missing file never passes for an empty one.
+template <typename Data = std::string>
+Data readfile(const Path& path) {
+    std::string bytes = "<cannot read " + path + ">";
+    try {
+        // A folder opens, and fails the first read.
+        std::ifstream in(path, std::ios::binary);
+        if (in) {
+            bytes = std::string(std::istreambuf_iterator<char>(in), {});
+        }
+    } catch (const std::ios_base::failure&) {
     }
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    Data data;
+    data.resize(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), data.begin());
+    return data;
 }
 
 inline std::string text(const Bytes& data) {
@@ -133,17 +162,18 @@ inline std::filesystem::path fspath(const std::string& path) {
     return std::u8string(path.begin(), path.end());
 }
 
-inline bool exists(const std::string& path) {
+// Whether the name exists, as a symbolic link that leads nowhere too.
+inline bool exists(const Path& path) {
     std::error_code ignored;
     return std::filesystem::exists(std::filesystem::symlink_status(fspath(path), ignored));
 }
 
 // Makes a sparse file of `size` bytes; false when the file system refuses that size.
-inline bool makesparse(const std::string& path, std::int64_t size) {
+inline bool makesparse(const Path& path, std::int64_t size) {
 #ifdef _WIN32
     std::error_code error;
     writefile(path, Bytes{});
-    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size), error);
+    std::filesystem::resize_file(fspath(path), static_cast<std::uintmax_t>(size), error);
     return !error;
 #else
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -71,11 +71,6 @@ extern "C" int lstat(const char* path, struct stat* buf) noexcept {
 
 namespace {
 
-bool lexists(const QString& path) {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-}
-
 enum Mode { ascii, hex, bin, dec };
 
 const QString kRefusal = QStringLiteral(
@@ -405,8 +400,7 @@ private slots:
         QFETCH(int, mode);
         QFETCH(QByteArray, bytes);
         QFETCH(QByteArray, expected);
-        const QString source = filepath("source.bin");
-        QVERIFY(windowtest::writeall(source, bytes));
+        const QString source = scratchfile("source.bin", bytes);
         open(source);
         setmode(mode);
         clickgrid({60, 25});
@@ -417,7 +411,7 @@ private slots:
         QVERIFY(!save(target).box.shown);
 
         QVERIFY(QFileInfo(target).isFile());
-        QCOMPARE(windowtest::readall(target), expected);
+        QCOMPARE(testutil::readfile<QByteArray>(target), expected);
         QCOMPARE(windowtest::snapshot(form), before);
     }
 
@@ -433,9 +427,8 @@ private slots:
     void saveMatchesBasenc() {
         QFETCH(int, mode);
         QFETCH(QStringList, basenc);
-        const QString source = filepath("random.bin");
-        QVERIFY(windowtest::writeall(source, randombytes(20240611, 4099)));
-        QByteArray expected = windowtest::readall(source);
+        const QString source = scratchfile("random.bin", randombytes(20240611, 4099));
+        QByteArray expected = testutil::readfile<QByteArray>(source);
         if (!basenc.isEmpty()) {
             QProcess process;
             process.start(QStringLiteral("basenc"), basenc << source);
@@ -449,7 +442,7 @@ private slots:
         const QString target = filepath("random.out");
         QVERIFY(!save(target).box.shown);
 
-        const QByteArray saved = windowtest::readall(target);
+        const QByteArray saved = testutil::readfile<QByteArray>(target);
         QCOMPARE(saved.size(), expected.size());
         QVERIFY(saved == expected);
     }
@@ -465,16 +458,15 @@ private slots:
 
     void saveRefusesExistingName() {
         QFETCH(QString, kind);
-        const QString source = filepath("doc.bin");
-        QVERIFY(windowtest::writeall(source, "\x01\x02\x03\x04"));
+        const QString source = scratchfile("doc.bin", "\x01\x02\x03\x04");
         open(source);
         clickgrid({10, 5});
         const QString other = filepath("other.txt");
         const QString target = kind == "opened" ? source : filepath("target");
         if (kind == "file") {
-            QVERIFY(windowtest::writeall(target, "old contents\n"));
+            testutil::writefile(target, "old contents\n");
         } else if (kind == "link") {
-            QVERIFY(windowtest::writeall(other, "old contents\n"));
+            testutil::writefile(other, "old contents\n");
             QVERIFY(QFile::link(other, target));
         } else if (kind == "dangling") {
             QVERIFY(QFile::link(other, target));
@@ -482,7 +474,7 @@ private slots:
             QVERIFY(QDir().mkdir(other));
             QVERIFY(QFile::link(other, target));
         }
-        const QByteArray targetbefore = windowtest::readall(target);
+        const QByteArray targetbefore = testutil::readfile<QByteArray>(target);
         // Without the picture, which the mode switch redraws.
         const QVariantList before = windowtest::snapshot(form, windowtest::Picture::out);
 
@@ -509,13 +501,13 @@ private slots:
                                         .arg(box.geometry.center().x())
                                         .arg(box.geometry.center().y())));
             }
-            QCOMPARE(windowtest::readall(target), targetbefore);
+            QCOMPARE(testutil::readfile<QByteArray>(target), targetbefore);
             QCOMPARE(windowtest::snapshot(form, windowtest::Picture::out), before);
         }
-        QCOMPARE(windowtest::readall(source), QByteArray("\x01\x02\x03\x04"));
+        QCOMPARE(testutil::readfile<QByteArray>(source), QByteArray("\x01\x02\x03\x04"));
         if (kind != "file" && kind != "opened") {
             QCOMPARE(QFileInfo(target).symLinkTarget(), other);
-            QCOMPARE(lexists(other), kind != "dangling");
+            QCOMPARE(testutil::exists(other), kind != "dangling");
         }
         if (!placed) {
             QSKIP("the box's place is the compositor's on Wayland; all else held");
@@ -561,7 +553,7 @@ private slots:
         QCOMPARE(box.caption, QStringLiteral("エラー"));
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.text, kRefusal);
-        QCOMPARE(windowtest::readall(target), QByteArray("someone else's\n"));
+        QCOMPARE(testutil::readfile<QByteArray>(target), QByteArray("someone else's\n"));
         QCOMPARE(QDir(scratch()).entryList(QDir::Files | QDir::Hidden | QDir::System),
                  QStringList{"late.txt"});
         QCOMPARE(windowtest::snapshot(form), before);
@@ -593,8 +585,7 @@ private slots:
 
     void failedSaveLeavesNothing() {
         QFETCH(int, mode);
-        const QString source = filepath("doc.bin");
-        QVERIFY(windowtest::writeall(source, "\x10\x20\x30"));
+        const QString source = scratchfile("doc.bin", "\x10\x20\x30");
         open(source);
         setmode(mode);
         clickgrid({10, 5});
@@ -609,9 +600,9 @@ private slots:
         QVERIFY(box.shown);
         QCOMPARE(box.caption, QStringLiteral("Tessarin"));
         QCOMPARE(box.icon, QMessageBox::Critical);
-        QVERIFY(!lexists(target));
-        QVERIFY(!lexists(folder));
-        QCOMPARE(windowtest::readall(source), QByteArray("\x10\x20\x30"));
+        QVERIFY(!testutil::exists(target));
+        QVERIFY(!testutil::exists(folder));
+        QCOMPARE(testutil::readfile<QByteArray>(source), QByteArray("\x10\x20\x30"));
         QCOMPARE(windowtest::snapshot(form), before);
     }
 
@@ -620,8 +611,7 @@ private slots:
         original[0] = '\x10';
         original[500] = '\xFF';
         original[999] = '\x00';
-        const QString source = filepath("original.bin");
-        QVERIFY(windowtest::writeall(source, original));
+        const QString source = scratchfile("original.bin", original);
         open(source);
         QCOMPARE(document(), original);
 
@@ -645,7 +635,7 @@ private slots:
         const QString target = filepath("patched.bin");
         QVERIFY(!save(target).box.shown);
 
-        const QByteArray patched = windowtest::readall(target);
+        const QByteArray patched = testutil::readfile<QByteArray>(target);
         QCOMPARE(patched.size(), original.size());
         QList<int> changed;
         for (int i = 0; i < original.size(); ++i) {
@@ -657,7 +647,7 @@ private slots:
         QCOMPARE(patched.at(0), '\x11');
         QCOMPARE(patched.at(500), '\xFE');
         QCOMPARE(patched.at(999), '\x7A');
-        QCOMPARE(windowtest::readall(source), original);
+        QCOMPARE(testutil::readfile<QByteArray>(source), original);
     }
 
 private:

@@ -101,10 +101,9 @@ QStringList entries(const QString& folder) {
 // for the save after it. Run as root, that folder is nobody's, for the children that become
 // nobody.
 bool preparefolder(const QString& folder) {
-    return ::chmod(local(folder).c_str(), 0755) == 0 &&
-           windowtest::writeall(folder + "/doc.bin", windowtest::randombytes(1, kDocSize)) &&
-           windowtest::writeall(folder + "/next.bin", windowtest::randombytes(2, kNextSize)) &&
-           QDir(folder).mkdir("out") &&
+    testutil::writefile(folder + "/doc.bin", windowtest::randombytes(1, kDocSize));
+    testutil::writefile(folder + "/next.bin", windowtest::randombytes(2, kNextSize));
+    return ::chmod(local(folder).c_str(), 0755) == 0 && QDir(folder).mkdir("out") &&
            (::geteuid() != 0 ||
             ::chown(local(folder + "/out").c_str(), testutil::kNobody, testutil::kNobody) == 0);
 }
@@ -146,10 +145,10 @@ public:
         const QString next = filepath("next.bin");
         QVERIFY(!open(next).box.shown);
         QCOMPARE(form->panels[0]->text(), QStringLiteral("size:3000bytes"));
-        QVERIFY(document() == windowtest::readall(next));
+        QVERIFY(document() == testutil::readfile<QByteArray>(next));
         const QString saved = savefolder + "/saved.bin";
         QVERIFY(!save(saved).box.shown);
-        QVERIFY(windowtest::readall(saved) == windowtest::readall(next));
+        QVERIFY(testutil::readfile(saved) == testutil::readfile(next));
     }
 };
 
@@ -161,7 +160,7 @@ QString childfolder;
 
 // The address space in use now, from /proc/self/status.
 rlim_t addressspace() {
-    const QByteArray status = windowtest::readall(QStringLiteral("/proc/self/status"));
+    const QByteArray status = testutil::readfile<QByteArray>(QStringLiteral("/proc/self/status"));
     for (const QByteArray& line : status.split('\n')) {
         if (line.startsWith("VmSize:")) {
             return rlim_t(line.mid(7).trimmed().split(' ').value(0).toULongLong()) * 1024;
@@ -292,7 +291,7 @@ private slots:
             QVERIFY(::mkfifo(local(target).c_str(), 0644) == 0);
         } else if (kind == "sparse") {
             target = filepath("sparse.bin");
-            QVERIFY(testutil::makesparse(local(target), off_t(size)));
+            QVERIFY(testutil::makesparse(target, off_t(size)));
         }
         // Should the load wait for a writer after all, one comes after 5 s.
         std::atomic<bool> finished = false;
@@ -324,7 +323,7 @@ private slots:
         // Four blocks of the load: the change comes after the first.
         const QString target = filepath("changing.bin");
         const QByteArray content = windowtest::randombytes(3, 4 << 20);
-        QVERIFY(windowtest::writeall(target, content));
+        testutil::writefile(target, content);
         const std::string file = local(target);
         struct stat st {};
         QVERIFY(::stat(file.c_str(), &st) == 0);
@@ -372,7 +371,7 @@ private slots:
         env.insert("QT_QPA_PLATFORM", "offscreen");
         // Files no one but root may read, a folder no one but root may write into, a mount
         // point, a sparse file of 1.5 GiB and, for a child that becomes nobody, a runtime folder.
-        QVERIFY(windowtest::writeall(folder + "/secret.bin", "secret"));
+        testutil::writefile(folder + "/secret.bin", "secret");
         QVERIFY(
             QFile::setPermissions(folder + "/secret.bin", QFile::ReadOwner | QFile::WriteOwner));
         QVERIFY(QDir(folder).mkdir("locked"));
@@ -381,7 +380,7 @@ private slots:
             QVERIFY(::chmod(local(folder + "/locked").c_str(), 0555) == 0);
         }
         QVERIFY(QDir(folder).mkdir("small"));
-        QVERIFY(testutil::makesparse(local(folder + "/huge.bin"), off_t(3) << 29));
+        QVERIFY(testutil::makesparse(folder + "/huge.bin", off_t(3) << 29));
         if (asnobody) {
             QVERIFY(QDir(folder).mkdir("run"));
             QVERIFY(::chown(local(folder + "/run").c_str(), testutil::kNobody, testutil::kNobody) ==
@@ -405,7 +404,7 @@ private slots:
         QVERIFY(::chmod(local(folder + "/secret.bin").c_str(), 0600) == 0);
         QCOMPARE(entries(folder + "/locked"), QStringList());
         QCOMPARE(entries(folder + "/small"), QStringList());
-        QCOMPARE(windowtest::readall(folder + "/secret.bin"), QByteArray("secret"));
+        QCOMPARE(testutil::readfile<QByteArray>(folder + "/secret.bin"), QByteArray("secret"));
     }
 
     void farEndClicks_data() {

@@ -99,19 +99,13 @@ private:
                style->pixelMetric(QStyle::PM_ScrollBarSliderMin, &option, form->sbv);
     }
 
-    // Writes a new file in the scratch folder; its path, or empty when that fails.
-    QString writefile(const QString& name, const QByteArray& content) {
-        const QString path = filepath(name);
-        return windowtest::writeall(path, content) ? path : QString();
-    }
-
     // A file of `size` bytes counting 0, 1, 2 ... (mod 256).
     QString countingfile(const QString& name, int size) {
         QByteArray content(size, 0);
         for (int i = 0; i < size; ++i) {
             content[i] = char(i & 0xFF);
         }
-        return writefile(name, content);
+        return scratchfile(name, content);
     }
 
     // Resizes the client area of the shown window and waits until the grid followed.
@@ -472,7 +466,6 @@ private slots:
         form->cbc->show();
         const qint64 key = picture().cacheKey();
         const QString path = countingfile("kilo.bin", 1024);
-        QVERIFY(!path.isEmpty());
         windowtest::choosefile(path);
         QTest::mouseClick(form->Button1, Qt::LeftButton);
         QCOMPARE(form->bindata().size(), std::size_t(1024));
@@ -504,8 +497,7 @@ private slots:
     void openEmptyFile() {
         windowtest::solidfont(form);
         setdocument(form, Bytes(100, 'x'));
-        const QString path = writefile("empty.bin", QByteArray());
-        QVERIFY(!path.isEmpty());
+        const QString path = scratchfile("empty.bin", "");
         open(path);
         QVERIFY(form->bindata().empty());
         QCOMPARE(form->panels[0]->text(), QStringLiteral("size:0bytes"));
@@ -519,7 +511,7 @@ private slots:
         setdocument(form, Bytes(100, 'x'));
         form->sbv->setValue(40);
         QCOMPARE(form->topaddr(), qint64(80));
-        const QString path = writefile("short.bin", QByteArray(24, 'y'));
+        const QString path = scratchfile("short.bin", QByteArray(24, 'y'));
         QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
         open(path);
         QCOMPARE(form->sbv->maximum(), 12);
@@ -538,7 +530,7 @@ private slots:
         QCOMPARE(form->topaddr(), qint64(90));
         QCOMPARE(form->sbv->value(), 30);
         // 61 bytes: maximum 30, still the position, so nothing scrolls.
-        open(writefile("shorter.bin", QByteArray(61, 'y')));
+        open(scratchfile("shorter.bin", QByteArray(61, 'y')));
         QCOMPARE(form->bindata().size(), std::size_t(61));
         QCOMPARE(form->sbv->maximum(), 30);
         QCOMPARE(form->topaddr(), qint64(90));
@@ -559,7 +551,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, message);
         QVERIFY(QDir(scratch()).mkdir(QStringLiteral("folder")));
-        const QString good = writefile("good.bin", QByteArray("Hello, world"));
+        const QString good = scratchfile("good.bin", QByteArray("Hello, world"));
         open(good);
         QCOMPARE(form->bindata().size(), std::size_t(12));
         form->sbv->setValue(2);
@@ -626,7 +618,7 @@ private slots:
         setdocument(form, Bytes(100, 'x'));
         form->Image1MouseMove(QPoint(75, 0));
         QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:1"));
-        open(writefile("other.bin", QByteArray(3, 'z')));
+        open(scratchfile("other.bin", QByteArray(3, 'z')));
         QCOMPARE(form->bindata().size(), std::size_t(3));
         QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:1"));
         // Past the new end: still the old text.
@@ -656,7 +648,7 @@ private slots:
             open(opened);
         }
         QVERIFY(QDir(scratch()).mkdir(QStringLiteral("adir")));
-        QVERIFY(!countingfile("adir/inside.bin", 3).isEmpty());
+        countingfile("adir/inside.bin", 3);
         // A new name that begins an existing one keeps the list up until Enter.
         const QString path = folder ? filepath("adir") : save ? filepath("typed") : opened;
         const auto typed = windowtest::typefile(path);
@@ -696,7 +688,7 @@ private slots:
         const QStringList names = {QStringLiteral("kmsg"), QStringLiteral("data"),
                                    QStringLiteral("notes.txt"), QStringLiteral("picture.png")};
         for (const QString& name : names) {
-            QVERIFY(!writefile(name, QByteArray("\x89PNG\r\n\x1a\n plain text", 18)).isEmpty());
+            scratchfile(name, QByteArray("\x89PNG\r\n\x1a\n plain text", 18));
         }
         {
             const std::lock_guard lock(openedmutex);
@@ -746,7 +738,7 @@ private slots:
         QVERIFY(showform());
         const QString elsewhere = filepath(QStringLiteral("elsewhere"));
         QVERIFY(QDir().mkdir(elsewhere));
-        QVERIFY(windowtest::writeall(elsewhere + QStringLiteral("/old"), "ab"));
+        testutil::writefile(elsewhere + QStringLiteral("/old"), "ab");
         const QString name = save ? QStringLiteral("old") : QStringLiteral("new");
         QVERIFY(!run(command(!save), elsewhere + '/' + name).box.shown);
         QCOMPARE(QDir::currentPath(), elsewhere);

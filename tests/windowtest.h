@@ -1,7 +1,6 @@
 // The window of a widget test: the window with its scratch folder, Open and Save run on it with
-// what their message box said recorded, resizing it as a user would, a snapshot of it, whole-file
-// reads and writes, and what the error box says. Includes the dialog answerer and what the grid
-// must show.
+// what their message box said recorded, resizing it as a user would, a snapshot of it, and what
+// the error box says. Includes the dialog answerer and what the grid must show.
 #pragma once
 
 #include <QAbstractNativeEventFilter>
@@ -11,7 +10,6 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 #include <QGroupBox>
 #include <QHash>
 #include <QLabel>
@@ -116,19 +114,6 @@ protected:
 private:
     QEvent::Type type_;
 };
-
-// A whole file's bytes; "<unreadable>" when it cannot be read, so that a missing file never
-// passes for an empty one.
-inline QByteArray readall(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-// Writes a new file; false when the name exists or the write fails.
-inline bool writeall(const QString& path, const QByteArray& data) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(data) == data.size();
-}
 
 // What the error box says for an I/O error code: the message, ended with a full stop.
 inline QString boxtext(int code) {
@@ -245,6 +230,11 @@ public:
 
     const QString& scratch() const { return folder_; }
     QString filepath(const QString& name) const { return folder_ + QLatin1Char('/') + name; }
+    // Writes a file of the scratch folder anew; its path.
+    QString scratchfile(const QString& name, testutil::Content content) const {
+        testutil::writefile(filepath(name), content);
+        return filepath(name);
+    }
     QByteArray document() const { return asbytearray(form->bindata()); }
 
     // Runs `command` (Open or Save) with `target` given to its file dialog, which must take it;
