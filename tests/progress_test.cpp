@@ -124,15 +124,6 @@ void closewindow(WId window) {
                                                  QStringLiteral("0x%1").arg(window, 0, 16)});
 }
 
-// A byte pattern that differs from position to position and is cheap to make.
-std::vector<std::uint8_t> patterned(qint64 size) {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
-    }
-    return bytes;
-}
-
 }  // namespace
 
 class ProgressTest : public QObject, windowtest::Fixture {
@@ -362,7 +353,7 @@ private slots:
     void cancelledLoadChangesNothing() {
         const QString big = filepath("big");
         QVERIFY(testutil::makesparse(big, 3 * kMiB));
-        const QString small = scratchfile("small", patterned(300));
+        const QString small = scratchfile("small", testutil::randombytes(1, 300));
         form->rb_mbHEX->setChecked(true);
         QCOMPARE(runwith(&TForm1::openfile, small, OnProgress::nothing), QStringList());
         form->sbv->setValue(5);
@@ -380,7 +371,7 @@ private slots:
 
     void cancelledSaveLeavesNoFile() {
         form->rb_mbbin->setChecked(true);
-        windowtest::setdocument(form, patterned(3 * kMiB));
+        windowtest::setdocument(form, testutil::randombytes(1, 3 * kMiB));
         form->sbv->setValue(3);
         const QVariantList before = windowtest::snapshot(form);
         const QStringList files = QDir(scratch()).entryList(QDir::AllEntries | QDir::System);
@@ -410,7 +401,7 @@ private slots:
         if (QGuiApplication::platformName() != QLatin1String("xcb")) {
             QSKIP("a window manager's close comes only on a real X server");
         }
-        const std::vector<std::uint8_t> document = patterned(3 * kMiB);
+        const std::vector<std::uint8_t> document = testutil::randombytes(1, 3 * kMiB);
         const QString path = filepath(save ? "out" : "in");
         if (save) {
             windowtest::setdocument(form, document);
@@ -452,11 +443,11 @@ private slots:
         // itself gives up on the work after a tenth of a second.
         constexpr qint64 kBoundMs = 2000;
         const QString path = filepath("file");
-        windowtest::setdocument(form, patterned(300));
+        windowtest::setdocument(form, testutil::randombytes(1, 300));
         if (save) {
             form->rb_mbHEX->setChecked(true);
         } else {
-            testutil::writefile(path, patterned(kMiB));
+            testutil::writefile(path, testutil::randombytes(1, kMiB));
         }
         form->sbv->setValue(3);
         const QVariantList before = windowtest::snapshot(form);
@@ -515,7 +506,7 @@ private slots:
         QFETCH(qint64, size);
         QFETCH(bool, slow);
         windowtest::modebutton(form, mode)->setChecked(true);
-        const std::vector<std::uint8_t> document = patterned(size);
+        const std::vector<std::uint8_t> document = testutil::randombytes(1, std::size_t(size));
         windowtest::setdocument(form, document);
 
         const QString path = filepath("out");

@@ -186,9 +186,12 @@ inline bool makesparse(const Path& path, std::int64_t size) {
 #endif
 }
 
-inline Bytes randombytes(std::uint64_t seed, std::size_t size) {
+// `size` bytes from a generator started at `seed`, as Bytes or QByteArray.
+template <typename Data = Bytes>
+Data randombytes(std::uint64_t seed, std::size_t size) {
     std::mt19937_64 rng(seed);
-    Bytes data(size);
+    Data data;
+    data.resize(size);
     for (auto& b : data) {
         b = static_cast<std::uint8_t>(rng() >> 56);
     }

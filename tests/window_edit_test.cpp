@@ -21,7 +21,7 @@
 #include "tests/windowtest.h"
 
 using tessarin::TForm1;
-using windowtest::randombytes;
+using testutil::randombytes;
 using windowtest::setdocument;
 
 namespace {
@@ -607,7 +607,7 @@ private slots:
     }
 
     void editedBytesRoundTrip() {
-        QByteArray original = randombytes(4242, 1000);
+        QByteArray original = randombytes<QByteArray>(4242, 1000);
         original[0] = '\x10';
         original[500] = '\xFF';
         original[999] = '\x00';

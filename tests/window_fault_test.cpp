@@ -101,8 +101,8 @@ QStringList entries(const QString& folder) {
 // for the save after it. Run as root, that folder is nobody's, for the children that become
 // nobody.
 bool preparefolder(const QString& folder) {
-    testutil::writefile(folder + "/doc.bin", windowtest::randombytes(1, kDocSize));
-    testutil::writefile(folder + "/next.bin", windowtest::randombytes(2, kNextSize));
+    testutil::writefile(folder + "/doc.bin", testutil::randombytes(1, kDocSize));
+    testutil::writefile(folder + "/next.bin", testutil::randombytes(2, kNextSize));
     return ::chmod(local(folder).c_str(), 0755) == 0 && QDir(folder).mkdir("out") &&
            (::geteuid() != 0 ||
             ::chown(local(folder + "/out").c_str(), testutil::kNobody, testutil::kNobody) == 0);
@@ -322,7 +322,7 @@ private slots:
         opendocument();
         // Four blocks of the load: the change comes after the first.
         const QString target = filepath("changing.bin");
-        const QByteArray content = windowtest::randombytes(3, 4 << 20);
+        const QByteArray content = testutil::randombytes<QByteArray>(3, 4 << 20);
         testutil::writefile(target, content);
         const std::string file = local(target);
         struct stat st {};

@@ -120,11 +120,6 @@ inline QString boxtext(int code) {
     return QString::fromStdString(testutil::iomessage(code)) + QLatin1Char('.');
 }
 
-// testutil::randombytes as a QByteArray.
-inline QByteArray randombytes(std::uint64_t seed, std::size_t size) {
-    return asbytearray(testutil::randombytes(seed, size));
-}
-
 // Puts `bytes` in the window as the document, without a file, as a load would, scrolled to the
 // top.
 inline void setdocument(TForm1* form, std::vector<std::uint8_t> bytes) {
