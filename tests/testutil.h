@@ -300,6 +300,21 @@ Function nextcall(const char* name) {
     return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
 
+// What GNU basenc makes of the file `input` with --`encoding` and no line breaks; "<basenc
+// failed: COMMAND>" when it does not run to its end, which no encoding makes.
+inline std::string basenc(const std::string& encoding, const Path& input) {
+    const std::string command = "basenc --" + encoding + " -w0 '" + input + "'";
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe != nullptr) {
+        char buffer[65536];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            output.append(buffer, n);
+        }
+    }
+    return pipe != nullptr && ::pclose(pipe) == 0 ? output : "<basenc failed: " + command + ">";
+}
+
 constexpr uid_t kNobody = 65534;
 
 // Becomes nobody for good; false if that fails.
