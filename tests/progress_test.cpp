@@ -77,7 +77,6 @@ struct Stall {
 };
 Stall stall;
 
-const auto realread = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
 const auto realwrite = testutil::nextcall<ssize_t (*)(int, const void*, size_t)>("write");
 
 // False when the wait was interrupted, and the call is to fail with EINTR.
@@ -92,7 +91,7 @@ bool waitifstalled(int fd, bool reading) {
     ++stall.waiting;
     char c = 0;
     bool goon = true;
-    while (realread(from, &c, 1) < 0 && errno == EINTR) {
+    while (windowtest::realread(from, &c, 1) < 0 && errno == EINTR) {
         if (stall.interruptible) {
             goon = false;
             break;
@@ -103,11 +102,11 @@ bool waitifstalled(int fd, bool reading) {
     return goon;
 }
 
-}  // namespace
-
-extern "C" ssize_t read(int fd, void* buf, size_t count) {
-    return waitifstalled(fd, true) ? realread(fd, buf, count) : -1;
+ssize_t stalledread(int fd, void* buf, size_t count) {
+    return waitifstalled(fd, true) ? windowtest::realread(fd, buf, count) : -1;
 }
+
+}  // namespace
 
 extern "C" ssize_t write(int fd, const void* buf, size_t count) {
     return waitifstalled(fd, false) ? realwrite(fd, buf, count) : -1;
@@ -170,6 +169,7 @@ private:
     }
 
 private slots:
+    void initTestCase() { windowtest::readhook = stalledread; }
     void init() { QVERIFY(startwindow()); }
     void cleanup() {
         stall.release();

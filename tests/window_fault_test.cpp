@@ -38,7 +38,6 @@ namespace {
 // A file that changes while the window loads it: right after the first read() from it,
 // it is cut to half its size or grows by 4 KiB.
 struct Changing {
-    bool armed = false;
     bool grow = false;
     bool changed = false;
     dev_t dev = 0;
@@ -61,26 +60,21 @@ void changefile() {
     }
 }
 
-}  // namespace
-
-// Every read() of the process passes through here; it behaves as the C library's unless a file
-// is armed to change.
-extern "C" ssize_t read(int fd, void* buf, size_t count) {
-    static const auto realread = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
-    const ssize_t n = realread(fd, buf, count);
-    if (n > 0 && changing.armed && windowtest::onfilework()) {
+// read() while a file is armed to change: the C library's, and the change after the first read
+// of that file by the window's file work.
+ssize_t changingread(int fd, void* buf, size_t count) {
+    const ssize_t n = windowtest::realread(fd, buf, count);
+    if (n > 0 && windowtest::onfilework()) {
         const int saved = errno;
         struct stat st {};
         if (::fstat(fd, &st) == 0 && st.st_dev == changing.dev && st.st_ino == changing.ino) {
-            changing.armed = false;
+            windowtest::readhook = nullptr;
             changefile();
         }
         errno = saved;
     }
     return n;
 }
-
-namespace {
 
 constexpr int kDocSize = 1 << 20;  // the document open when a command fails
 constexpr int kNextSize = 3000;    // the file opened and saved after it
@@ -262,6 +256,7 @@ private slots:
         QVERIFY(preparefolder(scratch()));
     }
     void cleanup() {
+        windowtest::readhook = nullptr;
         changing = Changing();
         endwindow();
     }
@@ -328,7 +323,8 @@ private slots:
         struct stat st {};
         QVERIFY(::stat(file.c_str(), &st) == 0);
         // Armed just before the load: the file changes on the first read from it.
-        changing = {true, grow, false, st.st_dev, st.st_ino, st.st_size, file.c_str()};
+        changing = {grow, false, st.st_dev, st.st_ino, st.st_size, file.c_str()};
+        windowtest::readhook = changingread;
         if (!grow) {
             fault(&TForm1::openfile, target, QStringLiteral("ファイルの末尾以降を読み込みました."),
                   filepath("out"));

@@ -1,6 +1,7 @@
 // The window of a widget test: the window with its scratch folder, Open and Save run on it with
 // what their message box said recorded, resizing it as a user would, a snapshot of it, and what
-// the error box says. Includes the dialog answerer and what the grid must show.
+// the error box says; and the program's read(), which a test can take over. Includes the dialog
+// answerer and what the grid must show.
 #pragma once
 
 #include <QAbstractNativeEventFilter>
@@ -20,6 +21,7 @@
 #include <QTemporaryDir>
 
 #include <pthread.h>
+#include <unistd.h>
 #include <xcb/xproto.h>
 
 #include <atomic>
@@ -93,6 +95,16 @@ inline const pthread_t windowthread = ::pthread_self();
 inline bool onfilework() {
     return ::pthread_equal(::pthread_self(), windowthread) || onworker();
 }
+
+// The C library's read().
+inline ssize_t realread(int fd, void* buf, size_t count) {
+    static const auto real = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
+    return real(fd, buf, count);
+}
+
+// What every read() of the program runs in place of the C library's, while a test sets it (see
+// read() below).
+inline std::atomic<ssize_t (*)(int, void*, size_t)> readhook = nullptr;
 
 // Notes that an object had an event of a type (a window's close request, a widget's paint), for
 // any thread to read.
@@ -317,3 +329,10 @@ inline QRadioButton* modebutton(const TForm1* form, int mode) {
 }
 
 }  // namespace windowtest
+
+// Every read() of a widget test program passes through here, on to the C library's or to
+// windowtest::readhook. Defined in this header, which is in the one source file of each program.
+extern "C" ssize_t read(int fd, void* buf, size_t count) {
+    const auto hook = windowtest::readhook.load();
+    return hook != nullptr ? hook(fd, buf, count) : windowtest::realread(fd, buf, count);
+}
