@@ -28,6 +28,7 @@ using tessarin::TForm1;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using windowtest::cellrect;
 using windowtest::coloursin;
 using windowtest::inkbox;
 using windowtest::kRed;
@@ -45,11 +46,6 @@ void recordopen(const char* path) {
         const std::lock_guard lock(openedmutex);
         opened << QFile::decodeName(path);
     }
-}
-
-// The logical box of cell (column, row) with 50 x 20 cells.
-QRect cell(int column, int row) {
-    return QRect(column * 50, row * 20, 50, 20);
 }
 
 bool reddominant(QRgb p) {
@@ -226,9 +222,9 @@ private slots:
         const QImage& image = picture();
         QVERIFY(!image.isNull());
         QCOMPARE(image.deviceIndependentSize().toSize(), QSize(165, 244));
-        QVERIFY(!inkbox(image, cell(0, 0), reddominant).isEmpty());
+        QVERIFY(!inkbox(image, cellrect(0, 2), reddominant).isEmpty());
         // No ink outside the marker's cell.
-        QVERIFY(cell(0, 0).contains(inkbox(image, {}, windowtest::isink)));
+        QVERIFY(cellrect(0, 2).contains(inkbox(image, {}, windowtest::isink)));
     }
 
     void classColours_data() {
@@ -250,9 +246,9 @@ private slots:
         windowtest::solidfont(form);
         setdocument(form, {std::uint8_t(byte)});
         const QImage& image = picture();
-        QCOMPARE(coloursin(image, cell(0, 0)), (QSet{kWhite, windowtest::inkof(byte)}));
+        QCOMPARE(coloursin(image, cellrect(0, 2)), (QSet{kWhite, windowtest::inkof(byte)}));
         // The end marker follows in the next cell, in red.
-        QCOMPARE(coloursin(image, cell(1, 0)), (QSet{kWhite, kRed}));
+        QCOMPARE(coloursin(image, cellrect(1, 2)), (QSet{kWhite, kRed}));
         // Nothing below the first row.
         QCOMPARE(coloursin(image, QRect(0, 20, 165, 224)), QSet{kWhite});
     }
@@ -286,7 +282,7 @@ private slots:
             return;
         }
         QVERIFY(!red.isEmpty());
-        QVERIFY(cell(markercolumn, markerrow).contains(red));
+        QVERIFY(cellrect(markerrow * 2 + markercolumn, 2).contains(red));
     }
 
     void modeSwitchRedraws_data() {
@@ -340,18 +336,18 @@ private slots:
         const QImage& image = picture();
         using windowtest::kBlue;
         using windowtest::kGrey;
-        const QRect blue = inkbox(image, cell(0, 0), kBlue);
-        const QRect grey = inkbox(image, cell(1, 0), kGrey);
+        const QRect blue = inkbox(image, cellrect(0, 2), kBlue);
+        const QRect grey = inkbox(image, cellrect(1, 2), kGrey);
         QVERIFY(!blue.isEmpty() && blue.left() < 4);
         QVERIFY2(!grey.isEmpty() && grey.left() < 54, qPrintable(QString::number(grey.left())));
         // The right cell's label covers whatever the left one's ran into it.
-        QVERIFY(!coloursin(image, cell(1, 0)).contains(kBlue));
+        QVERIFY(!coloursin(image, cellrect(1, 2)).contains(kBlue));
         // A centred label wider than its cell would put ink left of the cell.
-        QVERIFY(!coloursin(image, cell(0, 0)).contains(kGrey));
-        QVERIFY(!coloursin(image, cell(0, 1)).contains(kBlue));
-        QCOMPARE(inkbox(image, cell(0, 1), kGrey), grey.translated(-50, 20));
-        QCOMPARE(inkbox(image, cell(1, 1), kBlue), blue.translated(50, 20));
-        QVERIFY(!coloursin(image, cell(1, 1)).contains(kGrey));
+        QVERIFY(!coloursin(image, cellrect(0, 2)).contains(kGrey));
+        QVERIFY(!coloursin(image, cellrect(2, 2)).contains(kBlue));
+        QCOMPARE(inkbox(image, cellrect(2, 2), kGrey), grey.translated(-50, 20));
+        QCOMPARE(inkbox(image, cellrect(3, 2), kBlue), blue.translated(50, 20));
+        QVERIFY(!coloursin(image, cellrect(3, 2)).contains(kGrey));
     }
 
     void scrollRange_data() {
@@ -493,8 +489,8 @@ private slots:
         QCOMPARE(form->panels[0]->text(), QStringLiteral("size:0bytes"));
         QCOMPARE(form->sbv->maximum(), 0);
         QCOMPARE(form->topaddr(), qint64(0));
-        QVERIFY(!inkbox(picture(), cell(0, 0), kRed).isEmpty());
-        QVERIFY(cell(0, 0).contains(inkbox(picture(), {}, windowtest::isink)));
+        QVERIFY(!inkbox(picture(), cellrect(0, 2), kRed).isEmpty());
+        QVERIFY(cellrect(0, 2).contains(inkbox(picture(), {}, windowtest::isink)));
     }
 
     void openShorterFileClamps() {

@@ -307,14 +307,12 @@ inline QString gridfault(const TForm1* form) {
     const QImage& picture = form->Image1->picture();
     const std::vector<std::uint8_t>& bytes = form->bindata();
     const int cols = form->cols();
-    for (int cell = 0; cell < form->Image1->height() / form->cellh() * cols; ++cell) {
+    for (int cell = 0; cell < form->Image1->height() / kCellH * cols; ++cell) {
         const auto offset = std::uint64_t(form->topaddr() + cell);
         const QSet<QRgb> expected = offset < bytes.size()    ? QSet{kWhite, inkof(bytes[offset])}
                                     : offset == bytes.size() ? QSet{kWhite, kRed}
                                                              : QSet{kWhite};
-        const QRect area(QPoint(cell % cols * form->cellw(), cell / cols * form->cellh()),
-                         QSize(form->cellw(), form->cellh()));
-        if (coloursin(picture, area) != expected) {
+        if (coloursin(picture, cellrect(cell, cols)) != expected) {
             return QStringLiteral("cell %1 (offset %2) is wrong").arg(cell).arg(offset);
         }
     }
