@@ -9,9 +9,7 @@
 #else
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <sched.h>
 #include <sys/mman.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -278,20 +276,6 @@ TEST(Save, TooManyOpenFiles) {
     }
 }
 
-#ifndef _WIN32
-
-// Mounts a small tmpfs on `folder`, visible to this process only; 0 or the errno.
-int mountsmalldisk(const std::string& folder, const char* size = "size=64k") {
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("tmpfs", folder.c_str(), "tmpfs", 0, size) != 0) {
-        return errno;
-    }
-    return 0;
-}
-
-#endif
-
 TEST(Save, DiskFullLeavesNoFile) {
 #ifdef _WIN32
     GTEST_SKIP() << "a small disk is mounted for it on Linux only";
@@ -309,7 +293,7 @@ TEST(Save, DiskFullLeavesNoFile) {
         const std::string disk = dir / "disk";
         ASSERT_EQ(::mkdir(disk.c_str(), 0755), 0);
         EXPECT_EQ(testutil::runinchild([&] {
-                      if (mountsmalldisk(disk) != 0) {
+                      if (testutil::mountsmalldisk(disk) != 0) {
                           return static_cast<int>(testutil::kSetupFailed);
                       }
                       int code = testutil::kNoError;
@@ -520,7 +504,7 @@ TEST(OutputFile, NameTakenBeforeCommit) {
             continue;
         }
         EXPECT_EQ(testutil::runinchild([&] {
-                      if (!withproc && mountsmalldisk("/proc", "size=16k") != 0) {
+                      if (!withproc && testutil::mountsmalldisk("/proc", "size=16k") != 0) {
                           return static_cast<int>(testutil::kSetupFailed);
                       }
                       return race();

@@ -1,14 +1,17 @@
 // Helpers shared by the binio tests (and, through windowtest.h, the widget tests): a scratch folder
 // that removes itself, whole-file reads and writes, seeded random bytes, the byte labels and error
-// messages written out, and a way to run a piece of code in a forked child (to drop privileges,
-// lower limits or mount a small file system without touching the test process). The binio tests
-// are also built for Windows, where the forked child and what it is for do not exist.
+// messages written out, GNU basenc's encodings, and a way to run a piece of code in a forked child
+// (to drop privileges, lower limits or mount a small file system without touching the test
+// process). The binio tests are also built for Windows, where the forked child and what it is for
+// do not exist.
 #pragma once
 
 #ifndef _WIN32
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,6 +19,7 @@
 #endif
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -321,6 +325,16 @@ constexpr uid_t kNobody = 65534;
 inline bool dropprivileges() {
     return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 &&
            ::geteuid() == kNobody;
+}
+
+// Mounts a small tmpfs on `folder`, seen by this process only; 0 or the errno.
+inline int mountsmalldisk(const Path& folder, const char* size = "size=64k") {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", folder.c_str(), "tmpfs", 0, size) != 0) {
+        return errno;
+    }
+    return 0;
 }
 
 // Runs `fn` in a forked child as nobody, or as the user when that is not root (see runinchild);

@@ -9,8 +9,6 @@
 #include <QtTest>
 
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -213,11 +211,7 @@ bool childsetup(const QString& scenario, const QString& folder) {
             return false;
         }
     } else if (scenario.startsWith("diskfull")) {
-        // A 64 KiB file system seen by this process only.
-        const std::string small = local(folder + "/small");
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        if (testutil::mountsmalldisk(folder + "/small") != 0) {
             std::perror("mounting a small tmpfs");
             std::exit(kSkipped);
         }
