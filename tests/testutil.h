@@ -51,8 +51,16 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-// A fresh folder under $TMPDIR (or /tmp), removed with everything in it at the end of the scope.
-// It is made 0755 so that a child running as nobody can reach the files in it.
+#ifndef _WIN32
+// The temporary folder: $TMPDIR, or /tmp.
+inline std::string tempfolder() {
+    const char* base = std::getenv("TMPDIR");
+    return base != nullptr && *base != 0 ? base : "/tmp";
+}
+#endif
+
+// A fresh folder, removed with everything in it at the end of the scope. It is made 0755 so that
+// a child running as nobody can reach the files in it.
 class TempDir {
 public:
 #ifdef _WIN32
@@ -69,9 +77,9 @@ public:
         }
     }
 #else
-    TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/binio-test-XXXXXX";
+    // Under `base`, by default the temporary folder.
+    explicit TempDir(const std::string& base = tempfolder()) {
+        std::string pattern = base + "/binio-test-XXXXXX";
         if (::mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("mkdtemp failed");
         }
