@@ -27,7 +27,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <random>
 #include <stdexcept>
@@ -146,19 +145,25 @@ inline void writefile(const Path& path, Content data) {
     }
 }
 
+// What `file` (from fopen or popen) gives to its end, and it closed with `close`; `failed` when
+// there is no file, or it fails to read or to close (a folder fails the first read).
+template <typename Close>
+std::string readall(std::FILE* file, Close close, const std::string& failed) {
+    std::string bytes;
+    char buffer[65536];
+    for (std::size_t n; file != nullptr && (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+        bytes.append(buffer, n);
+    }
+    const bool read = file != nullptr && std::ferror(file) == 0;
+    return file != nullptr && close(file) == 0 && read ? bytes : failed;
+}
+
 // A whole file's bytes as a std::string, Bytes or QByteArray; "<cannot read PATH>" when it cannot
 // be read, so that a missing file never passes for an empty one.
 template <typename Data = std::string>
 Data readfile(const Path& path) {
-    std::string bytes = "<cannot read " + path + ">";
-    try {
-        // A folder opens, and fails the first read.
-        std::ifstream in(path, std::ios::binary);
-        if (in) {
-            bytes = std::string(std::istreambuf_iterator<char>(in), {});
-        }
-    } catch (const std::ios_base::failure&) {
-    }
+    const std::string bytes =
+        readall(std::fopen(path.c_str(), "rb"), std::fclose, "<cannot read " + path + ">");
     Data data;
     data.resize(bytes.size());
     std::copy(bytes.begin(), bytes.end(), data.begin());
@@ -316,15 +321,7 @@ Function nextcall(const char* name) {
 // failed: COMMAND>" when it does not run to its end, which no encoding makes.
 inline std::string basenc(const std::string& encoding, const Path& input) {
     const std::string command = "basenc --" + encoding + " -w0 '" + input + "'";
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe != nullptr) {
-        char buffer[65536];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-            output.append(buffer, n);
-        }
-    }
-    return pipe != nullptr && ::pclose(pipe) == 0 ? output : "<basenc failed: " + command + ">";
+    return readall(::popen(command.c_str(), "r"), ::pclose, "<basenc failed: " + command + ">");
 }
 
 constexpr uid_t kNobody = 65534;
