@@ -374,14 +374,14 @@ private slots:
         windowtest::setdocument(form, testutil::randombytes(1, 3 * kMiB));
         form->sbv->setValue(3);
         const QVariantList before = windowtest::snapshot(form);
-        const QStringList files = QDir(scratch()).entryList(QDir::AllEntries | QDir::System);
+        const QStringList files = windowtest::entries(scratch());
 
         const QString path = filepath("out.txt");
         form->setprogressdelay(0ms);
         QCOMPARE(runwith(&TForm1::savefile, path, OnProgress::cancel),
                  (QStringList{"QProgressDialog"}));
         QVERIFY(!QFile::exists(path));
-        QCOMPARE(QDir(scratch()).entryList(QDir::AllEntries | QDir::System), files);
+        QCOMPARE(windowtest::entries(scratch()), files);
         QCOMPARE(windowtest::snapshot(form), before);
     }
 
@@ -451,7 +451,7 @@ private slots:
         }
         form->sbv->setValue(3);
         const QVariantList before = windowtest::snapshot(form);
-        const QStringList files = QDir(scratch()).entryList(QDir::AllEntries | QDir::System);
+        const QStringList files = windowtest::entries(scratch());
         form->setprogressdelay(0ms);
         QVERIFY(stall.arm(interruptible, path));
 
@@ -485,7 +485,7 @@ private slots:
         // A worker left to itself ends once the file system answers, and leaves nothing behind.
         stall.release();
         QVERIFY(QTest::qWaitFor([] { return stall.waiting == 0; }, 30000));
-        QTRY_COMPARE(QDir(scratch()).entryList(QDir::AllEntries | QDir::System), files);
+        QTRY_COMPARE(windowtest::entries(scratch()), files);
     }
 
     void finishedSaveWritesModeText_data() {

@@ -83,12 +83,6 @@ std::string local(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-// The entries of a folder, hidden ones included; empty for a folder that does not exist.
-QStringList entries(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                  QDir::NoDotAndDotDot);
-}
-
 // The files every fault starts from: the document, the file opened after the fault and a folder
 // for the save after it. Run as root, that folder is nobody's, for the children that become
 // nobody.
@@ -119,7 +113,7 @@ public:
                const QString& savefolder, bool closing = false) {
         const QVariantList before = windowtest::snapshot(form);
         const QString folder = QFileInfo(target).path();
-        const QStringList present = entries(folder);
+        const QStringList present = windowtest::entries(folder);
 
         if (closing) {
             QMetaObject::invokeMethod(form, &QWidget::close, Qt::QueuedConnection);
@@ -132,7 +126,7 @@ public:
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.text, text);
         QCOMPARE(windowtest::snapshot(form), before);
-        QCOMPARE(entries(folder), present);
+        QCOMPARE(windowtest::entries(folder), present);
 
         const QString next = filepath("next.bin");
         QVERIFY(!open(next).box.shown);
@@ -392,8 +386,8 @@ private slots:
         }
         QVERIFY2(child.exitCode() == 0, output.constData());
         QVERIFY(::chmod(local(folder + "/secret.bin").c_str(), 0600) == 0);
-        QCOMPARE(entries(folder + "/locked"), QStringList());
-        QCOMPARE(entries(folder + "/small"), QStringList());
+        QCOMPARE(windowtest::entries(folder + "/locked"), QStringList());
+        QCOMPARE(windowtest::entries(folder + "/small"), QStringList());
         QCOMPARE(testutil::readfile<QByteArray>(folder + "/secret.bin"), QByteArray("secret"));
     }
 

@@ -127,6 +127,12 @@ private:
     QEvent::Type type_;
 };
 
+// The entries of a folder, hidden ones included; empty for a folder that does not exist.
+inline QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot);
+}
+
 // What the error box says for an I/O error code: the message, ended with a full stop.
 inline QString boxtext(int code) {
     return QString::fromStdString(testutil::iomessage(code)) + QLatin1Char('.');
