@@ -374,7 +374,7 @@ TEST(Save, LargeSavesGoToTheDiskBehindAWindow) {
                 cached += (r & 1) * page;
             }
             EXPECT_LE(cached, 18 * kMiB);
-            EXPECT_TRUE(testutil::readfile(path) == testutil::text(doc));
+            EXPECT_TRUE(testutil::readfile<Bytes>(path) == doc);
         }
 
         const TempDir dir;
@@ -407,7 +407,7 @@ TEST(OutputFile, UnnamedUntilCommit) {
         out.commit();
         EXPECT_FALSE(out.unnamed());
     }
-    EXPECT_EQ(testutil::readfile(path), testutil::text(kDoc));
+    EXPECT_EQ(testutil::readfile<Bytes>(path), kDoc);
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"out"});
 #ifdef _WIN32
     EXPECT_EQ(::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u)
@@ -537,7 +537,7 @@ TEST(OutputFile, NameTakenBeforeCommit) {
                   80);
 #endif
         EXPECT_EQ(testutil::readfile(path), "someone else's");
-        EXPECT_EQ(testutil::readfile(dir / "plain"), testutil::text(kDoc));
+        EXPECT_EQ(testutil::readfile<Bytes>(dir / "plain"), kDoc);
         EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"out", "plain"}));
     }
 }
@@ -622,7 +622,7 @@ TEST(Save, RelativeNameGoesToWorkingFolder) {
               }),
               testutil::kOk);
 #endif
-    EXPECT_EQ(testutil::readfile(dir / "out"), testutil::text(kDoc));
+    EXPECT_EQ(testutil::readfile<Bytes>(dir / "out"), kDoc);
 }
 
 }  // namespace

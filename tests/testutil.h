@@ -170,10 +170,6 @@ Data readfile(const Path& path) {
     return data;
 }
 
-inline std::string text(const Bytes& data) {
-    return {data.begin(), data.end()};
-}
-
 // The file-system name of a UTF-8 path, on Windows too.
 inline std::filesystem::path fspath(const std::string& path) {
     return std::u8string(path.begin(), path.end());
