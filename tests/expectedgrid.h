@@ -1,5 +1,6 @@
 // What the grid must show, written out apart from the program: the byte labels of each display
-// mode and the text Save writes, the colours the grid is drawn in, and the pixels of a picture.
+// mode and the text Save writes, the cells and the colours the grid is drawn in, and the pixels of
+// a picture.
 // Test rows are named by display mode.
 #pragma once
 
@@ -104,6 +105,15 @@ inline const QRgb kGrey = QColor(u"grey").rgb();
 inline const QRgb kBlack = QColor(u"black").rgb();
 inline const QRgb kBlue = QColor(u"blue").rgb();
 inline const QRgb kRed = QColor(u"red").rgb();
+
+// The cells are 50 x 20 logical pixels, row by row from the top left.
+constexpr int kCellW = 50;
+constexpr int kCellH = 20;
+
+// The logical rectangle of cell `r` of a grid of `cols` columns.
+inline QRect cellrect(int r, int cols) {
+    return {r % cols * kCellW, r / cols * kCellH, kCellW, kCellH};
+}
 
 // Any colour but the white ground.
 inline bool isink(QRgb colour) {

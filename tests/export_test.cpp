@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -30,17 +29,6 @@ using testutil::TempDir;
     return ::testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size()
                                          << ", first difference at " << i;
 }
-
-#ifndef _WIN32
-std::string basenc(const std::string& encoding, const std::string& input, const TempDir& dir) {
-    const std::string output = dir / ("basenc-" + encoding);
-    const std::string command = "basenc --" + encoding + " -w0 '" + input + "' > '" + output + "'";
-    if (std::system(command.c_str()) != 0) {
-        throw std::runtime_error("failed: " + command);
-    }
-    return testutil::readfile(output);
-}
-#endif
 
 std::string decimalreference(const Bytes& data) {
     std::string text;
@@ -112,14 +100,14 @@ TEST_P(ExportSizes, MatchBasencAndReference) {
     // which the decimal and raw rows below check.
     std::printf("no basenc under Windows: the hex and binary texts are compared on Linux\n");
 #else
-    EXPECT_TRUE(sametext(testutil::readfile(dir / "hex"), basenc("base16", input, dir)));
-    EXPECT_TRUE(sametext(testutil::readfile(dir / "bin"), basenc("base2msbf", input, dir)));
+    EXPECT_TRUE(sametext(testutil::readfile(dir / "hex"), testutil::basenc("base16", input)));
+    EXPECT_TRUE(sametext(testutil::readfile(dir / "bin"), testutil::basenc("base2msbf", input)));
 #endif
     binio::savetext(dir / "dec", doc, 10);
     EXPECT_TRUE(sametext(testutil::readfile(dir / "dec"), decimalreference(doc)));
 
     binio::savebin(dir / "raw", doc);
-    EXPECT_TRUE(sametext(testutil::readfile(dir / "raw"), testutil::text(doc)));
+    EXPECT_TRUE(testutil::readfile<Bytes>(dir / "raw") == doc);
     Bytes loaded = {42};
     binio::loadfile(dir / "raw", loaded);
     EXPECT_TRUE(loaded == doc);

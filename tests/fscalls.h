@@ -1,7 +1,8 @@
 // The process's file system calls, watched, for the widget tests: the paths opened and those the
 // window's thread looks up while recording, and a stall of the file work's reads and writes, as
-// on a file system that does not answer. A test program includes this once; its own read() and
-// write(), where it has them, call waitifstalled().
+// on a file system that does not answer. A test program includes this once; it sets stalledread()
+// as windowtest::readhook, and its own write() and the like, where it has them, call
+// waitifstalled().
 #pragma once
 
 #include <QDir>
@@ -60,7 +61,6 @@ inline void recordopen(const char* path) {
 enum class Step { io, flush, link };
 inline constexpr int kStallBoundMs = 20000;
 
-inline const auto realread = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
 inline const auto realwrite = testutil::nextcall<ssize_t (*)(int, const void*, size_t)>("write");
 
 struct Stall {
@@ -124,7 +124,7 @@ inline bool waitifstalled(Step at) {
     for (qint64 left = kStallBoundMs; left > 0; left = kStallBoundMs - waited.elapsed()) {
         if (::poll(&from, 1, int(left)) >= 0 || errno != EINTR) {
             char token = 0;
-            (void)realread(from.fd, &token, 1);  // one let through by letone()
+            (void)windowtest::realread(from.fd, &token, 1);  // one let through by letone()
             break;
         }
         if (++received == stall.signalsneeded) {
@@ -145,6 +145,11 @@ inline bool waitifstalled(int fd, bool reading) {
         return true;
     }
     return waitifstalled(Step::io);
+}
+
+// read() with the stall: what a test sets as windowtest::readhook.
+inline ssize_t stalledread(int fd, void* buf, size_t count) {
+    return waitifstalled(fd, true) ? windowtest::realread(fd, buf, count) : -1;
 }
 
 // Whether a worker's thread still runs: one that the window gave up on ends on its own.

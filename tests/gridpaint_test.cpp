@@ -26,15 +26,15 @@
 using tessarin::DispMode;
 using tessarin::GridPainter;
 using tessarin::GridView;
+using windowtest::cellrect;
 using windowtest::coloursin;
 using windowtest::kBlack;
+using windowtest::kCellH;
+using windowtest::kCellW;
 using windowtest::kRed;
 using windowtest::kWhite;
 
 namespace {
-
-constexpr int kCellW = 50;
-constexpr int kCellH = 20;
 
 // The start font, drawn solid.
 QFont gridfont(int pixels = 12) {
@@ -42,11 +42,6 @@ QFont gridfont(int pixels = 12) {
     font.setPixelSize(pixels);
     font.setStyleStrategy(QFont::NoAntialias);
     return font;
-}
-
-// The logical rectangle of cell r.
-QRect cellrect(int r, int cols) {
-    return {(r % cols) * kCellW, (r / cols) * kCellH, kCellW, kCellH};
 }
 
 QImage painted(GridPainter& painter, std::span<const std::uint8_t> document, std::int64_t topaddr,

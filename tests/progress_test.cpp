@@ -42,7 +42,6 @@ using namespace std::chrono_literals;
 using fscalls::kStallBoundMs;
 using fscalls::realfdatasync;
 using fscalls::reallinkat;
-using fscalls::realread;
 using fscalls::realwrite;
 using fscalls::stall;
 using fscalls::Step;
@@ -56,10 +55,6 @@ namespace {
 constexpr qint64 kMiB = qint64{1} << 20;
 
 }  // namespace
-
-extern "C" ssize_t read(int fd, void* buf, size_t count) {
-    return waitifstalled(fd, true) ? realread(fd, buf, count) : -1;
-}
 
 extern "C" ssize_t write(int fd, const void* buf, size_t count) {
     return waitifstalled(fd, false) ? realwrite(fd, buf, count) : -1;
@@ -90,15 +85,6 @@ void closewindow(WId window) {
 void pressnext(QProgressDialog* progress) {
     QMetaObject::invokeMethod(progress->findChild<QPushButton*>(), &QPushButton::click,
                               Qt::QueuedConnection);
-}
-
-// A byte pattern that differs from position to position and is cheap to make.
-std::vector<std::uint8_t> patterned(qint64 size) {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
-    }
-    return bytes;
 }
 
 }  // namespace
@@ -158,6 +144,7 @@ private:
     }
 
 private slots:
+    void initTestCase() { windowtest::readhook = fscalls::stalledread; }
     void init() { QVERIFY(startwindow()); }
     void cleanup() {
         stall.release();
@@ -179,10 +166,7 @@ private slots:
         QFETCH(int, size);
         QFETCH(bool, shown);
         const QString path = filepath("in");
-        {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
-        }
+        QVERIFY(testutil::makesparse(path, size));
         QWidget owner;
         std::vector<std::uint8_t> document{1, 2, 3};
         {
@@ -346,12 +330,8 @@ private slots:
     // Through the window, which shows the progress of every load and save at once here.
     void cancelledLoadChangesNothing() {
         const QString big = filepath("big");
-        {
-            QFile file(big);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(3 * kMiB));
-        }
-        const QString small = filepath("small");
-        QVERIFY(windowtest::writeall(small, windowtest::asbytearray(patterned(300))));
+        QVERIFY(testutil::makesparse(big, 3 * kMiB));
+        const QString small = scratchfile("small", testutil::randombytes(1, 300));
         form->rb_mbHEX->setChecked(true);
         QCOMPARE(runwith(&TForm1::openfile, small, OnProgress::nothing), QStringList());
         form->sbv->setValue(5);
@@ -369,17 +349,17 @@ private slots:
 
     void cancelledSaveLeavesNoFile() {
         form->rb_mbbin->setChecked(true);
-        windowtest::setdocument(form, patterned(3 * kMiB));
+        windowtest::setdocument(form, testutil::randombytes(1, 3 * kMiB));
         form->sbv->setValue(3);
         const QVariantList before = windowtest::snapshot(form);
-        const QStringList files = QDir(scratch()).entryList(QDir::AllEntries | QDir::System);
+        const QStringList files = windowtest::entries(scratch());
 
         const QString path = filepath("out.txt");
         form->setprogressdelay(0ms);
         QCOMPARE(runwith(&TForm1::savefile, path, OnProgress::cancel),
                  (QStringList{"QProgressDialog"}));
         QVERIFY(!QFile::exists(path));
-        QCOMPARE(QDir(scratch()).entryList(QDir::AllEntries | QDir::System), files);
+        QCOMPARE(windowtest::entries(scratch()), files);
         QCOMPARE(windowtest::snapshot(form), before);
     }
 
@@ -399,12 +379,12 @@ private slots:
         if (QGuiApplication::platformName() != QLatin1String("xcb")) {
             QSKIP("a window manager's close comes only on a real X server");
         }
-        const std::vector<std::uint8_t> document = patterned(3 * kMiB);
+        const std::vector<std::uint8_t> document = testutil::randombytes(1, 3 * kMiB);
         const QString path = filepath(save ? "out" : "in");
         if (save) {
             windowtest::setdocument(form, document);
         } else {
-            QVERIFY(windowtest::writeall(path, windowtest::asbytearray(document)));
+            testutil::writefile(path, document);
         }
         const QVariantList before = windowtest::snapshot(form);
         form->setprogressdelay(0ms);
@@ -413,7 +393,7 @@ private slots:
             (QStringList{"QProgressDialog"}));
         QVERIFY(!form->isVisible());
         if (save) {
-            QVERIFY(windowtest::readall(path) == windowtest::asbytearray(document));
+            QVERIFY(testutil::readfile<testutil::Bytes>(path) == document);
         } else {
             QCOMPARE(windowtest::snapshot(form), before);
         }
@@ -455,16 +435,16 @@ private slots:
         constexpr int kNamingMs = 300;
         const bool toolate = step == Step::link;
         const QString path = filepath("file");
-        const std::vector<std::uint8_t> document = patterned(300);
+        const testutil::Bytes document = testutil::randombytes(1, 300);
         windowtest::setdocument(form, document);
         if (save) {
             form->rb_mbHEX->setChecked(true);
         } else {
-            QVERIFY(windowtest::writeall(path, windowtest::asbytearray(patterned(kMiB))));
+            testutil::writefile(path, testutil::randombytes(1, kMiB));
         }
         form->sbv->setValue(3);
         const QVariantList before = windowtest::snapshot(form);
-        const QStringList files = QDir(scratch()).entryList(QDir::AllEntries | QDir::System);
+        const QStringList files = windowtest::entries(scratch());
         form->setprogressdelay(0ms);
         // A save waits in its first write until the dialog is up, then in the step of the row.
         QVERIFY(stall.arm(interrupts, path));
@@ -508,7 +488,7 @@ private slots:
         if (toolate) {
             // The window waited for the save, which wrote its file whole.
             QVERIFY2(took >= kNamingMs && named, qPrintable(QString::number(took)));
-            QCOMPARE(windowtest::readall(path),
+            QCOMPARE(testutil::readfile<QByteArray>(path),
                      windowtest::savedtext(document, tessarin::DispMode::hex));
             return;
         }
@@ -523,7 +503,7 @@ private slots:
         // A worker left to itself ends once the file system answers, and leaves nothing behind.
         stall.release();
         QVERIFY(QTest::qWaitFor([] { return !workerrunning(); }, kStallBoundMs));
-        QCOMPARE(QDir(scratch()).entryList(QDir::AllEntries | QDir::System), files);
+        QCOMPARE(windowtest::entries(scratch()), files);
     }
 
     void finishedSaveWritesModeText_data() {
@@ -544,7 +524,7 @@ private slots:
         QFETCH(qint64, size);
         QFETCH(bool, slow);
         windowtest::modebutton(form, mode)->setChecked(true);
-        const std::vector<std::uint8_t> document = patterned(size);
+        const std::vector<std::uint8_t> document = testutil::randombytes(1, std::size_t(size));
         windowtest::setdocument(form, document);
 
         const QString path = filepath("out");
@@ -554,7 +534,7 @@ private slots:
         QCOMPARE(seen, expected);
 
         QVERIFY(QFile::exists(path));
-        const QByteArray saved = windowtest::readall(path);
+        const QByteArray saved = testutil::readfile<QByteArray>(path);
         const QByteArray text = windowtest::savedtext(document, tessarin::DispMode(mode));
         QCOMPARE(saved.size(), text.size());
         QVERIFY(saved == text);

@@ -1,20 +1,25 @@
 // Helpers shared by the binio tests (and, through windowtest.h, the widget tests): a scratch folder
 // that removes itself, whole-file reads and writes, seeded random bytes, the byte labels and error
-// messages written out, and a way to run a piece of code in a forked child (to drop privileges,
-// lower limits or mount a small file system without touching the test process). The binio tests
-// are also built for Windows, where the forked child and what it is for do not exist.
+// messages written out, GNU basenc's encodings, and a way to run a piece of code in a forked child
+// (to drop privileges, lower limits or mount a small file system without touching the test
+// process). The binio tests are also built for Windows, where the forked child and what it is for
+// do not exist.
 #pragma once
 
 #ifndef _WIN32
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -22,11 +27,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "binio/binio.h"
@@ -43,8 +50,16 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-// A fresh folder under $TMPDIR (or /tmp), removed with everything in it at the end of the scope.
-// It is made 0755 so that a child running as nobody can reach the files in it.
+#ifndef _WIN32
+// The temporary folder: $TMPDIR, or /tmp.
+inline std::string tempfolder() {
+    const char* base = std::getenv("TMPDIR");
+    return base != nullptr && *base != 0 ? base : "/tmp";
+}
+#endif
+
+// A fresh folder, removed with everything in it at the end of the scope. It is made 0755 so that
+// a child running as nobody can reach the files in it.
 class TempDir {
 public:
 #ifdef _WIN32
@@ -61,9 +76,9 @@ public:
         }
     }
 #else
-    TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/binio-test-XXXXXX";
+    // Under `base`, by default the temporary folder.
+    explicit TempDir(const std::string& base = tempfolder()) {
+        std::string pattern = base + "/binio-test-XXXXXX";
         if (::mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("mkdtemp failed");
         }
@@ -103,29 +118,56 @@ private:
     std::string path_;
 };
 
-inline void writefile(const std::string& path, const Bytes& data) {
+// A path as a test holds it: UTF-8 in a std::string, or a QString (anything with toStdString()).
+struct Path : std::string {
+    Path(std::string path) : std::string(std::move(path)) {}
+    Path(const char* path) : std::string(path) {}
+    template <typename Text, typename = decltype(std::declval<const Text&>().toStdString())>
+    Path(const Text& path) : std::string(path.toStdString()) {}
+};
+
+// The bytes of a file as a test holds them: Bytes, a std::string, a QByteArray (anything with
+// size() and data() of bytes), or the text of a C string.
+struct Content : std::string_view {
+    Content(const char* text) : std::string_view(text) {}
+    template <typename Data, typename = std::enable_if_t<sizeof(*std::declval<Data>().data()) == 1>>
+    Content(const Data& data)
+        : std::string_view(reinterpret_cast<const char*>(data.data()),
+                           static_cast<std::size_t>(data.size())) {}
+};
+
+// Writes a whole file anew; throws when it cannot.
+inline void writefile(const Path& path, Content data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()),
-              static_cast<std::streamsize>(data.size()));
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
     if (!out.flush()) {
         throw std::runtime_error("cannot write " + path);
     }
 }
 
-inline void writefile(const std::string& path, const std::string& text) {
-    writefile(path, Bytes(text.begin(), text.end()));
-}
-
-inline std::string readfile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot read " + path);
+// What `file` (from fopen or popen) gives to its end, and it closed with `close`; `failed` when
+// there is no file, or it fails to read or to close (a folder fails the first read).
+template <typename Close>
+std::string readall(std::FILE* file, Close close, const std::string& failed) {
+    std::string bytes;
+    char buffer[65536];
+    for (std::size_t n; file != nullptr && (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+        bytes.append(buffer, n);
     }
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const bool read = file != nullptr && std::ferror(file) == 0;
+    return file != nullptr && close(file) == 0 && read ? bytes : failed;
 }
 
-inline std::string text(const Bytes& data) {
-    return {data.begin(), data.end()};
+// A whole file's bytes as a std::string, Bytes or QByteArray; "<cannot read PATH>" when it cannot
+// be read, so that a missing file never passes for an empty one.
+template <typename Data = std::string>
+Data readfile(const Path& path) {
+    const std::string bytes =
+        readall(std::fopen(path.c_str(), "rb"), std::fclose, "<cannot read " + path + ">");
+    Data data;
+    data.resize(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), data.begin());
+    return data;
 }
 
 // The file-system name of a UTF-8 path, on Windows too.
@@ -133,17 +175,18 @@ inline std::filesystem::path fspath(const std::string& path) {
     return std::u8string(path.begin(), path.end());
 }
 
-inline bool exists(const std::string& path) {
+// Whether the name exists, as a symbolic link that leads nowhere too.
+inline bool exists(const Path& path) {
     std::error_code ignored;
     return std::filesystem::exists(std::filesystem::symlink_status(fspath(path), ignored));
 }
 
 // Makes a sparse file of `size` bytes; false when the file system refuses that size.
-inline bool makesparse(const std::string& path, std::int64_t size) {
+inline bool makesparse(const Path& path, std::int64_t size) {
 #ifdef _WIN32
     std::error_code error;
     writefile(path, Bytes{});
-    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size), error);
+    std::filesystem::resize_file(fspath(path), static_cast<std::uintmax_t>(size), error);
     return !error;
 #else
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -156,9 +199,12 @@ inline bool makesparse(const std::string& path, std::int64_t size) {
 #endif
 }
 
-inline Bytes randombytes(std::uint64_t seed, std::size_t size) {
+// `size` bytes from a generator started at `seed`, as Bytes or QByteArray.
+template <typename Data = Bytes>
+Data randombytes(std::uint64_t seed, std::size_t size) {
     std::mt19937_64 rng(seed);
-    Bytes data(size);
+    Data data;
+    data.resize(size);
     for (auto& b : data) {
         b = static_cast<std::uint8_t>(rng() >> 56);
     }
@@ -267,12 +313,29 @@ Function nextcall(const char* name) {
     return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
 
+// What GNU basenc makes of the file `input` with --`encoding` and no line breaks; "<basenc
+// failed: COMMAND>" when it does not run to its end, which no encoding makes.
+inline std::string basenc(const std::string& encoding, const Path& input) {
+    const std::string command = "basenc --" + encoding + " -w0 '" + input + "'";
+    return readall(::popen(command.c_str(), "r"), ::pclose, "<basenc failed: " + command + ">");
+}
+
 constexpr uid_t kNobody = 65534;
 
 // Becomes nobody for good; false if that fails.
 inline bool dropprivileges() {
     return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 &&
            ::geteuid() == kNobody;
+}
+
+// Mounts a small tmpfs on `folder`, seen by this process only; 0 or the errno.
+inline int mountsmalldisk(const Path& folder, const char* size = "size=64k") {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", folder.c_str(), "tmpfs", 0, size) != 0) {
+        return errno;
+    }
+    return 0;
 }
 
 // Runs `fn` in a forked child as nobody, or as the user when that is not root (see runinchild);

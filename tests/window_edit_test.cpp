@@ -2,7 +2,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QWheelEvent>
@@ -21,7 +20,7 @@
 #include "tests/windowtest.h"
 
 using tessarin::TForm1;
-using windowtest::randombytes;
+using testutil::randombytes;
 using windowtest::setdocument;
 
 namespace {
@@ -70,11 +69,6 @@ extern "C" int lstat(const char* path, struct stat* buf) noexcept {
 }
 
 namespace {
-
-bool lexists(const QString& path) {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-}
 
 enum Mode { ascii, hex, bin, dec };
 
@@ -408,8 +402,7 @@ private slots:
         QFETCH(int, mode);
         QFETCH(QByteArray, bytes);
         QFETCH(QByteArray, expected);
-        const QString source = filepath("source.bin");
-        QVERIFY(windowtest::writeall(source, bytes));
+        const QString source = scratchfile("source.bin", bytes);
         open(source);
         setmode(mode);
         clickgrid({60, 25});
@@ -420,39 +413,34 @@ private slots:
         QVERIFY(!save(target).box.shown);
 
         QVERIFY(QFileInfo(target).isFile());
-        QCOMPARE(windowtest::readall(target), expected);
+        QCOMPARE(testutil::readfile<QByteArray>(target), expected);
         QCOMPARE(windowtest::snapshot(form), before);
     }
 
     void saveMatchesBasenc_data() {
         QTest::addColumn<int>("mode");
-        QTest::addColumn<QStringList>("basenc");  // empty: the raw file itself
+        QTest::addColumn<QString>("encoding");  // empty: the raw file itself
 
-        windowtest::moderow(ascii) << QStringList();
-        windowtest::moderow(hex) << QStringList{"--base16", "-w0"};
-        windowtest::moderow(bin) << QStringList{"--base2msbf", "-w0"};
+        windowtest::moderow(ascii) << QString();
+        windowtest::moderow(hex) << "base16";
+        windowtest::moderow(bin) << "base2msbf";
     }
 
     void saveMatchesBasenc() {
         QFETCH(int, mode);
-        QFETCH(QStringList, basenc);
-        const QString source = filepath("random.bin");
-        QVERIFY(windowtest::writeall(source, randombytes(20240611, 4099)));
-        QByteArray expected = windowtest::readall(source);
-        if (!basenc.isEmpty()) {
-            QProcess process;
-            process.start(QStringLiteral("basenc"), basenc << source);
-            QVERIFY(process.waitForFinished());
-            QCOMPARE(process.exitCode(), 0);
-            expected = process.readAllStandardOutput();
-        }
+        QFETCH(QString, encoding);
+        const QString source = scratchfile("random.bin", randombytes(20240611, 4099));
+        const QByteArray expected =
+            encoding.isEmpty()
+                ? testutil::readfile<QByteArray>(source)
+                : QByteArray::fromStdString(testutil::basenc(encoding.toStdString(), source));
         open(source);
         setmode(mode);
 
         const QString target = filepath("random.out");
         QVERIFY(!save(target).box.shown);
 
-        const QByteArray saved = windowtest::readall(target);
+        const QByteArray saved = testutil::readfile<QByteArray>(target);
         QCOMPARE(saved.size(), expected.size());
         QVERIFY(saved == expected);
     }
@@ -468,16 +456,15 @@ private slots:
 
     void saveRefusesExistingName() {
         QFETCH(QString, kind);
-        const QString source = filepath("doc.bin");
-        QVERIFY(windowtest::writeall(source, "\x01\x02\x03\x04"));
+        const QString source = scratchfile("doc.bin", "\x01\x02\x03\x04");
         open(source);
         clickgrid({10, 5});
         const QString other = filepath("other.txt");
         const QString target = kind == "opened" ? source : filepath("target");
         if (kind == "file") {
-            QVERIFY(windowtest::writeall(target, "old contents\n"));
+            testutil::writefile(target, "old contents\n");
         } else if (kind == "link") {
-            QVERIFY(windowtest::writeall(other, "old contents\n"));
+            testutil::writefile(other, "old contents\n");
             QVERIFY(QFile::link(other, target));
         } else if (kind == "dangling") {
             QVERIFY(QFile::link(other, target));
@@ -485,7 +472,7 @@ private slots:
             QVERIFY(QDir().mkdir(other));
             QVERIFY(QFile::link(other, target));
         }
-        const QByteArray targetbefore = windowtest::readall(target);
+        const QByteArray targetbefore = testutil::readfile<QByteArray>(target);
         // Without the picture, which the mode switch redraws.
         const QVariantList before = windowtest::snapshot(form, windowtest::Picture::out);
 
@@ -512,13 +499,13 @@ private slots:
                                         .arg(box.geometry.center().x())
                                         .arg(box.geometry.center().y())));
             }
-            QCOMPARE(windowtest::readall(target), targetbefore);
+            QCOMPARE(testutil::readfile<QByteArray>(target), targetbefore);
             QCOMPARE(windowtest::snapshot(form, windowtest::Picture::out), before);
         }
-        QCOMPARE(windowtest::readall(source), QByteArray("\x01\x02\x03\x04"));
+        QCOMPARE(testutil::readfile<QByteArray>(source), QByteArray("\x01\x02\x03\x04"));
         if (kind != "file" && kind != "opened") {
             QCOMPARE(QFileInfo(target).symLinkTarget(), other);
-            QCOMPARE(lexists(other), kind != "dangling");
+            QCOMPARE(testutil::exists(other), kind != "dangling");
         }
         if (!placed) {
             QSKIP("the box's place is the compositor's on Wayland; all else held");
@@ -564,9 +551,8 @@ private slots:
         QCOMPARE(box.caption, QStringLiteral("エラー"));
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.text, kRefusal);
-        QCOMPARE(windowtest::readall(target), QByteArray("someone else's\n"));
-        QCOMPARE(QDir(scratch()).entryList(QDir::Files | QDir::Hidden | QDir::System),
-                 QStringList{"late.txt"});
+        QCOMPARE(testutil::readfile<QByteArray>(target), QByteArray("someone else's\n"));
+        QCOMPARE(windowtest::entries(scratch()), QStringList{"late.txt"});
         QCOMPARE(windowtest::snapshot(form), before);
     }
 
@@ -596,8 +582,7 @@ private slots:
 
     void failedSaveLeavesNothing() {
         QFETCH(int, mode);
-        const QString source = filepath("doc.bin");
-        QVERIFY(windowtest::writeall(source, "\x10\x20\x30"));
+        const QString source = scratchfile("doc.bin", "\x10\x20\x30");
         open(source);
         setmode(mode);
         clickgrid({10, 5});
@@ -612,19 +597,18 @@ private slots:
         QVERIFY(box.shown);
         QCOMPARE(box.caption, QStringLiteral("Tessarin"));
         QCOMPARE(box.icon, QMessageBox::Critical);
-        QVERIFY(!lexists(target));
-        QVERIFY(!lexists(folder));
-        QCOMPARE(windowtest::readall(source), QByteArray("\x10\x20\x30"));
+        QVERIFY(!testutil::exists(target));
+        QVERIFY(!testutil::exists(folder));
+        QCOMPARE(testutil::readfile<QByteArray>(source), QByteArray("\x10\x20\x30"));
         QCOMPARE(windowtest::snapshot(form), before);
     }
 
     void editedBytesRoundTrip() {
-        QByteArray original = randombytes(4242, 1000);
+        QByteArray original = randombytes<QByteArray>(4242, 1000);
         original[0] = '\x10';
         original[500] = '\xFF';
         original[999] = '\x00';
-        const QString source = filepath("original.bin");
-        QVERIFY(windowtest::writeall(source, original));
+        const QString source = scratchfile("original.bin", original);
         open(source);
         QCOMPARE(document(), original);
 
@@ -648,7 +632,7 @@ private slots:
         const QString target = filepath("patched.bin");
         QVERIFY(!save(target).box.shown);
 
-        const QByteArray patched = windowtest::readall(target);
+        const QByteArray patched = testutil::readfile<QByteArray>(target);
         QCOMPARE(patched.size(), original.size());
         QList<int> changed;
         for (int i = 0; i < original.size(); ++i) {
@@ -660,7 +644,7 @@ private slots:
         QCOMPARE(patched.at(0), '\x11');
         QCOMPARE(patched.at(500), '\xFE');
         QCOMPARE(patched.at(999), '\x7A');
-        QCOMPARE(windowtest::readall(source), original);
+        QCOMPARE(testutil::readfile<QByteArray>(source), original);
     }
 
 private:

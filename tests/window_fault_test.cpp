@@ -9,8 +9,6 @@
 #include <QtTest>
 
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,7 +37,6 @@ namespace {
 // A file that changes while the window loads it: right after the first read() from it,
 // it is cut to half its size or grows by 4 KiB.
 struct Changing {
-    bool armed = false;
     bool grow = false;
     bool changed = false;
     dev_t dev = 0;
@@ -62,28 +59,21 @@ void changefile() {
     }
 }
 
-}  // namespace
-
-// Every read() of the process passes through here; it behaves as the C library's unless a file
-// is armed to change.
-extern "C" ssize_t read(int fd, void* buf, size_t count) {
-    if (!fscalls::waitifstalled(fd, true)) {
-        return -1;
-    }
-    const ssize_t n = fscalls::realread(fd, buf, count);
-    if (n > 0 && changing.armed && windowtest::onfilework()) {
+// read() while a file is armed to change: the C library's, and the change after the first read
+// of that file by the window's file work.
+ssize_t changingread(int fd, void* buf, size_t count) {
+    const ssize_t n = windowtest::realread(fd, buf, count);
+    if (n > 0 && windowtest::onfilework()) {
         const int saved = errno;
         struct stat st {};
         if (::fstat(fd, &st) == 0 && st.st_dev == changing.dev && st.st_ino == changing.ino) {
-            changing.armed = false;
+            windowtest::readhook = nullptr;
             changefile();
         }
         errno = saved;
     }
     return n;
 }
-
-namespace {
 
 constexpr int kDocSize = 1 << 20;  // the document open when a command fails
 constexpr int kNextSize = 3000;    // the file opened and saved after it
@@ -94,20 +84,13 @@ std::string local(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-// The entries of a folder, hidden ones included; empty for a folder that does not exist.
-QStringList entries(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                  QDir::NoDotAndDotDot);
-}
-
 // The files every fault starts from: the document, the file opened after the fault and a folder
 // for the save after it. Run as root, that folder is nobody's, for the children that become
 // nobody.
 bool preparefolder(const QString& folder) {
-    return ::chmod(local(folder).c_str(), 0755) == 0 &&
-           windowtest::writeall(folder + "/doc.bin", windowtest::randombytes(1, kDocSize)) &&
-           windowtest::writeall(folder + "/next.bin", windowtest::randombytes(2, kNextSize)) &&
-           QDir(folder).mkdir("out") &&
+    testutil::writefile(folder + "/doc.bin", testutil::randombytes(1, kDocSize));
+    testutil::writefile(folder + "/next.bin", testutil::randombytes(2, kNextSize));
+    return ::chmod(local(folder).c_str(), 0755) == 0 && QDir(folder).mkdir("out") &&
            (::geteuid() != 0 ||
             ::chown(local(folder + "/out").c_str(), testutil::kNobody, testutil::kNobody) == 0);
 }
@@ -131,7 +114,7 @@ public:
                const QString& savefolder, bool closing = false) {
         const QVariantList before = windowtest::snapshot(form);
         const QString folder = QFileInfo(target).path();
-        const QStringList present = entries(folder);
+        const QStringList present = windowtest::entries(folder);
 
         if (closing) {
             QMetaObject::invokeMethod(form, &QWidget::close, Qt::QueuedConnection);
@@ -144,15 +127,15 @@ public:
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.text, text);
         QCOMPARE(windowtest::snapshot(form), before);
-        QCOMPARE(entries(folder), present);
+        QCOMPARE(windowtest::entries(folder), present);
 
         const QString next = filepath("next.bin");
         QVERIFY(!open(next).box.shown);
         QCOMPARE(form->panels[0]->text(), QStringLiteral("size:3000bytes"));
-        QVERIFY(document() == windowtest::readall(next));
+        QVERIFY(document() == testutil::readfile<QByteArray>(next));
         const QString saved = savefolder + "/saved.bin";
         QVERIFY(!save(saved).box.shown);
-        QVERIFY(windowtest::readall(saved) == windowtest::readall(next));
+        QVERIFY(testutil::readfile(saved) == testutil::readfile(next));
     }
 };
 
@@ -164,7 +147,7 @@ QString childfolder;
 
 // The address space in use now, from /proc/self/status.
 rlim_t addressspace() {
-    const QByteArray status = windowtest::readall(QStringLiteral("/proc/self/status"));
+    const QByteArray status = testutil::readfile<QByteArray>(QStringLiteral("/proc/self/status"));
     for (const QByteArray& line : status.split('\n')) {
         if (line.startsWith("VmSize:")) {
             return rlim_t(line.mid(7).trimmed().split(' ').value(0).toULongLong()) * 1024;
@@ -187,11 +170,13 @@ class FaultChild : public QObject, FaultWindow {
         newwindow();
         QVERIFY(showform());
         const QString far = filepath("far/one.bin");
-        QVERIFY(windowtest::writeall(far, windowtest::randombytes(4, 4096)));
+        testutil::writefile(far, testutil::randombytes<QByteArray>(4, 4096));
         form->setprogressdelay(std::chrono::milliseconds(0));
-        QVERIFY(fscalls::stall.arm(false, far));
+        windowtest::readhook = fscalls::stalledread;
+        QVERIFY(fscalls::stall.arm(0, far));
         windowtest::Dialogs::get().onprogress = [](QProgressDialog* progress) {
-            (void)QTest::qWaitFor([] { return fscalls::stall.waiting > 0; }, 30000);
+            (void)QTest::qWaitFor([] { return fscalls::stall.waiting > 0; },
+                                  fscalls::kStallBoundMs);
             QMetaObject::invokeMethod(progress, &QProgressDialog::cancel, Qt::QueuedConnection);
         };
         // Typed whole into the name field, as a person does.
@@ -267,13 +252,10 @@ bool childsetup(const QString& scenario, const QString& folder) {
             return false;
         }
     } else if (scenario.startsWith("diskfull") || scenario == "stalled") {
-        // A 64 KiB file system, or one of its own for the load that stalls, seen by this process
-        // only.
+        // A 64 KiB file system, or one of its own for the load that stalls.
         const bool full = scenario != "stalled";
-        const std::string point = local(folder + (full ? "/small" : "/far"));
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", point.c_str(), "tmpfs", 0, full ? "size=64k" : "") != 0) {
+        if (testutil::mountsmalldisk(folder + (full ? "/small" : "/far"), full ? "size=64k" : "") !=
+            0) {
             std::perror(full ? "mounting a small tmpfs" : "mounting a tmpfs");
             std::exit(kSkipped);
         }
@@ -312,6 +294,7 @@ private slots:
         QVERIFY(preparefolder(scratch()));
     }
     void cleanup() {
+        windowtest::readhook = nullptr;
         changing = Changing();
         endwindow();
     }
@@ -341,7 +324,7 @@ private slots:
             QVERIFY(::mkfifo(local(target).c_str(), 0644) == 0);
         } else if (kind == "sparse") {
             target = filepath("sparse.bin");
-            QVERIFY(testutil::makesparse(local(target), off_t(size)));
+            QVERIFY(testutil::makesparse(target, off_t(size)));
         }
         // Should the load wait for a writer after all, one comes after 5 s.
         std::atomic<bool> finished = false;
@@ -372,13 +355,14 @@ private slots:
         opendocument();
         // Four blocks of the load: the change comes after the first.
         const QString target = filepath("changing.bin");
-        const QByteArray content = windowtest::randombytes(3, 4 << 20);
-        QVERIFY(windowtest::writeall(target, content));
+        const QByteArray content = testutil::randombytes<QByteArray>(3, 4 << 20);
+        testutil::writefile(target, content);
         const std::string file = local(target);
         struct stat st {};
         QVERIFY(::stat(file.c_str(), &st) == 0);
         // Armed just before the load: the file changes on the first read from it.
-        changing = {true, grow, false, st.st_dev, st.st_ino, st.st_size, file.c_str()};
+        changing = {grow, false, st.st_dev, st.st_ino, st.st_size, file.c_str()};
+        windowtest::readhook = changingread;
         if (!grow) {
             fault(&TForm1::openfile, target, QStringLiteral("ファイルの末尾以降を読み込みました."),
                   filepath("out"));
@@ -425,7 +409,7 @@ private slots:
         }
         // Files no one but root may read, a folder no one but root may write into, a mount
         // point, a sparse file of 1.5 GiB and, for a child that becomes nobody, a runtime folder.
-        QVERIFY(windowtest::writeall(folder + "/secret.bin", "secret"));
+        testutil::writefile(folder + "/secret.bin", "secret");
         QVERIFY(
             QFile::setPermissions(folder + "/secret.bin", QFile::ReadOwner | QFile::WriteOwner));
         QVERIFY(QDir(folder).mkdir("locked"));
@@ -435,7 +419,7 @@ private slots:
         }
         QVERIFY(QDir(folder).mkdir("small"));
         QVERIFY(QDir(folder).mkdir("far"));
-        QVERIFY(testutil::makesparse(local(folder + "/huge.bin"), off_t(3) << 29));
+        QVERIFY(testutil::makesparse(folder + "/huge.bin", off_t(3) << 29));
         if (asnobody) {
             QVERIFY(QDir(folder).mkdir("run"));
             QVERIFY(::chown(local(folder + "/run").c_str(), testutil::kNobody, testutil::kNobody) ==
@@ -457,9 +441,9 @@ private slots:
         }
         QVERIFY2(child.exitCode() == 0, output.constData());
         QVERIFY(::chmod(local(folder + "/secret.bin").c_str(), 0600) == 0);
-        QCOMPARE(entries(folder + "/locked"), QStringList());
-        QCOMPARE(entries(folder + "/small"), QStringList());
-        QCOMPARE(windowtest::readall(folder + "/secret.bin"), QByteArray("secret"));
+        QCOMPARE(windowtest::entries(folder + "/locked"), QStringList());
+        QCOMPARE(windowtest::entries(folder + "/small"), QStringList());
+        QCOMPARE(testutil::readfile<QByteArray>(folder + "/secret.bin"), QByteArray("secret"));
     }
 
     void farEndClicks_data() {

@@ -12,7 +12,6 @@
 //   TESSARIN_MODEL_SEED=7 TESSARIN_MODEL_STEPS=50000 QT_QPA_PLATFORM=offscreen ./window_model_test
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -414,11 +413,7 @@ QString WindowModelTest::open() {
             b = std::uint8_t(random.bounded(256));
         }
         const QString path = newname(QStringLiteral("in%1.bin"));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(asbytearray(content)) != size) {
-            return QStringLiteral("!could not write ") + path;
-        }
-        file.close();
+        testutil::writefile(path, content);
         files[path] = asbytearray(content);
         windowtest::choosefile(path);
         form->Button1Click();
@@ -626,7 +621,7 @@ QString WindowModelTest::save() {
         form->Button3Click();
     }
     QString problem = expectdialogs(expected);
-    if (windowtest::readall(path) != files[path]) {
+    if (testutil::readfile<QByteArray>(path) != files[path]) {
         problem += QStringLiteral(" the file does not hold what it must;");
     }
     return QStringLiteral("save %1 as %2 (%3 bytes)%4")
@@ -649,11 +644,7 @@ void WindowModelTest::randomSequences() {
     QVERIFY(startwindow());
     QVERIFY(QDir(scratch()).mkdir(QStringLiteral("folder")));
     // A file to refuse a save over before anything was opened or saved.
-    const QString first = filepath(QStringLiteral("first.bin"));
-    {
-        QFile file(first);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("first", 5) == 5);
-    }
+    const QString first = scratchfile(QStringLiteral("first.bin"), "first");
     files[first] = QByteArray("first");
     windowtest::Dialogs::get().seen.clear();
     model = Model();
@@ -709,7 +700,7 @@ void WindowModelTest::randomSequences() {
 
     // Every file holds what it must: saves their text, everything else what it held before.
     for (const auto& [path, content] : files) {
-        const QByteArray actual = windowtest::readall(path);
+        const QByteArray actual = testutil::readfile<QByteArray>(path);
         QVERIFY2(actual == content,
                  qPrintable(QStringLiteral("seed %1: %2 holds %3 bytes, expected %4")
                                 .arg(seed)

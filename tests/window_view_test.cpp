@@ -27,17 +27,13 @@ using tessarin::TForm1;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using windowtest::cellrect;
 using windowtest::coloursin;
 using windowtest::inkbox;
 using windowtest::kRed;
 using windowtest::kWhite;
 using windowtest::setdocument;
 using namespace fscalls;
-
-// The logical box of cell (column, row) with 50 x 20 cells.
-QRect cell(int column, int row) {
-    return QRect(column * 50, row * 20, 50, 20);
-}
 
 bool reddominant(QRgb p) {
     return qRed(p) >= 128 && qRed(p) - qGreen(p) > 64 && qRed(p) - qBlue(p) > 64;
@@ -65,21 +61,6 @@ private:
                                                   QStyle::SC_ScrollBarSlider, form->sbv);
         return thumb.height() ==
                style->pixelMetric(QStyle::PM_ScrollBarSliderMin, &option, form->sbv);
-    }
-
-    // Writes a new file in the scratch folder; its path, or empty when that fails.
-    QString writefile(const QString& name, const QByteArray& content) {
-        const QString path = filepath(name);
-        return windowtest::writeall(path, content) ? path : QString();
-    }
-
-    // A file of `size` bytes counting 0, 1, 2 ... (mod 256).
-    QString countingfile(const QString& name, int size) {
-        QByteArray content(size, 0);
-        for (int i = 0; i < size; ++i) {
-            content[i] = char(i & 0xFF);
-        }
-        return writefile(name, content);
     }
 
     // Resizes the client area of the shown window and waits until the grid followed.
@@ -209,9 +190,9 @@ private slots:
         const QImage& image = picture();
         QVERIFY(!image.isNull());
         QCOMPARE(image.deviceIndependentSize().toSize(), QSize(165, 244));
-        QVERIFY(!inkbox(image, cell(0, 0), reddominant).isEmpty());
+        QVERIFY(!inkbox(image, cellrect(0, 2), reddominant).isEmpty());
         // No ink outside the marker's cell.
-        QVERIFY(cell(0, 0).contains(inkbox(image, {}, windowtest::isink)));
+        QVERIFY(cellrect(0, 2).contains(inkbox(image, {}, windowtest::isink)));
     }
 
     void classColours_data() {
@@ -233,9 +214,9 @@ private slots:
         windowtest::solidfont(form);
         setdocument(form, {std::uint8_t(byte)});
         const QImage& image = picture();
-        QCOMPARE(coloursin(image, cell(0, 0)), (QSet{kWhite, windowtest::inkof(byte)}));
+        QCOMPARE(coloursin(image, cellrect(0, 2)), (QSet{kWhite, windowtest::inkof(byte)}));
         // The end marker follows in the next cell, in red.
-        QCOMPARE(coloursin(image, cell(1, 0)), (QSet{kWhite, kRed}));
+        QCOMPARE(coloursin(image, cellrect(1, 2)), (QSet{kWhite, kRed}));
         // Nothing below the first row.
         QCOMPARE(coloursin(image, QRect(0, 20, 165, 224)), QSet{kWhite});
     }
@@ -269,7 +250,7 @@ private slots:
             return;
         }
         QVERIFY(!red.isEmpty());
-        QVERIFY(cell(markercolumn, markerrow).contains(red));
+        QVERIFY(cellrect(markerrow * 2 + markercolumn, 2).contains(red));
     }
 
     void modeSwitchRedraws_data() {
@@ -323,18 +304,18 @@ private slots:
         const QImage& image = picture();
         using windowtest::kBlue;
         using windowtest::kGrey;
-        const QRect blue = inkbox(image, cell(0, 0), kBlue);
-        const QRect grey = inkbox(image, cell(1, 0), kGrey);
+        const QRect blue = inkbox(image, cellrect(0, 2), kBlue);
+        const QRect grey = inkbox(image, cellrect(1, 2), kGrey);
         QVERIFY(!blue.isEmpty() && blue.left() < 4);
         QVERIFY2(!grey.isEmpty() && grey.left() < 54, qPrintable(QString::number(grey.left())));
         // The right cell's label covers whatever the left one's ran into it.
-        QVERIFY(!coloursin(image, cell(1, 0)).contains(kBlue));
+        QVERIFY(!coloursin(image, cellrect(1, 2)).contains(kBlue));
         // A centred label wider than its cell would put ink left of the cell.
-        QVERIFY(!coloursin(image, cell(0, 0)).contains(kGrey));
-        QVERIFY(!coloursin(image, cell(0, 1)).contains(kBlue));
-        QCOMPARE(inkbox(image, cell(0, 1), kGrey), grey.translated(-50, 20));
-        QCOMPARE(inkbox(image, cell(1, 1), kBlue), blue.translated(50, 20));
-        QVERIFY(!coloursin(image, cell(1, 1)).contains(kGrey));
+        QVERIFY(!coloursin(image, cellrect(0, 2)).contains(kGrey));
+        QVERIFY(!coloursin(image, cellrect(2, 2)).contains(kBlue));
+        QCOMPARE(inkbox(image, cellrect(2, 2), kGrey), grey.translated(-50, 20));
+        QCOMPARE(inkbox(image, cellrect(3, 2), kBlue), blue.translated(50, 20));
+        QVERIFY(!coloursin(image, cellrect(3, 2)).contains(kGrey));
     }
 
     void scrollRange_data() {
@@ -439,13 +420,11 @@ private slots:
         form->sbv->setValue(10);
         form->cbc->show();
         const qint64 key = picture().cacheKey();
-        const QString path = countingfile("kilo.bin", 1024);
-        QVERIFY(!path.isEmpty());
+        const Bytes content = testutil::randombytes(1, 1024);
+        const QString path = scratchfile("kilo.bin", content);
         windowtest::choosefile(path);
         QTest::mouseClick(form->Button1, Qt::LeftButton);
-        QCOMPARE(form->bindata().size(), std::size_t(1024));
-        QCOMPARE(int(form->bindata()[0]), 0);
-        QCOMPARE(int(form->bindata()[1023]), 255);
+        QVERIFY(form->bindata() == content);
         QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin - ") + path);
         QCOMPARE(form->panels[0]->text(), QStringLiteral("size:1024bytes"));
         QCOMPARE(form->sbv->maximum(), 512);
@@ -472,22 +451,21 @@ private slots:
     void openEmptyFile() {
         windowtest::solidfont(form);
         setdocument(form, Bytes(100, 'x'));
-        const QString path = writefile("empty.bin", QByteArray());
-        QVERIFY(!path.isEmpty());
+        const QString path = scratchfile("empty.bin", "");
         open(path);
         QVERIFY(form->bindata().empty());
         QCOMPARE(form->panels[0]->text(), QStringLiteral("size:0bytes"));
         QCOMPARE(form->sbv->maximum(), 0);
         QCOMPARE(form->topaddr(), qint64(0));
-        QVERIFY(!inkbox(picture(), cell(0, 0), kRed).isEmpty());
-        QVERIFY(cell(0, 0).contains(inkbox(picture(), {}, windowtest::isink)));
+        QVERIFY(!inkbox(picture(), cellrect(0, 2), kRed).isEmpty());
+        QVERIFY(cellrect(0, 2).contains(inkbox(picture(), {}, windowtest::isink)));
     }
 
     void openShorterFileClamps() {
         setdocument(form, Bytes(100, 'x'));
         form->sbv->setValue(40);
         QCOMPARE(form->topaddr(), qint64(80));
-        const QString path = writefile("short.bin", QByteArray(24, 'y'));
+        const QString path = scratchfile("short.bin", QByteArray(24, 'y'));
         QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
         open(path);
         QCOMPARE(form->sbv->maximum(), 12);
@@ -506,7 +484,7 @@ private slots:
         QCOMPARE(form->topaddr(), qint64(90));
         QCOMPARE(form->sbv->value(), 30);
         // 61 bytes: maximum 30, still the position, so nothing scrolls.
-        open(writefile("shorter.bin", QByteArray(61, 'y')));
+        open(scratchfile("shorter.bin", QByteArray(61, 'y')));
         QCOMPARE(form->bindata().size(), std::size_t(61));
         QCOMPARE(form->sbv->maximum(), 30);
         QCOMPARE(form->topaddr(), qint64(90));
@@ -527,7 +505,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, message);
         QVERIFY(QDir(scratch()).mkdir(QStringLiteral("folder")));
-        const QString good = writefile("good.bin", QByteArray("Hello, world"));
+        const QString good = scratchfile("good.bin", QByteArray("Hello, world"));
         open(good);
         QCOMPARE(form->bindata().size(), std::size_t(12));
         form->sbv->setValue(2);
@@ -594,7 +572,7 @@ private slots:
         setdocument(form, Bytes(100, 'x'));
         form->Image1MouseMove(QPoint(75, 0));
         QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:1"));
-        open(writefile("other.bin", QByteArray(3, 'z')));
+        open(scratchfile("other.bin", QByteArray(3, 'z')));
         QCOMPARE(form->bindata().size(), std::size_t(3));
         QCOMPARE(form->panels[1]->text(), QStringLiteral("Addr.:1"));
         // Past the new end: still the old text.
@@ -619,12 +597,12 @@ private slots:
         QFETCH(bool, save);
         QFETCH(bool, folder);
         QVERIFY(showform());
-        const QString opened = countingfile("typed.bin", 10);
+        const QString opened = scratchfile("typed.bin", "0123456789");
         if (save) {
             open(opened);
         }
         QVERIFY(QDir(scratch()).mkdir(QStringLiteral("adir")));
-        QVERIFY(!countingfile("adir/inside.bin", 3).isEmpty());
+        scratchfile("adir/inside.bin", "012");
         // A new name that begins an existing one keeps the list up until Enter.
         const QString path = folder ? filepath("adir") : save ? filepath("typed") : opened;
         const auto typed = windowtest::typefile(path);
@@ -664,7 +642,7 @@ private slots:
         const QStringList names = {QStringLiteral("kmsg"), QStringLiteral("data"),
                                    QStringLiteral("notes.txt"), QStringLiteral("picture.png")};
         for (const QString& name : names) {
-            QVERIFY(!writefile(name, QByteArray("\x89PNG\r\n\x1a\n plain text", 18)).isEmpty());
+            scratchfile(name, QByteArray("\x89PNG\r\n\x1a\n plain text", 18));
         }
         {
             const std::lock_guard lock(openedmutex);
@@ -713,12 +691,12 @@ private slots:
         QVERIFY(QDir::setCurrent(scratch()));
         newwindow();
         QVERIFY(showform());
-        const QString first = countingfile(QStringLiteral("first.bin"), 3);
+        const QString first = scratchfile(QStringLiteral("first.bin"), QByteArray("\0\1\2", 3));
         QVERIFY(
             !run(command(save), save ? filepath(QStringLiteral("saved.bin")) : first).box.shown);
         QVERIFY(!windowtest::watched(scratch()));
         for (int i = 0; i < 20; ++i) {
-            QVERIFY(!writefile(QStringLiteral("new%1").arg(i), "x").isEmpty());
+            scratchfile(QStringLiteral("new%1").arg(i), "x");
         }
         const int entries = save ? 22 : 21;
         int listed = 0;
@@ -758,13 +736,13 @@ private slots:
         QVERIFY(showform());
         const QString mine = filepath(QStringLiteral("mine.bin"));
         if (remembered) {
-            QVERIFY(windowtest::writeall(mine, "cd"));
+            testutil::writefile(mine, "cd");
             QVERIFY(
                 !run(command(save), save ? filepath(QStringLiteral("mine2.bin")) : mine).box.shown);
         }
         const QString elsewhere = filepath(QStringLiteral("elsewhere"));
         QVERIFY(QDir().mkdir(elsewhere));
-        QVERIFY(windowtest::writeall(elsewhere + QStringLiteral("/old"), "ab"));
+        testutil::writefile(elsewhere + QStringLiteral("/old"), "ab");
         const QString name = save ? QStringLiteral("old") : QStringLiteral("new");
         QVERIFY(!run(command(!save), elsewhere + '/' + name).box.shown);
         QCOMPARE(QDir::currentPath(), elsewhere);

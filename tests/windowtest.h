@@ -1,7 +1,7 @@
 // The window of a widget test: the window with its scratch folder, Open and Save run on it with
-// what their message box said recorded, resizing it as a user would, a snapshot of it, whole-file
-// reads and writes, and what the error box says. Includes the dialog answerer and what the grid
-// must show.
+// what their message box said recorded, resizing it as a user would, a snapshot of it, and what
+// the error box says; and the program's read(), which a test can take over. Includes the dialog
+// answerer and what the grid must show.
 #pragma once
 
 #include <QAbstractNativeEventFilter>
@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 #include <QGroupBox>
 #include <QHash>
 #include <QLabel>
@@ -23,6 +22,7 @@
 
 #include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <xcb/xproto.h>
 
 #include <atomic>
@@ -97,6 +97,16 @@ inline bool onfilework() {
     return ::pthread_equal(::pthread_self(), windowthread) || onworker();
 }
 
+// The C library's read().
+inline ssize_t realread(int fd, void* buf, size_t count) {
+    static const auto real = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
+    return real(fd, buf, count);
+}
+
+// What every read() of the program runs in place of the C library's, while a test sets it (see
+// read() below).
+inline std::atomic<ssize_t (*)(int, void*, size_t)> readhook = nullptr;
+
 // Notes that an object had an event of a type (a window's close request, a widget's paint), for
 // any thread to read.
 class EventSeen : public QObject {
@@ -118,17 +128,10 @@ private:
     QEvent::Type type_;
 };
 
-// A whole file's bytes; "<unreadable>" when it cannot be read, so that a missing file never
-// passes for an empty one.
-inline QByteArray readall(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-// Writes a new file; false when the name exists or the write fails.
-inline bool writeall(const QString& path, const QByteArray& data) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(data) == data.size();
+// The entries of a folder, hidden ones included; empty for a folder that does not exist.
+inline QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot);
 }
 
 // Whether any inotify instance of the process watches `folder`: /proc/self/fdinfo lists each
@@ -141,7 +144,8 @@ inline bool watched(const QString& folder) {
     const QByteArray inode = " ino:" + QByteArray::number(qulonglong(st.st_ino), 16) + ' ';
     const QDir fdinfo(QStringLiteral("/proc/self/fdinfo"));
     for (const QString& fd : fdinfo.entryList(QDir::Files)) {
-        for (const QByteArray& line : readall(fdinfo.filePath(fd)).split('\n')) {
+        for (const QByteArray& line :
+             testutil::readfile<QByteArray>(fdinfo.filePath(fd)).split('\n')) {
             if (line.startsWith("inotify ") && line.contains(inode)) {
                 return true;
             }
@@ -153,11 +157,6 @@ inline bool watched(const QString& folder) {
 // What the error box says for an I/O error code: the message, ended with a full stop.
 inline QString boxtext(int code) {
     return QString::fromStdString(testutil::iomessage(code)) + QLatin1Char('.');
-}
-
-// testutil::randombytes as a QByteArray.
-inline QByteArray randombytes(std::uint64_t seed, std::size_t size) {
-    return asbytearray(testutil::randombytes(seed, size));
 }
 
 // Puts `bytes` in the window as the document, without a file, as a load would, scrolled to the
@@ -265,6 +264,11 @@ public:
 
     const QString& scratch() const { return folder_; }
     QString filepath(const QString& name) const { return folder_ + QLatin1Char('/') + name; }
+    // Writes a file of the scratch folder anew; its path.
+    QString scratchfile(const QString& name, testutil::Content content) const {
+        testutil::writefile(filepath(name), content);
+        return filepath(name);
+    }
     QByteArray document() const { return asbytearray(form->bindata()); }
 
     // Runs `command` (Open or Save) with `target` given to its file dialog, which must take it;
@@ -330,14 +334,12 @@ inline QString gridfault(const TForm1* form) {
     const QImage& picture = form->Image1->picture();
     const std::vector<std::uint8_t>& bytes = form->bindata();
     const int cols = form->cols();
-    for (int cell = 0; cell < form->Image1->height() / form->cellh() * cols; ++cell) {
+    for (int cell = 0; cell < form->Image1->height() / kCellH * cols; ++cell) {
         const auto offset = std::uint64_t(form->topaddr() + cell);
         const QSet<QRgb> expected = offset < bytes.size()    ? QSet{kWhite, inkof(bytes[offset])}
                                     : offset == bytes.size() ? QSet{kWhite, kRed}
                                                              : QSet{kWhite};
-        const QRect area(QPoint(cell % cols * form->cellw(), cell / cols * form->cellh()),
-                         QSize(form->cellw(), form->cellh()));
-        if (coloursin(picture, area) != expected) {
+        if (coloursin(picture, cellrect(cell, cols)) != expected) {
             return QStringLiteral("cell %1 (offset %2) is wrong").arg(cell).arg(offset);
         }
     }
@@ -352,3 +354,10 @@ inline QRadioButton* modebutton(const TForm1* form, int mode) {
 }
 
 }  // namespace windowtest
+
+// Every read() of a widget test program passes through here, on to the C library's or to
+// windowtest::readhook. Defined in this header, which is in the one source file of each program.
+extern "C" ssize_t read(int fd, void* buf, size_t count) {
+    const auto hook = windowtest::readhook.load();
+    return hook != nullptr ? hook(fd, buf, count) : windowtest::realread(fd, buf, count);
+}
