@@ -67,6 +67,29 @@ using testutil::TempDir;
 
 const Bytes kBefore = {0xde, 0xad, 0xbe, 0xef, 0x00, 0x41};
 
+// The three ways a large file is read: by its size, or to its end into room reserved up front
+// or, where the system charges all of that room (strict overcommit, "2"), into pieces.
+struct LoadWay {
+    const char* name;
+    bool toend;
+    const char* overcommit;
+
+    // The settings of a load this way, with the system's figures written under `root`.
+    binio::LoadSettings settings(const TempDir& root) const {
+        std::filesystem::create_directories(root / "proc/sys/vm");
+        testutil::writefile(root / "proc/sys/vm/overcommit_memory", std::string(overcommit));
+        binio::LoadSettings settings;
+        settings.systemroot = root.path();
+        settings.readtoend = toend;
+        return settings;
+    }
+};
+const LoadWay kLoadWays[] = {
+    {"by its size", false, "0"},
+    {"to its end, into reserved room", true, "0"},
+    {"to its end, into pieces", true, "2"},
+};
+
 // In a child: loads `path` into a copy of kBefore and reports the I/O error code, kWrongMessage
 // when what() is not `message`, kWrongResult when the failure changed the document. A load that
 // blocks is ended by the alarm.
@@ -511,23 +534,10 @@ TEST(Load, LargeFileCancelledThenLoaded) {
     const Bytes content = testutil::randombytes(29, (std::size_t{24} << 20) + 3);
     const std::string path = dir / "large";
     testutil::writefile(path, content);
-    const struct {
-        const char* name;
-        bool toend;
-        const char* overcommit;
-    } cases[] = {
-        {"by its size", false, "0"},
-        {"to its end, into reserved room", true, "0"},
-        {"to its end, into pieces", true, "2"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const LoadWay& way : kLoadWays) {
+        SCOPED_TRACE(way.name);
         TempDir root;
-        std::filesystem::create_directories(root / "proc/sys/vm");
-        testutil::writefile(root / "proc/sys/vm/overcommit_memory", std::string(c.overcommit));
-        binio::LoadSettings settings;
-        settings.systemroot = root.path();
-        settings.readtoend = c.toend;
+        const binio::LoadSettings settings = way.settings(root);
         const auto cancelthenload = [&] {
             Bytes doc = kBefore;
             binio::Stop stop;
@@ -591,23 +601,10 @@ TEST(Load, StalledLoadGivenUpHoldsWhatItRead) {
     TempDir dir;
     const std::string path = dir / "stalling";
     ASSERT_TRUE(testutil::makesparse(path, std::int64_t{512} << 20));
-    const struct {
-        const char* name;
-        bool toend;
-        const char* overcommit;
-    } cases[] = {
-        {"by its size", false, "0"},
-        {"to its end, into reserved room", true, "0"},
-        {"to its end, into pieces", true, "2"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const LoadWay& way : kLoadWays) {
+        SCOPED_TRACE(way.name);
         TempDir root;
-        std::filesystem::create_directories(root / "proc/sys/vm");
-        testutil::writefile(root / "proc/sys/vm/overcommit_memory", std::string(c.overcommit));
-        binio::LoadSettings settings;
-        settings.systemroot = root.path();
-        settings.readtoend = c.toend;
+        const binio::LoadSettings settings = way.settings(root);
         EXPECT_EQ(testutil::runinchild([&] {
                       const std::int64_t before = anonmib();
                       struct stat st {};
