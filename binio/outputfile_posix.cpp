@@ -54,6 +54,11 @@ std::string hiddenname(int attempt) {
     return ".tessarin-" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
 }
 
+// Creates the file `name` in `dir` for writing: never one that exists, nor through a link.
+int createnew(int dir, const char* name) {
+    return retryopenat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
 // How many hidden names, leftovers of earlier runs under the same process id, are stepped over.
 constexpr int kHiddenAttempts = 1000;
 
@@ -113,8 +118,7 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop,
         unnamed_ = true;
         return;
     }
-    file_ = Handle(retryopenat(dir_.get(), name_.c_str(),
-                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    file_ = Handle(createnew(dir_.get(), name_.c_str()));
     if (!file_) {
         int err = errno;
         if (int code = existingcode(path_)) {
@@ -128,8 +132,7 @@ bool OutputFile::makehidden() {
     int attempt = 0;
     for (;; ++attempt) {
         temp_ = hiddenname(attempt);
-        file_ = Handle(retryopenat(dir_.get(), temp_.c_str(),
-                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        file_ = Handle(createnew(dir_.get(), temp_.c_str()));
         if (file_) {
             break;
         }

@@ -71,7 +71,6 @@ void OperationRunner::run(Operation operation, const QString& path, Work work) {
     // window giving up on the worker all go through it.
     stop_ = binio::Stop();
     running_ = operation;
-    leftwaiting_ = false;
     const auto ended = qScopeGuard([this] { running_.reset(); });
     ProgressWatch progress(window_,
                            operation == Operation::load ? QStringLiteral("読み込み中: %1")
@@ -126,7 +125,9 @@ void OperationRunner::run(Operation operation, const QString& path, Work work) {
         // worker and leaves one that is not to finish on its own.
         try {
             if (!worker.finished()) {
-                leftwaiting_ = true;
+                if (onleftwaiting_) {
+                    onleftwaiting_(path);
+                }
                 throw binio::Cancelled();
             }
             worker.rethrow();

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <utility>
 
 #include "binio/binio.h"
 
@@ -47,8 +48,11 @@ public:
     // its file (it failed, was refused or cancelled) keeps the window and the unsaved document.
     bool mayclose();
 
-    // Whether the last operation was given up while its worker still waited in the file system.
-    bool leftwaiting() const { return leftwaiting_; }
+    // Called with an operation's path when the operation is given up while its worker still
+    // waits in the file system.
+    void setonleftwaiting(std::function<void(const QString&)> onleftwaiting) {
+        onleftwaiting_ = std::move(onleftwaiting);
+    }
 
     // Closes the window when a close was asked for during the operation that has just ended. The
     // command calls it once the user has seen what the operation ended with.
@@ -61,7 +65,7 @@ private:
     std::optional<Operation> running_;
     binio::Stop stop_;
     bool closeasked_ = false;
-    bool leftwaiting_ = false;
+    std::function<void(const QString&)> onleftwaiting_;
 };
 
 }  // namespace tessarin

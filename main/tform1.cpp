@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
-#include <QScopeGuard>
 #include <QSizeGrip>
 #include <QStatusBar>
 #include <QWheelEvent>
@@ -106,6 +105,8 @@ TForm1::TForm1(QWidget* parent)
       OpenDialog1(this, QFileDialog::AcceptOpen, places_),
       SaveDialog1(this, QFileDialog::AcceptSave, places_) {
     ::inittessarinicons();
+    // A file system that left a load or save waiting is one the dialogs keep away from.
+    operations_.setonleftwaiting([this](const QString& path) { places_.stalled(path); });
     // The icons are decoded beside the rest of the start (the window system wants every size of
     // the window icon before the window shows, and reading them is a tenth of the start-up).
     std::future<std::vector<QImage>> icons = std::async(std::launch::async, [] {
@@ -281,11 +282,7 @@ void TForm1::redraw() {
 
 void TForm1::Button1Click() {
     QString path;
-    guarded([this, &path] {
-        OpenDialog1.make();
-        SaveDialog1.make();
-        path = OpenDialog1.choose();
-    });
+    guarded([this, &path] { path = choose(OpenDialog1); });
     if (!path.isEmpty()) {
         openfile(path);
     }
@@ -295,7 +292,6 @@ void TForm1::openfile(const QString& path) {
     guarded([this, &path] {
         // The document stays drawn until the new one is whole.
         auto loaded = std::make_shared<std::vector<std::uint8_t>>();
-        const auto noted = qScopeGuard([this, &path] { leftwaiting(path); });
         operations_.run(OperationRunner::Operation::load, path,
                         [loaded, file = localpath(path)](const binio::Progress& progress,
                                                          const binio::Stop& stop) {
@@ -456,11 +452,7 @@ void TForm1::cbcChange(int index) {
 
 void TForm1::Button3Click() {
     QString path;
-    guarded([this, &path] {
-        OpenDialog1.make();
-        SaveDialog1.make();
-        path = SaveDialog1.choose();
-    });
+    guarded([this, &path] { path = choose(SaveDialog1); });
     if (!path.isEmpty()) {
         savefile(path);
     }
@@ -475,7 +467,6 @@ void TForm1::savefile(const QString& path) {
             showrefusal(this);
             return;
         }
-        const auto noted = qScopeGuard([this, &path] { leftwaiting(path); });
         try {
             operations_.run(
                 OperationRunner::Operation::save, path,
@@ -494,10 +485,10 @@ void TForm1::savefile(const QString& path) {
     operations_.closeifasked();
 }
 
-void TForm1::leftwaiting(const QString& path) {
-    if (operations_.leftwaiting()) {
-        places_.stalled(path);
-    }
+QString TForm1::choose(FileChooser& dialog) {
+    OpenDialog1.make();
+    SaveDialog1.make();
+    return dialog.choose();
 }
 
 }  // namespace tessarin

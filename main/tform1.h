@@ -127,8 +127,8 @@ private:
     void guarded(const std::function<void()>& handler) { guard(this, apptitle(), handler); }
     void layoutcontrols(int width, int height);
     void closeeditor();
-    // After an operation on `path`: a file system that left it waiting is kept away from.
-    void leftwaiting(const QString& path);
+    // Runs `dialog`. Both dialogs are made at the first use of either (see FileChooser::make).
+    QString choose(FileChooser& dialog);
     void placecbc();
 
     static constexpr std::int32_t kCellW = 50;
