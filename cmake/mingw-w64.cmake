@@ -13,7 +13,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # The compiler's own libraries are linked in, so that a test program needs no DLLs beside it.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# (Programs built with Qt link the shared run-time, which ships beside them.)
 
 # Debian's wine64 installs the loader outside PATH; the wine package adds a wrapper that is.
 find_program(TESSARIN_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
