@@ -1,13 +1,37 @@
-# A Debian package of what cmake --install puts in place: cpack -G DEB in the build directory.
-set(CPACK_GENERATOR DEB)
+# The packages of what cmake --install puts in place, made by cpack in the build directory: a
+# Debian package, or for Windows a ZIP to unpack and run and an installer.
 set(CPACK_PACKAGE_NAME tessarin)
 set(CPACK_PACKAGE_VENDOR "The Tessarin developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-# The build keeps its debug information; the package does not.
+# The build keeps its debug information; the packages do not.
 set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP NSIS)
+  set(CPACK_PACKAGE_FILE_NAME Tessarin-${PROJECT_VERSION}-win64)
+  # The ZIP unpacks into a folder of its own.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY Tessarin)
+  set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Tessarin)
+  # The Start menu entry: Tessarin.exe, named Tessarin.
+  set(CPACK_PACKAGE_EXECUTABLES Tessarin Tessarin)
+  set(CPACK_NSIS_PACKAGE_NAME Tessarin)
+  set(CPACK_NSIS_DISPLAY_NAME Tessarin)
+  set(CPACK_NSIS_INSTALLED_ICON_NAME Tessarin.exe)
+  set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/resources/icons/tessarin.ico)
+  set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/resources/icons/tessarin.ico)
+  set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+  set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+  set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+  set(CPACK_NSIS_MUI_FINISHPAGE_RUN Tessarin.exe)
+  include(CPack)
+  return()
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TESSARIN_MAINTAINER}")

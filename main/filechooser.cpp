@@ -3,6 +3,7 @@
 
 #include <QAbstractItemView>
 #include <QCompleter>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -122,24 +123,42 @@ FileChooser::FileChooser(QWidget* window, QFileDialog::AcceptMode mode, DialogPl
     : window_(window), mode_(mode), places_(places) {}
 
 void FileChooser::make() {
-    if (dialog_ == nullptr) {
+    if (dialog_ != nullptr) {
+        return;
+    }
+    if (systemdialog()) {
+        // The system's dialog lists and watches folders its own way: the workarounds below are
+        // for Qt's.
+        dialog_ = new QFileDialog(window_, QString(), places_.lastfolder());
+    } else {
         dialog_ = new FileDialog(window_, QString(), places_.lastfolder());
         dialog_->setOption(QFileDialog::DontUseNativeDialog);
         dialog_->setIconProvider(new KindIcons(dialog_));
-        dialog_->setOption(QFileDialog::DontConfirmOverwrite);
-        dialog_->setAcceptMode(mode_);
-        // Any name is accepted; one that does not exist goes to the load, which reports it.
-        dialog_->setFileMode(QFileDialog::AnyFile);
-        dialog_->setModal(true);
-        // Enter on a typed name accepts the dialog while the name field's completion list may be
-        // up, and Qt leaves that list on the screen, where it would swallow the next click or
-        // key. Nothing of the dialog outlives it.
-        QFileDialog* dialog = dialog_;
-        QObject::connect(dialog_, &QDialog::finished, dialog_, [dialog] { closelists(dialog); });
-        namefield()->setValidator(new Avoiding(dialog_, places_, dialog_));
-        // Until it is shown (see choose()).
-        dialog_->findChild<QFileSystemModel*>()->setOption(QFileSystemModel::DontWatchForChanges);
     }
+    dialog_->setOption(QFileDialog::DontConfirmOverwrite);
+    dialog_->setAcceptMode(mode_);
+    // Any name is accepted; one that does not exist goes to the load, which reports it.
+    dialog_->setFileMode(QFileDialog::AnyFile);
+    dialog_->setModal(true);
+    if (systemdialog()) {
+        return;
+    }
+    // Enter on a typed name accepts the dialog while the name field's completion list may be
+    // up, and Qt leaves that list on the screen, where it would swallow the next click or key.
+    // Nothing of the dialog outlives it.
+    QFileDialog* dialog = dialog_;
+    QObject::connect(dialog_, &QDialog::finished, dialog_, [dialog] { closelists(dialog); });
+    namefield()->setValidator(new Avoiding(dialog_, places_, dialog_));
+    // Until it is shown (see choose()).
+    dialog_->findChild<QFileSystemModel*>()->setOption(QFileSystemModel::DontWatchForChanges);
+}
+
+bool FileChooser::systemdialog() {
+#ifdef Q_OS_WIN
+    return !QCoreApplication::testAttribute(Qt::AA_DontUseNativeDialogs);
+#else
+    return false;
+#endif
 }
 
 QString FileChooser::choose() {
@@ -147,10 +166,10 @@ QString FileChooser::choose() {
     // A name on a file system left waiting is dropped, and what the dialog selected there, before
     // it moves and without telling it: it would look up each, or its folder for an empty name.
     const bool dropped = !lastpath_.isEmpty() && places_.reaches(lastpath_);
-    if (dropped || places_.reaches(dialog_->directory().absolutePath())) {
-        if (dropped) {
-            lastpath_.clear();
-        }
+    if (dropped) {
+        lastpath_.clear();
+    }
+    if ((dropped || places_.reaches(dialog_->directory().absolutePath())) && !systemdialog()) {
         const QSignalBlocker quiet(namefield());
         namefield()->clear();
         // Qt's list and its table of details share one selection.
@@ -166,21 +185,28 @@ QString FileChooser::choose() {
     // Only a dialog on the screen watches its folder: what other programs do there costs the
     // window nothing while it is hidden.
     auto* model = dialog_->findChild<QFileSystemModel*>();
-    model->setOption(QFileSystemModel::DontWatchForChanges, false);
-    const auto unwatch =
-        qScopeGuard([model] { model->setOption(QFileSystemModel::DontWatchForChanges, true); });
-    if (dialog_->directory().absolutePath() == folder) {
-        relist(dialog_, model);
+    if (model != nullptr) {
+        model->setOption(QFileSystemModel::DontWatchForChanges, false);
+        if (dialog_->directory().absolutePath() == folder) {
+            relist(dialog_, model);
+        }
     }
+    const auto unwatch = qScopeGuard([model] {
+        if (model != nullptr) {
+            model->setOption(QFileSystemModel::DontWatchForChanges, true);
+        }
+    });
     if (!lastpath_.isEmpty()) {
         dialog_->selectFile(lastpath_);
     } else if (dialog_->directory().absolutePath() != folder) {
         dialog_->setDirectory(folder);
     }
     // The folder list of the dialog's "Look in" offers no folder left waiting either.
-    QStringList history = dialog_->history();
-    history.removeIf([this](const QString& path) { return places_.reaches(path); });
-    dialog_->setHistory(history);
+    if (!systemdialog()) {
+        QStringList history = dialog_->history();
+        history.removeIf([this](const QString& path) { return places_.reaches(path); });
+        dialog_->setHistory(history);
+    }
     places_.visit(folder);
 
     const bool accepted = dialog_->exec() == QDialog::Accepted;

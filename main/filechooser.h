@@ -1,5 +1,6 @@
-// The Open and Save dialogs: Qt's own file dialog, made on first use, with the workarounds that
-// keep it from reading the files it lists and from leaving its lists on the screen.
+// The Open and Save dialogs, made on first use: the system's own on Windows; elsewhere Qt's, with
+// the workarounds that keep it from reading the files it lists and from leaving its lists on the
+// screen.
 #pragma once
 
 #include <QFileDialog>
@@ -35,6 +36,10 @@ public:
     QFileDialog* dialog() const { return dialog_; }
 
 private:
+    // Whether the dialog is the system's own, as on Windows unless the application asks for
+    // Qt's (Qt::AA_DontUseNativeDialogs); elsewhere it is Qt's, whose look-ups this class
+    // keeps in check.
+    static bool systemdialog();
     QLineEdit* namefield() const;
 
     QWidget* window_;

@@ -74,8 +74,14 @@ QString sizetext(std::size_t size) {
     return QStringLiteral("size:%1bytes").arg(size);
 }
 
+// The name binio opens: the bytes of the system's name, or on Windows, whose names are UTF-16,
+// their UTF-8 (the local code page there cannot spell every name).
 std::string localpath(const QString& path) {
+#ifdef Q_OS_WIN
+    return path.toStdString();
+#else
     return QFile::encodeName(path).toStdString();
+#endif
 }
 
 // Saves `document` under `target`: its bytes in ASCII mode, else its text in the mode's radix.
@@ -299,7 +305,7 @@ void TForm1::openfile(const QString& path) {
                         });
         std::shared_ptr<std::vector<std::uint8_t>> old = bindata_;
         showdocument(std::move(*loaded));
-        setWindowTitle(apptitle() + QStringLiteral(" - ") + path);
+        setWindowTitle(apptitle() + QStringLiteral(" - ") + QDir::toNativeSeparators(path));
         panels[0]->setText(sizetext(bindata_->size()));
         // Giving a large document's memory back to the system takes a while that nobody needs
         // to wait for.

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Checks Tessarin's Windows packages as a user gets them, under Wine, each in a Wine prefix of its
+# own made for the check (a Windows that has nothing of Qt or of the compiler):
+#   check_windows.sh zip  BUILD_DIR VERSION   the ZIP holds every DLL and plugin the program
+#                                             loads; unpacked, Tessarin.exe comes up with the
+#                                             caption "Tessarin", and Open of a file, typed into
+#                                             the system's dialog, sets the caption to its path
+#   check_windows.sh nsis BUILD_DIR VERSION   the installer puts Tessarin.exe, its Start menu
+#                                             entry and its uninstaller in place, silently, and
+#                                             the uninstaller takes them away again
+# CPACK names the cpack program and WINE the Wine loader.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+failures=0
+workdir=$(mktemp -d)
+trap 'rm -rf "$workdir"' EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+finish() {
+  if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed" >&2
+    exit 1
+  fi
+  echo "all checks passed"
+}
+
+# A Wine prefix of its own, without the .NET and HTML engines Wine would offer to download.
+export WINEPREFIX=$workdir/prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+unset WINEPATH QT_PLUGIN_PATH QT_QPA_PLATFORM
+wine=${WINE:-/usr/lib/wine/wine64}
+
+makepackage() {  # GENERATOR BUILD_DIR VERSION
+  (cd "$2" && "$CPACK" -G "$1" >"$workdir/cpack.log" 2>&1) ||
+    { cat "$workdir/cpack.log" >&2; echo "FAIL: cpack -G $1" >&2; exit 1; }
+}
+
+# Waits up to $1 seconds for a window whose whole caption is $2; prints its id.
+waitwindow() {
+  local id
+  for ((i = 0; i < $1 * 10; i++)); do
+    id=$(xdotool search --name "^$2\$" 2>/dev/null | head -1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+
+# On the display of x11/onx11.sh: starts the unpacked program and opens FILE through its Open
+# button and the system's Open dialog, as a user would, by keyboard.
+run_gui() {  # PROGRAM_DIR FILE
+  "$wine" wineboot --init >/dev/null 2>&1
+  (cd "$1" && exec "$wine" Tessarin.exe) >"$workdir/tessarin.log" 2>&1 &
+  local program=$!
+  if ! waitwindow 60 Tessarin >/dev/null; then
+    fail "no window with the caption Tessarin came up; Wine said:"
+    cat "$workdir/tessarin.log" >&2
+    return
+  fi
+  local winpath="Z:${2//\//\\}"
+  xdotool search --name '^Tessarin$' windowactivate --sync key alt+o
+  if ! waitwindow 30 Open >/dev/null; then
+    fail "Open brought up no dialog captioned Open"
+  else
+    sleep 1
+    xdotool type --delay 20 "$winpath"
+    xdotool key Return
+    waitwindow 30 "Tessarin - ${winpath//\\/\\\\}" >/dev/null ||
+      fail "the caption did not become \"Tessarin - $winpath\": $(wmctrl -l | cut -c 20-)"
+  fi
+  wmctrl -c Tessarin
+  for ((i = 0; i < 100; i++)); do
+    kill -0 "$program" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$program" 2>/dev/null && fail "Tessarin did not end when its window was closed"
+  "$wine" wineboot --end-session >/dev/null 2>&1
+  "$wine" wineserver -k 2>/dev/null
+}
+
+check_zip() {  # BUILD_DIR VERSION
+  local name=Tessarin-$2-win64
+  makepackage ZIP "$1" "$2"
+  mkdir "$workdir/unpacked"
+  (cd "$workdir/unpacked" && unzip -q "$1/$name.zip") || { fail "$name.zip does not unpack"; return; }
+  local dir=$workdir/unpacked/$name
+  for file in Tessarin.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll \
+    styles/qwindowsvistastyle.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll \
+    qt.conf translations/qtbase_ja.qm LICENSE.txt; do
+    [ -f "$dir/$file" ] || fail "$name.zip has no $file"
+  done
+  # Every DLL a program or DLL of the package imports is in the package or is Windows's own.
+  local system=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+  while IFS= read -r binary; do
+    while IFS= read -r dll; do
+      [ -f "$dir/$dll" ] || [ -f "$system/${dll,,}" ] ||
+        fail "${binary#"$dir/"} imports $dll, which is neither in the package nor Windows's"
+    done < <(x86_64-w64-mingw32-objdump -p "$binary" | sed -n 's/^\s*DLL Name: //p')
+  done < <(find "$dir" -iname '*.exe' -o -iname '*.dll')
+
+  printf 'A\nB' >"$workdir/one.bin"
+  export -f run_gui waitwindow fail
+  export workdir wine
+  # The display's own script runs the part that needs one; its failures come back as its status.
+  WINE=$wine bash "$here/../x11/onx11.sh" bash -c 'failures=0; run_gui "$0" "$1"; exit $failures' \
+    "$dir" "$workdir/one.bin" || failures=$((failures + 1))
+}
+
+check_nsis() {  # BUILD_DIR VERSION
+  local installer=$1/Tessarin-$2-win64.exe
+  makepackage NSIS "$1" "$2"
+  [ -f "$installer" ] || { fail "no installer $installer"; return; }
+  "$wine" wineboot --init >/dev/null 2>&1
+  local target='C:\Tessarin' installed=$WINEPREFIX/drive_c/Tessarin
+  "$wine" "$installer" /S "/D=$target" >/dev/null 2>&1
+  "$wine" wineserver -w
+  for file in Tessarin.exe Qt6Widgets.dll platforms/qwindows.dll Uninstall.exe; do
+    [ -f "$installed/$file" ] || fail "the installer put no $file in $target"
+  done
+  local menu
+  menu=$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -iname 'Tessarin.lnk' | head -1)
+  [ -n "$menu" ] || fail "the installer made no Start menu entry Tessarin"
+  "$wine" "$installed/Uninstall.exe" /S >/dev/null 2>&1
+  "$wine" wineserver -w
+  # The uninstaller copies itself away to run, and removes the folder when it is done.
+  for ((i = 0; i < 100; i++)); do
+    [ -e "$installed/Tessarin.exe" ] || break
+    sleep 0.1
+  done
+  [ -e "$installed/Tessarin.exe" ] && fail "the uninstaller left Tessarin.exe"
+  [ -n "$menu" ] && [ -e "$menu" ] && fail "the uninstaller left the Start menu entry"
+  "$wine" wineserver -k 2>/dev/null
+}
+
+case "${1:-}" in
+  zip) check_zip "$2" "$3" ;;
+  nsis) check_nsis "$2" "$3" ;;
+  *) echo "usage: $0 zip|nsis BUILD_DIR VERSION" >&2; exit 2 ;;
+esac
+finish
