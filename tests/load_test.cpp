@@ -30,6 +30,7 @@
 #include "binio/binio.h"
 #include "binio/fileio.h"
 #include "binio/load.h"
+#include "binio/worker.h"
 #include "tests/testutil.h"
 
 #ifndef _WIN32
@@ -574,6 +575,7 @@ std::int64_t anonmib() {
     status >> kib;
     return kib / 1024;
 }
+#endif
 
 // Waits up to ten seconds for `done`, which no machine needs: a wait that ends is the answer.
 bool within10s(const std::function<bool()>& done) {
@@ -585,6 +587,30 @@ bool within10s(const std::function<bool()>& done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+#ifdef _WIN32
+// A worker's read of an empty pipe waits until it is interrupted. (A read of a disk file cannot be
+// made to wait here.) The pipe's other end is closed at the end, which ends a read left waiting.
+TEST(Worker, InterruptEndsAReadThatWaits) {
+    HANDLE read = nullptr, write = nullptr;
+    ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 0));
+    const binio::Handle writeend(write);
+    const auto readend = std::make_shared<binio::Handle>(read);
+    binio::Worker worker(
+        [readend] {
+            char byte = 0;
+            DWORD n = 0;
+            ::ReadFile(readend->get(), &byte, 1, &n, nullptr);
+        },
+        [] {});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(worker.finished()) << "the read returned uninterrupted";
+    // Again and again, as the window does: one that comes before the read waits is lost.
+    EXPECT_TRUE(within10s([&] {
+        worker.interrupt();
+        return worker.finished();
+    }));
 }
 #endif
 
