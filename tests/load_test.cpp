@@ -30,6 +30,7 @@
 #include "binio/binio.h"
 #include "binio/fileio.h"
 #include "binio/load.h"
+#include "binio/memory.h"
 #include "binio/worker.h"
 #include "tests/testutil.h"
 
@@ -590,6 +591,35 @@ bool within10s(const std::function<bool()>& done) {
 }
 
 #ifdef _WIN32
+// In a job that lets a process commit 128 MiB, memoryavailable() reports no more, and a larger load
+// is refused. The process stays in the job, but not under its limit.
+TEST(Load, JobsMemoryLimitRefusesLoadsThatDoNotFit) {
+    constexpr SIZE_T kLimit = SIZE_T{128} << 20;
+    const binio::Handle job(::CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limit{}, kept{};
+    limit.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    limit.ProcessMemoryLimit = kLimit;
+    const auto setlimit = [&] {
+        return ::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limit,
+                                         sizeof limit);
+    };
+    if (!setlimit() ||
+        !::QueryInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &kept,
+                                     sizeof kept, nullptr) ||
+        kept.ProcessMemoryLimit != kLimit) {
+        GTEST_SKIP() << "the system does not keep a job's memory limit (Wine 8 does not)";
+    }
+    TempDir dir;
+    ASSERT_TRUE(testutil::makesparse(dir / "large", std::int64_t{192} << 20));
+    ASSERT_TRUE(::AssignProcessToJobObject(job.get(), ::GetCurrentProcess()));
+    EXPECT_LE(binio::memoryavailable("/"), kLimit);
+    Bytes doc;
+    EXPECT_EQ(testutil::outcome([&] { binio::loadfile(dir / "large", doc); }),
+              testutil::kOutOfMemory);
+    limit.BasicLimitInformation.LimitFlags = 0;
+    EXPECT_TRUE(setlimit());
+}
+
 // A worker's read of an empty pipe waits until it is interrupted. (A read of a disk file cannot be
 // made to wait here.) The pipe's other end is closed at the end, which ends a read left waiting.
 TEST(Worker, InterruptEndsAReadThatWaits) {
