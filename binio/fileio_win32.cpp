@@ -106,6 +106,18 @@ int existingcode(const std::wstring& full) {
 // ReadFile and WriteFile move at most this much per call, well inside a DWORD.
 constexpr std::size_t kLargestCall = std::size_t{1} << 30;
 
+// Whether a call that failed with `err` is to be made again: when a Worker's interruption cut it
+// short (see Worker::interrupt) and no stop was requested. Throws Cancelled when one was. Besides
+// a read or write, the interruption cuts short an open or a flush that waits (on a network share
+// that stopped answering, say).
+bool interrupted(DWORD err, const Stop& stop) {
+    if (err != ERROR_OPERATION_ABORTED) {
+        return false;
+    }
+    throwifstopped(stop);
+    return true;
+}
+
 }  // namespace
 
 InputFile::InputFile(const std::string& path, const Stop& stop) : path_(path), stop_(stop) {
@@ -117,10 +129,13 @@ InputFile::InputFile(const std::string& path, const Stop& stop) : path_(path), s
     }
     // Read only, and sharing reading and writing, so that a file another program has open can be
     // looked at.
-    file_ = Handle(::CreateFileW(full.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file_) {
-        throwerror(::GetLastError());
+    while (!(file_ = Handle(::CreateFileW(full.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)))) {
+        const DWORD err = ::GetLastError();
+        if (!interrupted(err, stop_)) {
+            throwerror(err);
+        }
     }
     // A pipe, a console or a device would make a read wait or act on it: only disk files load.
     if (::GetFileType(file_.get()) != FILE_TYPE_DISK) {
@@ -135,17 +150,21 @@ InputFile::InputFile(const std::string& path, const Stop& stop) : path_(path), s
 }
 
 std::size_t InputFile::read(std::uint8_t* data, std::size_t size) {
-    throwifstopped(stop_);
-    DWORD n = 0;
-    if (!::ReadFile(file_.get(), data, static_cast<DWORD>(std::min(size, kLargestCall)), &n,
-                    nullptr)) {
+    for (;;) {
+        throwifstopped(stop_);
+        DWORD n = 0;
+        if (::ReadFile(file_.get(), data, static_cast<DWORD>(std::min(size, kLargestCall)), &n,
+                       nullptr)) {
+            return n;
+        }
         const DWORD err = ::GetLastError();
         if (err == ERROR_HANDLE_EOF) {
             return 0;
         }
-        throwerror(err);
+        if (!interrupted(err, stop_)) {
+            throwerror(err);
+        }
     }
-    return n;
 }
 
 void InputFile::close() {
@@ -178,6 +197,9 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop, bool)
             break;
         }
         const DWORD err = ::GetLastError();
+        if (interrupted(err, stop_)) {
+            continue;
+        }
         constexpr int kAttempts = 1000;
         if ((err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) || attempt == kAttempts) {
             fail(static_cast<int>(err));
@@ -203,7 +225,11 @@ void OutputFile::write(const std::uint8_t* data, std::size_t size) {
         DWORD n = 0;
         if (!::WriteFile(file_.get(), data, static_cast<DWORD>(std::min(size, kLargestCall)), &n,
                          nullptr)) {
-            fail(static_cast<int>(::GetLastError()));
+            const DWORD err = ::GetLastError();
+            if (interrupted(err, stop_)) {
+                continue;
+            }
+            fail(static_cast<int>(err));
         }
         if (n == 0) {
             throw IOError(kDiskFullShortWrite);
@@ -219,9 +245,14 @@ void OutputFile::commit() {
     // the flush takes that along.
     FILE_BASIC_INFO info{};
     info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (!::SetFileInformationByHandle(file_.get(), FileBasicInfo, &info, sizeof info) ||
-        !::FlushFileBuffers(file_.get())) {
+    if (!::SetFileInformationByHandle(file_.get(), FileBasicInfo, &info, sizeof info)) {
         fail(static_cast<int>(::GetLastError()));
+    }
+    while (!::FlushFileBuffers(file_.get())) {
+        const DWORD err = ::GetLastError();
+        if (!interrupted(err, stop_)) {
+            fail(static_cast<int>(err));
+        }
     }
     if (int err = file_.close()) {
         fail(err);

@@ -14,15 +14,17 @@ namespace binio {
 // What memoryavailable() returns when nothing tells how much memory there is.
 inline constexpr std::uint64_t kMemoryUnknown = std::numeric_limits<std::uint64_t>::max();
 
-// The bytes of memory the process may still take before the system, or a memory cgroup it is in,
-// runs out. That is the least of the system's MemAvailable plus its free swap, and, for each
+// The bytes of memory the process may still take before the system, or a limit set on it, runs
+// out. On Linux that is the least of the system's MemAvailable plus its free swap, and, for each
 // memory cgroup from the process's own up to the top (cgroup v2 or v1), its limit less its use,
 // plus the page cache it holds (which the kernel drops before it kills: counting it as free
 // refuses nothing that fits; only dirty cache is a little slower to drop), plus, on v2, its swap
 // still free. A cgroup without a limit, and a system that tells none of this, give
-// kMemoryUnknown; so does Windows, which refuses an allocation it cannot back when it is made
-// rather than killing the program later. The system's files are read under `root`, which is "/"
-// but for a test that writes files of its own there.
+// kMemoryUnknown. The system's files are read under `root`, which is "/" but for a test that
+// writes files of its own there. On Windows, which takes no `root`, it is the least of the commit
+// the system can still back (its commit limit less its commit charge) and, in a job with a memory
+// limit, that limit less the process's commit (a limit on each process) or the job's (a limit on
+// the whole job; where the system does not tell that, the process's own).
 std::uint64_t memoryavailable(const std::string& root);
 
 // Whether memory can be taken as address space far beyond what is used, its pages costing

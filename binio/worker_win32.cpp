@@ -1,13 +1,41 @@
-// A worker's thread on Windows: a read or write of a disk file is not interrupted there, and a
-// worker that waits is left to finish on its own.
+// A worker's thread on Windows: CancelSynchronousIo interrupts the read or write it waits in,
+// which then fails with ERROR_OPERATION_ABORTED; on a thread that waits in none it does nothing.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <pthread.h>
+
 #include "binio/worker.h"
 
 namespace binio {
 
 void Worker::prepareinterrupts() {}
 
-void Worker::interruptthread(std::thread&) {}
+void Worker::interruptthread(std::thread& thread) {
+    // mingw-w64's std::thread runs on winpthreads, whose thread is a pthread_t. Beside it
+    // winpthreads keeps the thread's own handle, open until the thread is joined or detached: the
+    // Worker does either only once it interrupts no more, so the handle outlives every call here.
+    if (HANDLE handle = ::pthread_gethandle(thread.native_handle())) {
+        ::CancelSynchronousIo(handle);
+    }
+}
 
-void Worker::nameworker() {}
+void Worker::nameworker() {
+    // SetThreadDescription came with Windows 10, version 1607: it is looked up, and an older
+    // system shows the thread without a name.
+    using Describe = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    const FARPROC found = kernel ? ::GetProcAddress(kernel, "SetThreadDescription") : nullptr;
+    if (found) {
+        // Through void (*)(), which GCC lets become any function pointer type without a warning.
+        const auto describe = reinterpret_cast<Describe>(reinterpret_cast<void (*)()>(found));
+        describe(::GetCurrentThread(), L"tessarin-file");
+    }
+}
 
 }  // namespace binio

@@ -12,8 +12,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The compiler's own libraries are linked in, so that a test program needs no DLLs beside it.
-# (Programs built with Qt link the shared run-time, which ships beside them.)
+# The compiler's own libraries are linked in for binio's tests alone (see CMakeLists.txt), so that
+# they need no DLLs beside them; programs built with Qt link the shared run-time, which ships
+# beside them.
 
 # Debian's wine64 installs the loader outside PATH; the wine package adds a wrapper that is.
 find_program(TESSARIN_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)

@@ -30,6 +30,8 @@
 #include "binio/binio.h"
 #include "binio/fileio.h"
 #include "binio/load.h"
+#include "binio/memory.h"
+#include "binio/worker.h"
 #include "tests/testutil.h"
 
 #ifndef _WIN32
@@ -574,6 +576,7 @@ std::int64_t anonmib() {
     status >> kib;
     return kib / 1024;
 }
+#endif
 
 // Waits up to ten seconds for `done`, which no machine needs: a wait that ends is the answer.
 bool within10s(const std::function<bool()>& done) {
@@ -585,6 +588,59 @@ bool within10s(const std::function<bool()>& done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+#ifdef _WIN32
+// In a job that lets a process commit 128 MiB, memoryavailable() reports no more, and a larger load
+// is refused. The process stays in the job, but not under its limit.
+TEST(Load, JobsMemoryLimitRefusesLoadsThatDoNotFit) {
+    constexpr SIZE_T kLimit = SIZE_T{128} << 20;
+    const binio::Handle job(::CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limit{}, kept{};
+    limit.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    limit.ProcessMemoryLimit = kLimit;
+    const auto setlimit = [&] {
+        return ::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limit,
+                                         sizeof limit);
+    };
+    if (!setlimit() ||
+        !::QueryInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &kept,
+                                     sizeof kept, nullptr) ||
+        kept.ProcessMemoryLimit != kLimit) {
+        GTEST_SKIP() << "the system does not keep a job's memory limit (Wine 8 does not)";
+    }
+    TempDir dir;
+    ASSERT_TRUE(testutil::makesparse(dir / "large", std::int64_t{192} << 20));
+    ASSERT_TRUE(::AssignProcessToJobObject(job.get(), ::GetCurrentProcess()));
+    EXPECT_LE(binio::memoryavailable("/"), kLimit);
+    Bytes doc;
+    EXPECT_EQ(testutil::outcome([&] { binio::loadfile(dir / "large", doc); }),
+              testutil::kOutOfMemory);
+    limit.BasicLimitInformation.LimitFlags = 0;
+    EXPECT_TRUE(setlimit());
+}
+
+// A worker's read of an empty pipe waits until it is interrupted. (A read of a disk file cannot be
+// made to wait here.) The pipe's other end is closed at the end, which ends a read left waiting.
+TEST(Worker, InterruptEndsAReadThatWaits) {
+    HANDLE read = nullptr, write = nullptr;
+    ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 0));
+    const binio::Handle writeend(write);
+    const auto readend = std::make_shared<binio::Handle>(read);
+    binio::Worker worker(
+        [readend] {
+            char byte = 0;
+            DWORD n = 0;
+            ::ReadFile(readend->get(), &byte, 1, &n, nullptr);
+        },
+        [] {});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(worker.finished()) << "the read returned uninterrupted";
+    // Again and again, as the window does: one that comes before the read waits is lost.
+    EXPECT_TRUE(within10s([&] {
+        worker.interrupt();
+        return worker.finished();
+    }));
 }
 #endif
 
