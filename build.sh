@@ -19,7 +19,7 @@ packages=(
   xvfb xauth openbox wmctrl libxcb1-dev libxcb-damage0-dev
   weston qt6-wayland
   g++-mingw-w64-x86-64-posix googletest wine64
-  nsis unzip xdotool
+  nsis unzip xdotool fonts-wine
 )
 
 install_missing() {

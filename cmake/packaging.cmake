@@ -25,6 +25,9 @@ if(WIN32)
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
   set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+  # A 64-bit installer, as the program is: a 32-bit one would install into the 32-bit view of
+  # Program Files and the registry, and needs Windows's 32-bit layer to run at all.
+  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
   set(CPACK_NSIS_MUI_FINISHPAGE_RUN Tessarin.exe)
   include(CPack)
   return()

@@ -83,7 +83,7 @@ cmake --install build >&2
 # Qt's configuration records the prefix it was built for; qt-cmake and the CMake files find the
 # rest relative to themselves, so the folder can be renamed once whole.
 mv "$prefix.partial" "$prefix"
-grep -rl "$prefix.partial" "$prefix/bin" "$prefix/lib/cmake" 2>/dev/null |
+grep -rl "$prefix.partial" "$prefix/bin" "$prefix/lib/cmake" "$prefix/lib/pkgconfig" "$prefix/mkspecs" 2>/dev/null |
   xargs -r sed -i "s|$prefix.partial|$prefix|g"
 cd "$cache"
 rm -rf "$work"
