@@ -1,8 +1,13 @@
 // The grid font and the font dialog's points.
 #include "main/gridfont.h"
 
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFontDialog>
 #include <QFontInfo>
+#include <QListView>
 #include <QStringList>
+#include <QStringListModel>
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +17,23 @@ namespace tessarin {
 namespace {
 
 constexpr qreal kPointsPerInch = 72.0;
+
+bool hasstyles(const QString& family) {
+    return !QFontDatabase::styles(family).isEmpty();
+}
+
+// Leaves the families without styles out of `families`, a font dialog's list, each time the
+// dialog lists them anew (for another writing system, say).
+void keepstyledfamilies(QStringListModel* families) {
+    const auto filter = [families] {
+        QStringList listed = families->stringList();
+        if (listed.removeIf([](const QString& family) { return !hasstyles(family); }) > 0) {
+            families->setStringList(listed);
+        }
+    };
+    QObject::connect(families, &QAbstractItemModel::modelReset, families, filter);
+    filter();
+}
 
 }  // namespace
 
@@ -47,6 +69,23 @@ QFont gridfontfor(const QFont& chosen, const QFont& grid, qreal dpi) {
     font.setWeight(chosen.weight());
     font.setItalic(chosen.italic());
     return font;
+}
+
+QFontDialog* makefontdialog(QWidget* parent) {
+    const QFont application = QApplication::font();
+    if (!hasstyles(application.family())) {
+        QFont drawn = application;
+        drawn.setFamilies({QFontInfo(application).family()});
+        QApplication::setFont(drawn);
+    }
+    auto* dialog = new QFontDialog(parent);
+    // Qt's dialog makes its list of families first.
+    if (auto* list = dialog->findChild<QListView*>()) {
+        if (auto* families = qobject_cast<QStringListModel*>(list->model())) {
+            keepstyledfamilies(families);
+        }
+    }
+    return dialog;
 }
 
 }  // namespace tessarin

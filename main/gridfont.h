@@ -4,6 +4,8 @@
 
 #include <QFont>
 
+class QFontDialog;
+
 namespace tessarin {
 
 // The window's and the grid's font at start: the Japanese proportional Gothic, or the free font
@@ -22,5 +24,12 @@ bool samechoice(const QFont& chosen, const QFont& offered);
 // The grid font for the dialog's `chosen` font: `grid` with its family, weight and slant, and its
 // size in whole pixels (at least 1) on a screen of `dpi` dots per inch.
 QFont gridfontfor(const QFont& chosen, const QFont& grid, qreal dpi);
+
+// Makes a font dialog for the window, kept clear of families the font database lists without a
+// single style. Qt's dialog fails on such a family as soon as it shows it, and it starts on the
+// application's font: under Wine the system's dialog font "MS Shell Dlg" is such a family. The
+// application's font becomes the family it is drawn in, which looks the same, and the dialog's
+// list leaves those families out.
+QFontDialog* makefontdialog(QWidget* parent);
 
 }  // namespace tessarin

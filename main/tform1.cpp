@@ -336,7 +336,7 @@ void TForm1::Button2Click() {
     guarded([this] {
         const qreal dpi = logicalDpiY();
         if (FontDialog1 == nullptr) {
-            FontDialog1 = new QFontDialog(this);
+            FontDialog1 = makefontdialog(this);
             FontDialog1->setOption(QFontDialog::DontUseNativeDialog);
             FontDialog1->setModal(true);
         }
