@@ -1,4 +1,4 @@
-# Sourced by the scripts that run a test on a display of its own (x11/onx11.sh,
+# Sourced by the scripts that run a test on a display of its own (x11/desktop.sh,
 # wayland/onwayland.sh): starts a new Xvfb server in the background. The server picks a free
 # display itself and names it once it takes connections, so no two runs can pick the same one.
 # Needs $work, the caller's scratch folder; sets $xvfb to the server's process and $display to its
