@@ -2,10 +2,11 @@
 # new Xvfb (see xvfb.sh) with openbox managing its windows, as on a Linux desktop.
 # Needs $work, the caller's scratch folder. startdesktop starts both, sets $xvfb and $wm to their
 # processes and exports DISPLAY, or exits when either does not start; stopdesktop ends them.
+#   startdesktop [WIDTHxHEIGHT]  the screen's size (see startxvfb)
 . "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
 
 startdesktop() {
-  startxvfb
+  startxvfb "$@"
   export DISPLAY=":$display"
   openbox --sm-disable >"$work/openbox.log" 2>&1 &
   wm=$!
