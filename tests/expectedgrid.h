@@ -13,7 +13,16 @@
 #include <QString>
 #include <QTest>
 
+#ifdef _WIN32
+// The system's decoding of a code page, declared here: windows.h would bring macros that clash
+// with the tests' names (near, far, small).
+extern "C" __declspec(dllimport) int __stdcall MultiByteToWideChar(unsigned int codepage,
+                                                                   unsigned long flags,
+                                                                   const char* bytes, int size,
+                                                                   wchar_t* wide, int widesize);
+#else
 #include <iconv.h>
+#endif
 
 #include <cctype>
 #include <cstdint>
@@ -54,7 +63,9 @@ inline void addmoderows() {
 // What byte b is called in a mode: in the grid, in the byte editor and, but for ASCII mode, in a
 // saved text. Hex and decimal are printf's %02X and %03d, binary the eight binary digits. In ASCII
 // mode a byte above 127 reads as a single Shift_JIS byte, as iconv decodes it on its own (the
-// half-width katakana from A1 to DF); a byte that is no character on its own reads U+FFFD.
+// half-width katakana from A1 to DF); a byte that is no character on its own reads U+FFFD. On
+// Windows the system decodes it, as code page 932, Microsoft's Shift_JIS, which gives a byte or
+// two a control or private-use code of their own: no character either.
 inline QString label(int b, DispMode mode) {
     switch (mode) {
         case DispMode::hex:
@@ -69,15 +80,22 @@ inline QString label(int b, DispMode mode) {
     if (b < 128) {
         return QString::fromStdString(testutil::asciilabel(b));
     }
-    static const iconv_t shiftjis = iconv_open("UTF-16LE", "SHIFT_JIS");
     char in[] = {char(b)};
+#ifdef _WIN32
+    constexpr unsigned long kInvalidCharsFail = 8;  // MB_ERR_INVALID_CHARS
+    wchar_t out[2] = {};
+    const bool one =
+        MultiByteToWideChar(932, kInvalidCharsFail, in, 1, out, 2) == 1 && QChar(out[0]).isPrint();
+#else
+    static const iconv_t shiftjis = iconv_open("UTF-16LE", "SHIFT_JIS");
     char16_t out[2] = {};
     char* from = in;
     auto* to = reinterpret_cast<char*>(out);
     std::size_t inleft = 1, outleft = sizeof out;
     iconv(shiftjis, nullptr, nullptr, nullptr, nullptr);
     const bool one = iconv(shiftjis, &from, &inleft, &to, &outleft) == 0 && outleft == 2;
-    return QChar(one ? out[0] : char16_t(0xFFFD));
+#endif
+    return QChar(one ? char16_t(out[0]) : char16_t(0xFFFD));
 }
 
 // The file Save writes for `bytes` in `mode`: the bytes themselves in ASCII mode, else their

@@ -2,9 +2,10 @@
 // window's thread looks up while recording, and a stall of the file work's reads and writes, as
 // on a file system that does not answer. A test program includes this once; it sets stalledread()
 // as windowtest::readhook, and its own write() and the like, where it has them, call
-// waitifstalled().
+// waitifstalled(). On Windows nothing of this exists (see windowtest::kNoCallTaking).
 #pragma once
 
+#ifndef _WIN32
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -195,3 +196,4 @@ RECORDING_STAT(statx, (int dir, const char* path, int flags, unsigned mask, stru
 RECORDING_STAT(stat, (const char* path, struct stat* st), (path, st))
 RECORDING_STAT(stat64, (const char* path, struct stat64* st), (path, st))
 }
+#endif

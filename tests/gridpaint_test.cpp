@@ -11,10 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -58,38 +54,26 @@ QImage painted(std::span<const std::uint8_t> document, std::int64_t topaddr, int
     return painted(painter, document, topaddr, cols, height, mode, font, ratio);
 }
 
-// A file of `size` zero bytes that takes no disk space, mapped read-only.
+// A file of `size` zero bytes that takes no disk space where the file system leaves the unwritten
+// part out, mapped read-only.
 class SparseMap {
 public:
-    SparseMap(const QString& path, std::int64_t size) {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT, 0600);
-        if (fd < 0) {
-            return;
-        }
-        if (::ftruncate(fd, off_t(size)) == 0) {
-            void* base = ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
-            if (base != MAP_FAILED) {
-                base_ = base;
+    SparseMap(const QString& path, std::int64_t size) : file_(path) {
+        if (file_.open(QIODevice::WriteOnly) && file_.resize(size)) {
+            file_.close();
+            if (file_.open(QIODevice::ReadOnly)) {
+                base_ = file_.map(0, size);
                 size_ = std::size_t(size);
             }
         }
-        ::close(fd);
     }
-    ~SparseMap() {
-        if (base_ != nullptr) {
-            ::munmap(base_, size_);
-        }
-    }
-    SparseMap(const SparseMap&) = delete;
-    SparseMap& operator=(const SparseMap&) = delete;
 
     bool ok() const { return base_ != nullptr; }
-    std::span<const std::uint8_t> bytes() const {
-        return {static_cast<const std::uint8_t*>(base_), size_};
-    }
+    std::span<const std::uint8_t> bytes() const { return {base_, size_}; }
 
 private:
-    void* base_ = nullptr;
+    QFile file_;
+    const std::uint8_t* base_ = nullptr;
     std::size_t size_ = 0;
 };
 

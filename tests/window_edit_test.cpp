@@ -7,9 +7,11 @@
 #include <QWheelEvent>
 #include <QtTest>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdint>
@@ -40,14 +42,15 @@ struct Appearing {
     const std::atomic<bool>* closeseen = nullptr;
 };
 Appearing appearing;
-const auto reallstat = testutil::nextcall<int (*)(const char*, struct stat*)>("lstat");
 
 }  // namespace
 
+#ifndef _WIN32
 // Every lstat() of the process passes through here; it behaves as the C library's unless a name
 // is armed to appear.
 extern "C" int lstat(const char* path, struct stat* buf) noexcept {
-    const int result = reallstat(path, buf);
+    static const auto real = testutil::nextcall<int (*)(const char*, struct stat*)>("lstat");
+    const int result = real(path, buf);
     if (result != 0 && !appearing.path.empty() && windowtest::onfilework() &&
         appearing.path == path && ++appearing.misses == appearing.after) {
         const int saved = errno;
@@ -67,6 +70,7 @@ extern "C" int lstat(const char* path, struct stat* buf) noexcept {
     }
     return result;
 }
+#endif
 
 namespace {
 
@@ -430,10 +434,14 @@ private slots:
         QFETCH(int, mode);
         QFETCH(QString, encoding);
         const QString source = scratchfile("random.bin", randombytes(20240611, 4099));
-        const QByteArray expected =
-            encoding.isEmpty()
-                ? testutil::readfile<QByteArray>(source)
-                : QByteArray::fromStdString(testutil::basenc(encoding.toStdString(), source));
+        QByteArray expected = testutil::readfile<QByteArray>(source);
+        if (!encoding.isEmpty()) {
+#ifdef _WIN32
+            QSKIP("GNU basenc, which writes the text to compare with, does not run on Windows");
+#else
+            expected = QByteArray::fromStdString(testutil::basenc(encoding.toStdString(), source));
+#endif
+        }
         open(source);
         setmode(mode);
 
@@ -456,6 +464,11 @@ private slots:
 
     void saveRefusesExistingName() {
         QFETCH(QString, kind);
+#ifdef _WIN32
+        if (kind != "file" && kind != "opened") {
+            QSKIP("Wine makes no symbolic links, and Windows only for a user allowed to");
+        }
+#endif
         const QString source = scratchfile("doc.bin", "\x01\x02\x03\x04");
         open(source);
         clickgrid({10, 5});
@@ -528,6 +541,9 @@ private slots:
     }
 
     void nameAppearingDuringSaveIsRefused() {
+#ifdef _WIN32
+        QSKIP(windowtest::kNoCallTaking);
+#else
         QFETCH(int, mode);
         QFETCH(int, after);
         QFETCH(bool, closing);
@@ -554,6 +570,7 @@ private slots:
         QCOMPARE(testutil::readfile<QByteArray>(target), QByteArray("someone else's\n"));
         QCOMPARE(windowtest::entries(scratch()), QStringList{"late.txt"});
         QCOMPARE(windowtest::snapshot(form), before);
+#endif
     }
 
     void saveIntoDirectoryIsDenied() {
@@ -648,9 +665,13 @@ private slots:
     }
 
 private:
-    void setmode(int mode) { windowtest::modebutton(form, mode)->setChecked(true); }
+    void setmode(int mode) {
+        windowtest::modebutton(form, mode)->setChecked(true);
+    }
     // A left click at `pos` on the grid.
-    void clickgrid(QPoint pos) { QTest::mouseClick(form->Image1, Qt::LeftButton, {}, pos); }
+    void clickgrid(QPoint pos) {
+        QTest::mouseClick(form->Image1, Qt::LeftButton, {}, pos);
+    }
 };
 
 QTEST_MAIN(WindowEditTest)

@@ -1,7 +1,8 @@
 // The window of a widget test: the window with its scratch folder, Open and Save run on it with
 // what their message box said recorded, resizing it as a user would, a snapshot of it, and what
 // the error box says; and the program's read(), which a test can take over. Includes the dialog
-// answerer and what the grid must show.
+// answerer and what the grid must show. On Windows, where the program reads through the Win32
+// API, no call of it can be taken over, nor the folder watches be listed.
 #pragma once
 
 #include <QAbstractNativeEventFilter>
@@ -20,10 +21,12 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 
+#ifndef _WIN32
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xcb/xproto.h>
+#endif
 
 #include <atomic>
 
@@ -38,6 +41,24 @@ namespace windowtest {
 using tessarin::DispMode;
 using tessarin::TForm1;
 
+#ifdef _WIN32
+// The window's dialogs are the system's own on Windows, which no test can answer: the test
+// programs have Qt's, as the other systems do.
+inline void usewidgetdialogs() {
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+}
+Q_COREAPP_STARTUP_FUNCTION(usewidgetdialogs)
+
+// Why a test that takes over calls of the C library skips on Windows.
+inline constexpr char kNoCallTaking[] =
+    "a Windows program cannot take over the file calls that Qt and the program make, all to the "
+    "Win32 API; the test takes over the C library's";
+
+// Windows gives a window the size asked for at once; only the X server's sizes are waited for.
+struct ConfiguredSizes {
+    QHash<WId, QSize> sizes;
+};
+#else
 // The sizes the X server last gave each window, from its ConfigureNotify events.
 class ConfiguredSizes : public QAbstractNativeEventFilter {
 public:
@@ -61,6 +82,7 @@ public:
 
     QHash<WId, QSize> sizes;
 };
+#endif
 
 // Resizes the shown top-level `window` as a user's drag would, and waits (30 s at most) until the
 // window system has given it that size (held to its least size); false when it did not. Under a
@@ -83,6 +105,7 @@ inline bool resizewindow(QWidget* window, QSize size) {
         30000);
 }
 
+#ifndef _WIN32
 // Whether the calling thread is the worker that loads and saves, which names itself
 // "tessarin-file".
 inline bool onworker() {
@@ -106,6 +129,27 @@ inline ssize_t realread(int fd, void* buf, size_t count) {
 // What every read() of the program runs in place of the C library's, while a test sets it (see
 // read() below).
 inline std::atomic<ssize_t (*)(int, void*, size_t)> readhook = nullptr;
+
+// Whether any inotify instance of the process watches `folder`: /proc/self/fdinfo lists each
+// watch of one with the inode in hexadecimal.
+inline bool watched(const QString& folder) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0) {
+        return false;
+    }
+    const QByteArray inode = " ino:" + QByteArray::number(qulonglong(st.st_ino), 16) + ' ';
+    const QDir fdinfo(QStringLiteral("/proc/self/fdinfo"));
+    for (const QString& fd : fdinfo.entryList(QDir::Files)) {
+        for (const QByteArray& line :
+             testutil::readfile<QByteArray>(fdinfo.filePath(fd)).split('\n')) {
+            if (line.startsWith("inotify ") && line.contains(inode)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+#endif
 
 // Notes that an object had an event of a type (a window's close request, a widget's paint), for
 // any thread to read.
@@ -132,26 +176,6 @@ private:
 inline QStringList entries(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
                                   QDir::NoDotAndDotDot);
-}
-
-// Whether any inotify instance of the process watches `folder`: /proc/self/fdinfo lists each
-// watch of one with the inode in hexadecimal.
-inline bool watched(const QString& folder) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(folder).constData(), &st) != 0) {
-        return false;
-    }
-    const QByteArray inode = " ino:" + QByteArray::number(qulonglong(st.st_ino), 16) + ' ';
-    const QDir fdinfo(QStringLiteral("/proc/self/fdinfo"));
-    for (const QString& fd : fdinfo.entryList(QDir::Files)) {
-        for (const QByteArray& line :
-             testutil::readfile<QByteArray>(fdinfo.filePath(fd)).split('\n')) {
-            if (line.startsWith("inotify ") && line.contains(inode)) {
-                return true;
-            }
-        }
-    }
-    return false;
 }
 
 // What the error box says for an I/O error code: the message, ended with a full stop.
@@ -355,9 +379,11 @@ inline QRadioButton* modebutton(const TForm1* form, int mode) {
 
 }  // namespace windowtest
 
+#ifndef _WIN32
 // Every read() of a widget test program passes through here, on to the C library's or to
 // windowtest::readhook. Defined in this header, which is in the one source file of each program.
 extern "C" ssize_t read(int fd, void* buf, size_t count) {
     const auto hook = windowtest::readhook.load();
     return hook != nullptr ? hook(fd, buf, count) : windowtest::realread(fd, buf, count);
 }
+#endif
