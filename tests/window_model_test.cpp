@@ -177,7 +177,7 @@ struct Model {
         bytes = content;
         applyrange();
         editor = false;
-        caption = QStringLiteral("Tessarin - ") + path;
+        caption = QStringLiteral("Tessarin - ") + QDir::toNativeSeparators(path);
         panel0 = QStringLiteral("size:%1bytes").arg(length());
     }
 };

@@ -324,7 +324,8 @@ public:
     // names it.
     Ran open(const QString& target) {
         Ran ran = act([&] { form->openfile(target); });
-        (void)QTest::qCompare(form->windowTitle(), QStringLiteral("Tessarin - ") + target,
+        (void)QTest::qCompare(form->windowTitle(),
+                              QStringLiteral("Tessarin - ") + QDir::toNativeSeparators(target),
                               "caption", "Tessarin - target", __FILE__, __LINE__);
         return ran;
     }

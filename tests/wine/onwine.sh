@@ -67,6 +67,10 @@ export WINEPATH=$path QT_PLUGIN_PATH=$plugins QT_QPA_PLATFORM=windows
 # A program that Wine runs from a pipe has no console, and Qt then writes its messages, Qt Test's
 # report too, to the debugger: to the output instead.
 export QT_FORCE_STDERR_LOGGING=1
+# Regular expressions without PCRE2's JIT: a thread of Qt's file dialog that ended under Wine
+# crashed, now and then, in pcre2_jit_stack_free, freeing the JIT stack its MIME type look-ups had
+# made (Tessarin.exe itself uses the system's dialogs).
+export QT_ENABLE_REGEXP_JIT=0
 # Wine keeps this machine's QT_ variables from a Windows program, and passes WINEQT_NAME on as
 # QT_NAME instead.
 for name in ${!QT_*}; do
