@@ -5,6 +5,13 @@
 #include "main/tform1.h"
 
 int main(int argc, char* argv[]) {
+#ifdef Q_OS_WIN
+    // With mingw-w64's run-time, a Qt thread that ends can free its regular expressions' JIT stack
+    // after the thread's storage is gone, and crash. Nothing here needs the JIT's speed.
+    if (!qEnvironmentVariableIsSet("QT_ENABLE_REGEXP_JIT")) {
+        qputenv("QT_ENABLE_REGEXP_JIT", "0");
+    }
+#endif
     QApplication app(argc, argv);
     // Before the window, whose dialogs take their texts when they are made.
     const auto qttranslations = tessarin::installqttranslations();
