@@ -1,12 +1,6 @@
 // The Windows back end of the file layer: handles, the system's error codes, reading a disk file
 // and the all-or-nothing output file. Paths arrive as UTF-8 and go to the wide-character API as
 // full paths in the \\?\ form, which has no MAX_PATH limit.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <algorithm>

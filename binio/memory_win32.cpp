@@ -3,12 +3,6 @@
 // the process runs in, cannot back: nothing is killed later. A load that would not fit is refused
 // ahead all the same, before it takes the last of the commit, where every program's next
 // allocation would fail. No room is reserved uncharged.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <psapi.h>

@@ -1,11 +1,5 @@
 // A worker's thread on Windows: CancelSynchronousIo interrupts the read or write it waits in,
 // which then fails with ERROR_OPERATION_ABORTED; on a thread that waits in none it does nothing.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <pthread.h>
