@@ -11,26 +11,11 @@ set -uo pipefail
 
 appid=io.github.tessarin.Tessarin
 sizes=(16 22 24 32 48 64 128 256)
-failures=0
-workdir=$(mktemp -d)
-trap 'rm -rf "$workdir"' EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+. "$(dirname "$0")/checks.sh"
 
 need() {
     command -v "$1" >/dev/null ||
         { echo "FAIL: $1 not found; install the Debian package $2 (build.sh does)" >&2; exit 1; }
-}
-
-finish() {
-    if [ "$failures" -ne 0 ]; then
-        echo "$failures check(s) failed" >&2
-        exit 1
-    fi
-    echo "all checks passed"
 }
 
 # What an installation holds, relative to its prefix.

@@ -11,22 +11,7 @@
 # CPACK names the cpack program and WINE the Wine loader.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-failures=0
-workdir=$(mktemp -d)
-trap 'rm -rf "$workdir"' EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-
-finish() {
-  if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed" >&2
-    exit 1
-  fi
-  echo "all checks passed"
-}
+. "$here/checks.sh"
 
 # A Wine prefix of its own, without the .NET and HTML engines Wine would offer to download.
 export WINEPREFIX=$workdir/prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
