@@ -110,6 +110,18 @@ int errnotocode(int err, const std::string& path, Direction direction) {
 
 }  // namespace
 
+std::string placeof([[maybe_unused]] int fd) {
+#if defined(__linux__)
+    std::array<char, 4096> place{};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = ::readlink(link.c_str(), place.data(), place.size());
+    if (n > 0 && std::size_t(n) < place.size() && place[0] == '/') {
+        return std::string(place.data(), std::size_t(n));
+    }
+#endif
+    return {};
+}
+
 void throwerrno(int err, const std::string& path, Direction direction) {
     throw IOError(errnotocode(err, path, direction));
 }
@@ -165,6 +177,7 @@ InputFile::InputFile(const std::string& path, const Stop& stop) : path_(path), s
     if (flags < 0 || ::fcntl(file_.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
         throwerrno(errno, path, Direction::reading);
     }
+    stop_.setplace(placeof(file_.get()));
     size_ = st.st_size;
     sizeknown_ = binio::sizeknown(file_.get(), st);
 }

@@ -102,6 +102,9 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop,
     if (!dir_) {
         fail(errno);
     }
+    if (std::string folder = placeof(dir_.get()); !folder.empty()) {
+        stop_.setplace(folder + (folder.back() == '/' ? "" : "/") + name_);
+    }
 #if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
     if (allowunnamed && canlinkunnamed()) {
         file_ = Handle(retryopenat(dir_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <stop_token>
+#include <string>
 
 namespace binio {
 
@@ -33,6 +34,18 @@ public:
     // For a std::stop_callback that acts on the request.
     std::stop_token token() const { return state_->source.get_token(); }
 
+    // Where the operation is in the file system: the path of the file it works on, every link
+    // resolved, once it has opened it (empty before, and where the system does not tell). Whoever
+    // gives up on an operation that still waits learns here which file system holds it.
+    void setplace(std::string place) const {
+        const std::lock_guard lock(state_->mutex);
+        state_->place = std::move(place);
+    }
+    std::string place() const {
+        const std::lock_guard lock(state_->mutex);
+        return state_->place;
+    }
+
     // The operation's point of no return: true when no stop was requested, and from then on none
     // takes effect; false when one was, and the operation must stop.
     bool settle() const {
@@ -46,6 +59,7 @@ private:
         std::mutex mutex;
         std::stop_source source;
         bool settled = false;
+        std::string place;
     };
     std::shared_ptr<State> state_;
 };

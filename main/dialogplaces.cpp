@@ -3,9 +3,21 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
+
+#ifndef Q_OS_WIN
+#include <QtCore/private/qabstractfileengine_p.h>
+
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace tessarin {
 
@@ -30,7 +42,178 @@ bool within(const QString& path, const QString& folder) {
     return path == folder || path.startsWith(folder.endsWith('/') ? folder : folder + '/');
 }
 
+// `path` made absolute and clean, from the strings alone: Qt's own look at a path would ask
+// SilentMounts about it again.
+QString absolute(const QString& path) {
+    return QDir::cleanPath(path.startsWith('/') ? path : QDir::currentPath() + '/' + path);
+}
+
+#ifndef Q_OS_WIN
+// What Qt's file look-ups find at a path on a silent file system: nothing, told without asking
+// it. Listings leave such a path out, and Qt's dialogs neither enter nor complete it.
+class SilentEntry : public QAbstractFileEngine {
+public:
+    explicit SilentEntry(const QString& name) { SilentEntry::setFileName(name); }
+
+    void setFileName(const QString& name) override {
+        name_ = name;
+        absolute_ = absolute(name);
+    }
+    bool isRelativePath() const override { return !name_.startsWith('/'); }
+    bool caseSensitive() const override { return true; }
+    FileFlags fileFlags(FileFlags) const override { return {}; }
+
+    QString fileName(FileName kind) const override {
+        const auto folder = [](const QString& path) {
+            const qsizetype slash = path.lastIndexOf('/');
+            return slash < 0    ? QStringLiteral(".")
+                   : slash == 0 ? QStringLiteral("/")
+                                : path.left(slash);
+        };
+        switch (kind) {
+            case DefaultName:
+                return name_;
+            case BaseName:
+                return absolute_.mid(absolute_.lastIndexOf('/') + 1);
+            case PathName:
+                return folder(name_);
+            case AbsoluteName:
+                return absolute_;
+            case AbsolutePathName:
+                return folder(absolute_);
+            default:
+                // Canonical names, as for anything that does not exist, and link targets.
+                return {};
+        }
+    }
+
+private:
+    QString name_;
+    QString absolute_;
+};
+#endif
+
 }  // namespace
+
+// The file systems noted silent, and the answer Qt's look-ups get for any path on them. Qt asks
+// it from the window's thread and from its dialogs' lister threads alike.
+class SilentMounts
+#ifndef Q_OS_WIN
+    : public QAbstractFileEngineHandler
+#endif
+{
+public:
+    // Notes `mount`; false when it is noted already. A thread of its own asks the file system
+    // whether it answers (statfs goes to the file system itself, where a stat may be answered from
+    // a cache); once it has, the mount is forgotten.
+    bool add(const QString& mount) {
+        const std::lock_guard lock(mutex_);
+        prune();
+        if (std::any_of(mounts_.cbegin(), mounts_.cend(),
+                        [&](const Mount& noted) { return noted.point == mount; })) {
+            return false;
+        }
+        auto answered = std::make_shared<std::atomic<bool>>(false);
+#ifndef Q_OS_WIN
+        std::thread([point = QFile::encodeName(mount), answered] {
+            struct statfs fs {};
+            (void)::statfs(point.constData(), &fs);
+            answered->store(true);
+        }).detach();
+#endif
+        mounts_.push_back({mount, std::move(answered)});
+        return true;
+    }
+
+    // Whether `path` lies on a noted file system. Each part of the path that does not is looked
+    // at in turn, and a symbolic link among them followed, up to the first that does.
+    bool reaches(const QString& path) const {
+        std::vector<QString> mounts;
+        {
+            const std::lock_guard lock(mutex_);
+            prune();
+            for (const Mount& mount : mounts_) {
+                mounts.push_back(mount.point);
+            }
+        }
+        if (mounts.empty() || path.isEmpty()) {
+            return false;
+        }
+        const auto silent = [&](const QString& at) {
+            return std::any_of(mounts.cbegin(), mounts.cend(),
+                               [&](const QString& mount) { return within(at, mount); });
+        };
+        QStringList rest = absolute(path).split('/', Qt::SkipEmptyParts);
+        QString at;  // the parts followed so far; empty for the root
+        int links = 0;
+        while (!rest.isEmpty()) {
+            const QString part = rest.takeFirst();
+            if (part == QLatin1String("..")) {
+                at.truncate(std::max<qsizetype>(0, at.lastIndexOf('/')));
+                continue;
+            }
+            const QString next = at + '/' + part;
+            if (silent(next)) {
+                return true;
+            }
+#ifndef Q_OS_WIN
+            const QByteArray local = QFile::encodeName(next);
+            struct stat st {};
+            if (::lstat(local.constData(), &st) != 0) {
+                return false;
+            }
+            if (S_ISLNK(st.st_mode)) {
+                constexpr int kMostLinks = 40;  // as the kernel follows
+                char target[4096];
+                const ssize_t n = ::readlink(local.constData(), target, sizeof target);
+                if (n <= 0 || std::size_t(n) >= sizeof target || ++links > kMostLinks) {
+                    return false;
+                }
+                if (target[0] == '/') {
+                    at.clear();
+                }
+                rest =
+                    QFile::decodeName(QByteArray(target, n)).split('/', Qt::SkipEmptyParts) + rest;
+                continue;
+            }
+#endif
+            at = next;
+        }
+        return silent(at.isEmpty() ? QStringLiteral("/") : at);
+    }
+
+#ifndef Q_OS_WIN
+    QAbstractFileEngine* create(const QString& name) const override {
+        // Qt's resources (":/...") are no files.
+        if (name.startsWith(':') || !reaches(name)) {
+            return nullptr;
+        }
+        // Qt takes the engine over.
+        return std::make_unique<SilentEntry>(name).release();
+    }
+#endif
+
+private:
+    struct Mount {
+        QString point;
+        std::shared_ptr<std::atomic<bool>> answered;
+    };
+
+    void prune() const {
+        mounts_.erase(std::remove_if(mounts_.begin(), mounts_.end(),
+                                     [](const Mount& mount) { return mount.answered->load(); }),
+                      mounts_.end());
+    }
+
+    mutable std::mutex mutex_;
+    mutable std::vector<Mount> mounts_;
+};
+
+DialogPlaces::DialogPlaces(const QString& start) {
+    visit(start);
+}
+
+DialogPlaces::~DialogPlaces() = default;
 
 void DialogPlaces::visit(const QString& folder) {
     const QString absolute = QDir::cleanPath(QDir(folder).absolutePath());
@@ -47,17 +230,17 @@ QString DialogPlaces::lastfolder() const {
     return QDir::homePath();
 }
 
-void DialogPlaces::stalled(const QString& path) {
-    const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+bool DialogPlaces::stalled(const QString& place) {
+    const QString path = absolute(place);
     // The mount that holds the path is the longest mount point it lies within; /proc answers
     // whatever the file system does.
-    QString mount = QFileInfo(absolute).path();
+    QString mount = path.left(std::max<qsizetype>(1, path.lastIndexOf('/')));
     QFile mounts(QStringLiteral("/proc/self/mountinfo"));
     if (mounts.open(QIODevice::ReadOnly)) {
         QString longest;
         for (const QByteArray& line : mounts.readAll().split('\n')) {
             const QString point = unescaped(line.split(' ').value(4));
-            if (!point.isEmpty() && within(absolute, point) && point.size() > longest.size()) {
+            if (!point.isEmpty() && within(path, point) && point.size() > longest.size()) {
                 longest = point;
             }
         }
@@ -65,15 +248,15 @@ void DialogPlaces::stalled(const QString& path) {
             mount = longest;
         }
     }
-    if (!stalled_.contains(mount)) {
-        stalled_.append(mount);
+    if (!silent_) {
+        // Made on the first stall: from then on, Qt asks it about every path it looks up.
+        silent_ = std::make_unique<SilentMounts>();
     }
+    return silent_->add(mount);
 }
 
 bool DialogPlaces::reaches(const QString& path) const {
-    const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    return std::any_of(stalled_.cbegin(), stalled_.cend(),
-                       [&](const QString& mount) { return within(absolute, mount); });
+    return silent_ && silent_->reaches(path);
 }
 
 }  // namespace tessarin

@@ -1,34 +1,45 @@
 // Where the window's file dialogs may go: the folders they were in, and the file systems that
-// left a load or save waiting, which the window does not touch again.
+// left a load or save waiting, which the window does not touch again while they stay silent.
 #pragma once
 
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 namespace tessarin {
 
-// Shared by the Open and Save dialogs. Everything here is told from paths alone: asking a file
-// system that does not answer would freeze the window.
+class SilentMounts;
+
+// Shared by the Open and Save dialogs. Nothing here asks a file system that left a load or save
+// waiting: asking one that does not answer would freeze the window.
 class DialogPlaces {
 public:
     // `start`: the folder the dialogs start in.
-    explicit DialogPlaces(const QString& start) { visit(start); }
+    explicit DialogPlaces(const QString& start);
+    ~DialogPlaces();
+    DialogPlaces(const DialogPlaces&) = delete;
+    DialogPlaces& operator=(const DialogPlaces&) = delete;
 
     // Notes that a dialog was in `folder`, the latest so far.
     void visit(const QString& folder);
-    // The folder a dialog was last in that lies on no file system left waiting; the home folder
-    // when every one does.
+    // The folder a dialog was last in that lies on no silent file system; the home folder when
+    // every one does.
     QString lastfolder() const;
 
-    // Notes the file system of `path`, whose load or save was given up while the work still
-    // waited there: the mount that holds it, or the path's folder where mounts cannot be read.
-    void stalled(const QString& path);
-    // Whether `path` lies on a file system left waiting.
+    // Notes the file system that holds `place`, where a load or save was given up while its work
+    // still waited: the mount that holds it, or its folder where mounts cannot be read. From then
+    // on, until that file system answers again, Qt's file look-ups (the dialogs' listings, their
+    // completion, their checks of a typed name) find nothing there, without asking it, and it
+    // is asked only from a thread of its own whether it answers. True when the file system was
+    // not noted before.
+    bool stalled(const QString& place);
+    // Whether `path` lies on a silent file system, also through symbolic links.
     bool reaches(const QString& path) const;
 
 private:
     QStringList visited_;  // latest last, each once
-    QStringList stalled_;  // the mount points
+    std::unique_ptr<SilentMounts> silent_;
 };
 
 }  // namespace tessarin

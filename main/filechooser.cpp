@@ -1,9 +1,11 @@
 // The file dialogs of Open and Save.
 #include "main/filechooser.h"
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QCompleter>
 #include <QCoreApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -12,9 +14,12 @@
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QSignalBlocker>
-#include <QValidator>
+
+#include <utility>
+#include <vector>
 
 namespace tessarin {
 
@@ -61,44 +66,80 @@ void closelists(QFileDialog* dialog) {
     }
 }
 
-// Qt's file dialog, but for a typed folder: Enter on a folder's name enters the folder and left
-// its name in the name field, with a list over it, so that the next key went on typing the
-// folder's name. The field is emptied, as for a folder chosen in the list.
+// The path the dialog's name field stands for with `text` in it: from the dialog's folder unless
+// absolute, "~" standing for the home folder; told from the strings alone.
+QString typedpath(const QFileDialog* dialog, QString text) {
+    if (text == QLatin1String("~") || text.startsWith(QLatin1String("~/"))) {
+        text.replace(0, 1, QDir::homePath());
+    }
+    return QDir::isAbsolutePath(text) ? text : dialog->directory().absolutePath() + '/' + text;
+}
+
+// Qt's file dialog, with two changes.
+// A name typed on a file system that left a load or save waiting is taken as typed: Qt's own
+// checks of it, on every key and on Enter, would look it up on the window's thread (they ask the
+// file system how long a name may be, which Qt's file look-ups do not answer for it).
+// Enter on a typed folder's name enters the folder and left its name in the name field, with a
+// list over it, so that the next key went on typing the folder's name. The field is emptied, as
+// for a folder chosen in the list.
 class FileDialog : public QFileDialog {
 public:
-    using QFileDialog::QFileDialog;
+    FileDialog(QWidget* parent, const QString& folder, const DialogPlaces& places)
+        : QFileDialog(parent, QString(), folder), places_(places) {}
+
+    // Connects the name field to Qt's checks through check(), made once Qt's widgets are.
+    void rewire() {
+        QLineEdit* name = namefield();
+        QObject::disconnect(name, SIGNAL(textChanged(QString)), this,
+                            SLOT(_q_autoCompleteFileName(QString)));
+        QObject::disconnect(name, SIGNAL(textChanged(QString)), this, SLOT(_q_updateOkButton()));
+        QObject::connect(name, &QLineEdit::textChanged, this, &FileDialog::check);
+    }
+
+    // The path taken as typed on a silent file system, when the dialog was accepted so; empty
+    // otherwise.
+    const QString& typedsilent() const { return typedsilent_; }
 
 protected:
     void accept() override {
+        QLineEdit* name = namefield();
+        typedsilent_.clear();
+        if (!name->text().isEmpty() && places_.reaches(typedpath(this, name->text()))) {
+            typedsilent_ = typedpath(this, name->text());
+            QDialog::accept();
+            return;
+        }
         const QDir before = directory();
         QFileDialog::accept();
-        auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        if (isVisible() && name != nullptr && !name->text().isEmpty() &&
+        if (isVisible() && !name->text().isEmpty() &&
             QDir(before.absoluteFilePath(name->text())) == directory()) {
             name->clear();
             closelists(this);
         }
     }
-};
-
-// Refuses a name in the dialog's name field that reaches a file system left waiting: Qt looks up
-// each name typed there on the window's thread, to complete it and to enable OK.
-class Avoiding : public QValidator {
-public:
-    Avoiding(QFileDialog* dialog, const DialogPlaces& places, QObject* parent)
-        : QValidator(parent), dialog_(dialog), places_(places) {}
-
-    State validate(QString& input, int&) const override {
-        QString path = input;
-        if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/"))) {
-            path.replace(0, 1, QDir::homePath());
-        }
-        return places_.reaches(dialog_->directory().absoluteFilePath(path)) ? Invalid : Acceptable;
-    }
 
 private:
-    QFileDialog* dialog_;
+    QLineEdit* namefield() const { return findChild<QLineEdit*>(QStringLiteral("fileNameEdit")); }
+
+    // What Qt does with each text of the name field, but for one on a silent file system, which
+    // OK takes as it is.
+    void check(const QString& text) {
+        if (!text.isEmpty() && places_.reaches(typedpath(this, text))) {
+            if (auto* buttons = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))) {
+                for (QAbstractButton* button : buttons->buttons()) {
+                    if (buttons->buttonRole(button) == QDialogButtonBox::AcceptRole) {
+                        button->setEnabled(true);
+                    }
+                }
+            }
+            return;
+        }
+        QMetaObject::invokeMethod(this, "_q_autoCompleteFileName", Q_ARG(QString, text));
+        QMetaObject::invokeMethod(this, "_q_updateOkButton");
+    }
+
     const DialogPlaces& places_;
+    QString typedsilent_;
 };
 
 // Lists `dialog`'s folder anew. Its model lists a folder when it becomes the root, and a hidden
@@ -131,7 +172,7 @@ void FileChooser::make() {
         // for Qt's.
         dialog_ = new QFileDialog(window_, QString(), places_.lastfolder());
     } else {
-        dialog_ = new FileDialog(window_, QString(), places_.lastfolder());
+        dialog_ = new FileDialog(window_, places_.lastfolder(), places_);
         dialog_->setOption(QFileDialog::DontUseNativeDialog);
         dialog_->setIconProvider(new KindIcons(dialog_));
     }
@@ -148,9 +189,23 @@ void FileChooser::make() {
     // Nothing of the dialog outlives it.
     QFileDialog* dialog = dialog_;
     QObject::connect(dialog_, &QDialog::finished, dialog_, [dialog] { closelists(dialog); });
-    namefield()->setValidator(new Avoiding(dialog_, places_, dialog_));
+    static_cast<FileDialog*>(dialog_)->rewire();
+    dialog_->setHistory(history_);
     // Until it is shown (see choose()).
     dialog_->findChild<QFileSystemModel*>()->setOption(QFileSystemModel::DontWatchForChanges);
+}
+
+void FileChooser::replace() {
+    if (dialog_ == nullptr || systemdialog()) {
+        return;
+    }
+    // Its lister may wait on the file system for good, and deleting the dialog would wait for it:
+    // the dialog is hidden away and kept for the rest of the run.
+    static std::vector<QPointer<QFileDialog>> keptaway;
+    history_ = dialog_->history();
+    dialog_->hide();
+    dialog_->setParent(nullptr);
+    keptaway.emplace_back(std::exchange(dialog_, nullptr));
 }
 
 bool FileChooser::systemdialog() {
@@ -211,10 +266,12 @@ QString FileChooser::choose() {
 
     const bool accepted = dialog_->exec() == QDialog::Accepted;
     places_.visit(dialog_->directory().absolutePath());
-    if (!accepted || dialog_->selectedFiles().isEmpty()) {
+    const QString typedsilent =
+        systemdialog() ? QString() : static_cast<FileDialog*>(dialog_)->typedsilent();
+    if (!accepted || (typedsilent.isEmpty() && dialog_->selectedFiles().isEmpty())) {
         return {};
     }
-    lastpath_ = dialog_->selectedFiles().constFirst();
+    lastpath_ = typedsilent.isEmpty() ? dialog_->selectedFiles().constFirst() : typedsilent;
     const QString chosenfolder = QFileInfo(lastpath_).absolutePath();
     places_.visit(chosenfolder);
     // Going into a folder looks it up; not one that left a load waiting.

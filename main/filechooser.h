@@ -5,6 +5,7 @@
 
 #include <QFileDialog>
 #include <QString>
+#include <QStringList>
 
 #include "main/dialogplaces.h"
 
@@ -18,7 +19,7 @@ namespace tessarin {
 // does not wait for). It offers the last name chosen in it, in that name's folder; until then
 // it starts in the folder last visited in any of the window's file dialogs, whose `places` they
 // share. Neither goes where a load or save was left waiting: the name is dropped there, and the
-// dialog goes back to the folder it was in before.
+// dialog goes back to the folder it was in before; a path typed there is taken as typed.
 class FileChooser {
 public:
     FileChooser(QWidget* window, QFileDialog::AcceptMode mode, DialogPlaces& places);
@@ -31,6 +32,11 @@ public:
     // Runs the dialog: the chosen path, or an empty one when the user cancelled. The path's folder
     // becomes the current one. Either way, the folder the dialog was in becomes the last visited.
     QString choose();
+
+    // Puts the dialog away for one made anew at the next use, with the same history: its lister
+    // may wait on a file system that stopped answering, which would leave every later listing
+    // empty.
+    void replace();
 
     // The dialog, owned by the window; null until first used.
     QFileDialog* dialog() const { return dialog_; }
@@ -45,7 +51,8 @@ private:
     QWidget* window_;
     QFileDialog::AcceptMode mode_;
     DialogPlaces& places_;
-    QString lastpath_;  // the last path chosen in this dialog
+    QString lastpath_;     // the last path chosen in this dialog
+    QStringList history_;  // the folders of a dialog put away, for the next one
     QFileDialog* dialog_ = nullptr;
 };
 

@@ -4,12 +4,14 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QScopeGuard>
 #include <QTimer>
 #include <QWidget>
 
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "binio/worker.h"
@@ -126,7 +128,10 @@ void OperationRunner::run(Operation operation, const QString& path, Work work) {
         try {
             if (!worker.finished()) {
                 if (onleftwaiting_) {
-                    onleftwaiting_(path);
+                    // Where the worker got to, every link resolved; the path as given while it
+                    // had not opened anything yet.
+                    const std::string place = stop_.place();
+                    onleftwaiting_(place.empty() ? path : QFile::decodeName(place.c_str()));
                 }
                 throw binio::Cancelled();
             }

@@ -48,8 +48,9 @@ public:
     // its file (it failed, was refused or cancelled) keeps the window and the unsaved document.
     bool mayclose();
 
-    // Called with an operation's path when the operation is given up while its worker still
-    // waits in the file system.
+    // Called when an operation is given up while its worker still waits in the file system, with
+    // the path of what it waits on, every link resolved, or, where that is not known, the
+    // operation's path.
     void setonleftwaiting(std::function<void(const QString&)> onleftwaiting) {
         onleftwaiting_ = std::move(onleftwaiting);
     }

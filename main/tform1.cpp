@@ -111,8 +111,14 @@ TForm1::TForm1(QWidget* parent)
       OpenDialog1(this, QFileDialog::AcceptOpen, places_),
       SaveDialog1(this, QFileDialog::AcceptSave, places_) {
     ::inittessarinicons();
-    // A file system that left a load or save waiting is one the dialogs keep away from.
-    operations_.setonleftwaiting([this](const QString& path) { places_.stalled(path); });
+    // A file system that left a load or save waiting is one the dialogs keep away from, and a
+    // dialog whose lister may wait on it is put away.
+    operations_.setonleftwaiting([this](const QString& place) {
+        if (places_.stalled(place)) {
+            OpenDialog1.replace();
+            SaveDialog1.replace();
+        }
+    });
     // The icons are decoded beside the rest of the start (the window system wants every size of
     // the window icon before the window shows, and reading them is a tenth of the start-up).
     std::future<std::vector<QImage>> icons = std::async(std::launch::async, [] {
@@ -468,8 +474,9 @@ void TForm1::savefile(const QString& path) {
     guarded([this, &path] {
         const std::string target = localpath(path);
         // A file of that name, or a link (dangling or not), is refused; a directory passes and
-        // the write reports it.
-        if (binio::existingcode(target) == binio::kFileExists) {
+        // the write reports it. On a file system that left a load or save waiting, only the save
+        // itself, on its worker, looks.
+        if (!places_.reaches(path) && binio::existingcode(target) == binio::kFileExists) {
             showrefusal(this);
             return;
         }

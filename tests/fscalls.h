@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -153,6 +154,14 @@ inline ssize_t stalledread(int fd, void* buf, size_t count) {
     return waitifstalled(fd, true) ? windowtest::realread(fd, buf, count) : -1;
 }
 
+// Holds a call while the stall does, without taking a token meant for the stalled work.
+inline void holdwhilestalled() {
+    pollfd from{stall.pipe[0], POLLIN, 0};
+    if (stall.armed && from.fd >= 0) {
+        (void)::poll(&from, 1, kStallBoundMs);
+    }
+}
+
 // Whether a worker's thread still runs: one that the window gave up on ends on its own.
 inline bool workerrunning() {
     const QDir tasks(QStringLiteral("/proc/self/task"));
@@ -195,5 +204,18 @@ RECORDING_STAT(statx, (int dir, const char* path, int flags, unsigned mask, stru
                (dir, path, flags, mask, st))
 RECORDING_STAT(stat, (const char* path, struct stat* st), (path, st))
 RECORDING_STAT(stat64, (const char* path, struct stat64* st), (path, st))
+// Qt's file dialog asks how long a name may be in a folder.
+long pathconf(const char* path, int name) {
+    static const auto real = testutil::nextcall<long (*)(const char*, int)>("pathconf");
+    fscalls::recordlookup(path);
+    return real(path, name);
+}
+// The window asks a file system that left work waiting, on a thread of its own, whether it
+// answers again: not while the stall holds.
+int statfs(const char* path, struct statfs* fs) {
+    static const auto real = testutil::nextcall<int (*)(const char*, struct statfs*)>("statfs");
+    fscalls::holdwhilestalled();
+    return real(path, fs);
+}
 }
 #endif

@@ -174,15 +174,22 @@ rlim_t addressspace() {
 class FaultChild : public QObject, FaultWindow {
     Q_OBJECT
 
-    // A load from a mount that stops answering, given up on by Cancel: the Open and Save dialogs
-    // that follow start where the window started, offer no name there, and look up nothing on
-    // that mount, not even for a path to it typed into them.
-    void stalledload() {
+    // A load from a mount that stops answering, reached directly or through a symbolic link, given
+    // up on by Cancel. The Open dialog that follows drops its name there, starts where the window
+    // started and lists it anew (a file that appeared since, not the mount); the Save dialog keeps
+    // its name elsewhere. Neither looks anything up on the mount; a path typed onto it stays as
+    // typed, and the save takes it. Once the mount answers again, it is no longer kept away.
+    void stalledload(const QString& typedname) {
+        const bool throughlink = typedname.startsWith("lnk");
         const QString start = scratch();
         QVERIFY(QDir::setCurrent(start));
         newwindow();
         QVERIFY(showform());
-        const QString far = filepath("far/one.bin");
+        windowtest::choosefile(filepath("out/kept.bin"));
+        act([&] { form->Button3Click(); });
+        const QString far = filepath("far/sub/one.bin");
+        QVERIFY(QDir().mkpath(filepath("far/sub")) && QDir().mkpath(filepath("far1")) &&
+                QFile::link(filepath("far"), filepath("lnk")));
         testutil::writefile(far, testutil::randombytes<QByteArray>(4, 4096));
         form->setprogressdelay(std::chrono::milliseconds(0));
         windowtest::readhook = fscalls::stalledread;
@@ -194,28 +201,49 @@ class FaultChild : public QObject, FaultWindow {
         };
         // Typed whole into the name field, as a person does.
         windowtest::answernext<QFileDialog>([&](QFileDialog* dialog) {
-            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(far);
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                ->setText(throughlink ? filepath("lnk/sub/one.bin") : far);
             static_cast<QDialog*>(dialog)->accept();
         });
         act([&] { form->Button1Click(); });
+        windowtest::Dialogs::get().onprogress = {};
         QCOMPARE(fscalls::stall.waiting.load(), 1);
+        scratchfile("out/new.bin", "new");
+        const QString typed = filepath(typedname);
         QStringList seen;
         fscalls::recordopens = true;
         for (const auto command : {&TForm1::Button1Click, &TForm1::Button3Click}) {
             windowtest::answernext<QFileDialog>([&](QFileDialog* dialog) {
                 auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                const auto* model = dialog->findChild<QFileSystemModel*>();
                 seen << dialog->directory().absolutePath() << name->text();
+                if (command == &TForm1::Button1Click) {
+                    seen << QString::number(QTest::qWaitFor(
+                                [&] { return model->index(filepath("out/new.bin")).isValid(); })) +
+                                QString::number(model->index(filepath("far")).isValid());
+                }
+                // Typed as into the active window, whose name field has the focus.
+                dialog->activateWindow();
+                (void)QTest::qWaitForWindowActive(dialog);
                 name->setFocus();
-                QTest::keyClicks(name, filepath("far/two.bin"));
+                name->clear();
+                QTest::keyClicks(name, command == &TForm1::Button1Click ? "new.bin" : typed);
+                seen << name->text();
+                static_cast<QDialog*>(dialog)->accept();
             });
-            (form->*command)();
+            act([&] { (form->*command)(); });
         }
         fscalls::recordopens = false;
-        fscalls::stall.release();
-        QCOMPARE(seen, (QStringList{start, "", start, ""}));
+        const QString out = filepath("out");
+        QCOMPARE(seen, (QStringList{out, "", "10", "new.bin", out, "kept.bin", typed}));
+        QCOMPARE(form->windowTitle(), "Tessarin - " + filepath("out/new.bin"));
         for (const QString& path : fscalls::looked) {
-            QVERIFY2(!path.startsWith(filepath("far")), qPrintable(path));
+            QVERIFY2(!(path + '/').startsWith(filepath("far/")) &&
+                         !(path + '/').startsWith(filepath("lnk/")),
+                     qPrintable(path));
         }
+        fscalls::stall.release();
+        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(typed); }));
     }
 
 private slots:
@@ -236,8 +264,8 @@ private slots:
             const QString small = filepath("small");
             fault(&TForm1::savefile, small + "/saved.bin", QStringLiteral("I/O エラー (112)"),
                   small, childscenario.endsWith("closing"));
-        } else if (childscenario == "stalled") {
-            stalledload();
+        } else if (childscenario.startsWith("stalled")) {
+            stalledload(childscenario.section(' ', 1));
         } else if (childscenario == "filesize") {
             fault(&TForm1::savefile, out + "/big.bin", QStringLiteral("I/O エラー (27)"), out);
         } else if (childscenario == "memory") {
@@ -264,9 +292,9 @@ bool childsetup(const QString& scenario, const QString& folder) {
             std::perror("dropping privileges");
             return false;
         }
-    } else if (scenario.startsWith("diskfull") || scenario == "stalled") {
+    } else if (scenario.startsWith("diskfull") || scenario.startsWith("stalled")) {
         // A 64 KiB file system, or one of its own for the load that stalls.
-        const bool full = scenario != "stalled";
+        const bool full = !scenario.startsWith("stalled");
         if (testutil::mountsmalldisk(folder + (full ? "/small" : "/far"), full ? "size=64k" : "") !=
             0) {
             std::perror(full ? "mounting a small tmpfs" : "mounting a tmpfs");
@@ -417,7 +445,13 @@ private slots:
         QTest::newRow("save onto a 64 KiB tmpfs, the window asked to close")
             << "diskfull, closing" << false;
         QTest::newRow("save over the file size limit") << "filesize" << false;
-        QTest::newRow("dialogs after a load left waiting on a mount") << "stalled" << false;
+        // "stalled" and the name typed into the Save dialog afterwards.
+        QTest::newRow("dialogs after a load left waiting on a mount")
+            << "stalled far/two.bin" << false;
+        QTest::newRow("dialogs after a load left waiting on a mount, through a link")
+            << "stalled lnk/two.bin" << false;
+        QTest::newRow("dialogs after a load left waiting on a mount, into a folder named alike")
+            << "stalled far1/two.bin" << false;
         QTest::newRow("open more than the memory left") << "memory" << false;
     }
 
@@ -436,7 +470,7 @@ private slots:
         const QString& folder = scratch();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         // The dialogs of a stalled load on the display of this pass.
-        if (scenario != "stalled") {
+        if (!scenario.startsWith("stalled")) {
             env.insert("QT_QPA_PLATFORM", "offscreen");
         }
         // Files no one but root may read, a folder no one but root may write into, a mount

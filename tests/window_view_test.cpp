@@ -8,6 +8,7 @@
 #include <QFontDialog>
 #include <QImage>
 #include <QListView>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStyleOptionSlider>
 #include <QWheelEvent>
@@ -650,6 +651,10 @@ private slots:
         for (const QString& name : names) {
             scratchfile(name, QByteArray("\x89PNG\r\n\x1a\n plain text", 18));
         }
+        // Where a look-up by the bare name would find them too.
+        const QString working = QDir::currentPath();
+        const auto back = qScopeGuard([&] { QDir::setCurrent(working); });
+        QVERIFY(QDir::setCurrent(scratch()));
         {
             const std::lock_guard lock(openedmutex);
             opened.clear();
@@ -678,8 +683,10 @@ private slots:
         QCOMPARE(listed, names.size());
         const std::lock_guard lock(openedmutex);
         for (const QString& name : names) {
-            QVERIFY2(!opened.contains(filepath(name)), qPrintable(name + " was opened"));
-            QVERIFY2(!looked.contains(filepath(name)), qPrintable(name + " was looked up"));
+            for (const QString& path : {filepath(name), name}) {
+                QVERIFY2(!opened.contains(path), qPrintable(path + " was opened"));
+                QVERIFY2(!looked.contains(path), qPrintable(path + " was looked up"));
+            }
         }
 #endif
     }
