@@ -99,8 +99,10 @@ void OperationRunner::run(Operation operation, const QString& path, Work work) {
                 loop.quit();
                 return;
             }
+            // The dialog comes up by the clock, whatever the worker waits on: a read or write, or,
+            // with all its bytes reported, a save's last flush or naming, or a close.
             const auto [done, total] = exchange->last();
-            progress.update(done, total);
+            progress.update(done, total, true);
             if (!stop_.requested()) {
                 return;
             }

@@ -108,9 +108,9 @@ QString ProgressWatch::text(std::uint64_t done, std::uint64_t total) const {
         .arg(what, locale.toString(qulonglong(done)), locale.toString(qulonglong(total)));
 }
 
-void ProgressWatch::update(std::uint64_t done, std::uint64_t total) {
+void ProgressWatch::update(std::uint64_t done, std::uint64_t total, bool running) {
     if (!dialog_) {
-        if (stop_.requested() || clock_.elapsed() < delay_.count() || done >= total) {
+        if (stop_.requested() || clock_.elapsed() < delay_.count() || (done >= total && !running)) {
             return;
         }
         show();

@@ -27,9 +27,12 @@ public:
     ProgressWatch(const ProgressWatch&) = delete;
     ProgressWatch& operator=(const ProgressWatch&) = delete;
 
-    // Takes the operation's progress, on the owner's thread: shows the dialog once the delay has
-    // passed and the operation is neither complete nor asked to stop, and updates its texts.
-    void update(std::uint64_t done, std::uint64_t total);
+    // Takes the operation's progress, on the owner's thread, and updates the dialog's texts. The
+    // dialog comes up once the delay has passed, unless a stop was requested or the figures say
+    // that all is done. `running` says that the operation has not ended whatever the figures say:
+    // it may wait in its last flush, in the naming of its file or in a close, and the dialog comes
+    // up all the same, with Cancel.
+    void update(std::uint64_t done, std::uint64_t total, bool running = false);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

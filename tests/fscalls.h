@@ -6,8 +6,8 @@
 #pragma once
 
 #ifndef _WIN32
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QStringList>
 
@@ -54,12 +54,13 @@ inline void recordopen(const char* path) {
 // The file work waits in the kernel, as on a file system that does not answer: while armed, the
 // worker's calls of one step first read from a pipe the test holds, which waits until the test
 // lets the work go. The steps are every read() of the file being loaded and every write() of a
-// regular file, a save's flush, or the link that names its file. The wait ends when the test
-// lets the call go, or moves the stall on to a later step, or with the n-th
-// signal that reaches it, and the call fails with EINTR, as a read from a stalled network file
-// system does; with n = 0, as on a file system that a signal cannot interrupt, it goes on through
-// signals. A wait never lasts more than kStallBoundMs, so that a fault fails its test instead of
-// holding it until CTest's timeout.
+// regular file, a save's flush, or the link that names its file. The wait ends when the test lets
+// the call go, or moves the stall on to a later step, or with the n-th signal that reaches it, and
+// the call fails with EINTR, as a read from a stalled network file system does; with n = 0, as on a
+// file system that a signal cannot interrupt, it goes on through signals. The stall holds the work
+// kStallBoundMs after it was armed at most: then it lets every call go, with a warning, so that a
+// fault (a Cancel or close that never reaches the work) fails its row in seconds instead of holding
+// the test until CTest's timeout.
 enum class Step { io, flush, link };
 inline constexpr int kStallBoundMs = 20000;
 
@@ -73,6 +74,7 @@ struct Stall {
     std::atomic<int> entered{0};  // calls that have waited, or wait now
     int pipe[2] = {-1, -1};
     struct stat loaded {};  // the file being loaded
+    QDeadlineTimer bound;   // set before the work starts
 
     // `path` names the file a load reads; a save's writes wait whatever it names.
     bool arm(int interrupts, const QString& path, Step at = Step::io) {
@@ -80,6 +82,7 @@ struct Stall {
         signalsneeded = interrupts;
         step = at;
         loaded = {};
+        bound.setRemainingTime(kStallBoundMs);
         (void)::stat(QFile::encodeName(path).constData(), &loaded);
         armed = ::pipe2(pipe, O_CLOEXEC) == 0;
         return armed;
@@ -121,20 +124,21 @@ inline bool waitifstalled(Step at) {
     ++stall.entered;
     int received = 0;
     bool goon = true;
-    QElapsedTimer waited;
-    waited.start();
-    for (qint64 left = kStallBoundMs; left > 0; left = kStallBoundMs - waited.elapsed()) {
-        if (::poll(&from, 1, int(left)) >= 0 || errno != EINTR) {
-            char token = 0;
-            (void)windowtest::realread(from.fd, &token, 1);  // one let through by letone()
-            break;
-        }
-        if (++received == stall.signalsneeded) {
+    int ready = 0;  // > 0: let go by the test
+    while (!stall.bound.hasExpired() &&
+           (ready = ::poll(&from, 1, int(stall.bound.remainingTime()))) <= 0) {
+        if (ready < 0 && errno == EINTR && ++received == stall.signalsneeded) {
             goon = false;
             break;
         }
     }
     --stall.waiting;
+    if (ready > 0) {
+        char token = 0;
+        (void)windowtest::realread(from.fd, &token, 1);  // the one moveto() wrote, if any
+    } else if (goon && stall.armed.exchange(false)) {
+        qWarning("the stall let the file work go after %d ms: nothing else did", kStallBoundMs);
+    }
     errno = goon ? saved : EINTR;
     return goon;
 }
