@@ -63,15 +63,10 @@ enum class Step { io, flush, link };
 using fscalls::kStallBoundMs;
 using fscalls::realfdatasync;
 using fscalls::reallinkat;
-using fscalls::realwrite;
 using fscalls::stall;
 using fscalls::Step;
 using fscalls::waitifstalled;
 using fscalls::workerrunning;
-
-extern "C" ssize_t write(int fd, const void* buf, size_t count) {
-    return waitifstalled(fd, false) ? realwrite(fd, buf, count) : -1;
-}
 
 extern "C" int fdatasync(int fd) {
     return waitifstalled(Step::flush) ? realfdatasync(fd) : -1;
@@ -86,8 +81,10 @@ namespace {
 
 // What to do when the progress dialog comes up.
 enum class OnProgress { nothing, cancel, closewindow };
-// What the user does about work that waits: Cancel, a close request, or both in turn.
-enum class Act { cancel, close, closethencancel };
+// What the user does about work that waits: Cancel, a close request, both in turn, or Cancel and
+// then the window's end, with the program's, where the file system makes no unnamed files (FUSE)
+// and a save's file has a hidden name.
+enum class Act { cancel, close, closethencancel, cancelthenend };
 
 // Asks the window manager to close `window`, as its close button or Alt+F4 does.
 void closewindow(WId window) {
@@ -450,6 +447,9 @@ private slots:
         QTest::newRow("save, Cancel during the flush") << true << Act::cancel << 0 << Step::flush;
         QTest::newRow("save, Cancel while the file is named")
             << true << Act::cancel << 0 << Step::link;
+        // The worker left waiting does not outlive the program, but its file must not either.
+        QTest::newRow("save of a hidden file, Cancel, not interruptible, the window's end")
+            << true << Act::cancelthenend << 0 << Step::io;
     }
 
     void blockedWorkEnds() {
@@ -480,6 +480,7 @@ private slots:
         form->setprogressdelay(0ms);
         // A save waits in its first write until the dialog is up, then in the step of the row.
         QVERIFY(stall.arm(interrupts, path));
+        fscalls::nounnamed = how == Act::cancelthenend;
 
         bool repainted = false;
         QElapsedTimer acted;
@@ -499,7 +500,7 @@ private slots:
             form->Image1->update();
             repainted = QTest::qWaitFor([&] { return paints.seen.load(); }, kStallBoundMs);
             acted.start();
-            if (how != Act::cancel) {
+            if (how == Act::close || how == Act::closethencancel) {
                 form->close();
             }
             if (how != Act::close) {
@@ -514,6 +515,7 @@ private slots:
         const qint64 took = acted.isValid() ? acted.elapsed() : -1;
         const bool named = QFile::exists(path);
         windowtest::Dialogs::get().onprogress = {};
+        fscalls::nounnamed = false;
         QCOMPARE(seen, QStringList{"QProgressDialog"});
         QVERIFY(repainted);
         QCOMPARE(form->isVisible(), how != Act::close);
@@ -531,6 +533,11 @@ private slots:
             QVERIFY(QTest::qWaitFor([] { return stall.waiting == 0; }, kStallBoundMs / 2));
         } else {
             QVERIFY(stall.waiting > 0);
+        }
+        if (how == Act::cancelthenend) {
+            QCOMPARE(windowtest::entries(scratch()).size(), files.size() + 1);
+            newwindow();
+            QCOMPARE(windowtest::entries(scratch()), files);
         }
         // A worker left to itself ends once the file system answers, and leaves nothing behind.
         stall.release();
