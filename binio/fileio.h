@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "binio/binio.h"
@@ -150,11 +151,15 @@ private:
     bool makehidden();
     // Gives the file its name without replacing one: 0, or the errno (EEXIST: the name exists).
     int givename();
+    // Keeps the removal of the file `name` in the stop request (see Stop::keep).
+    void keepfile(const std::string& name);
 
     std::string name_;
     std::string temp_;      // the hidden name the file is written under, if it has one
     bool renames_ = false;  // commit() renames temp_ to the name, rather than linking it
-    Handle dir_;
+    // The target's folder, shared with the removal kept in the stop request, which may outlive
+    // this file.
+    std::shared_ptr<const Handle> dir_;
     std::int64_t written_ = 0;
     std::int64_t settled_ = 0;  // the bytes before this are on the disk and out of the cache
 #endif

@@ -179,13 +179,15 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop, bool)
     // The new file goes into the target's folder, so that the move that names it stays on one
     // volume and is one step. Its name starts with a dot and it is hidden: a file a save is
     // writing is nothing the user should see or open. The name is made new with CREATE_NEW; a
-    // leftover of an earlier run under the same number is stepped over.
+    // leftover of an earlier run under the same number is stepped over. Others may only delete
+    // it, as the window does at its end for a save it gave up on while the save still has it
+    // open: the system removes it then as the program's handles close.
     const std::wstring folder = target_.substr(0, target_.find_last_of(L'\\') + 1);
     const std::wstring stem = L".tessarin-" + std::to_wstring(::GetCurrentProcessId()) + L"-";
     for (int attempt = 0;; ++attempt) {
         std::wstring temp = folder + stem + std::to_wstring(attempt) + L".tmp";
-        file_ = Handle(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_HIDDEN, nullptr));
+        file_ = Handle(::CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                     CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
         if (file_) {
             temp_ = std::move(temp);
             break;
@@ -200,12 +202,13 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop, bool)
         }
     }
     unnamed_ = true;
+    stop_.keep([temp = temp_] { ::DeleteFileW(temp.c_str()); });
 }
 
 OutputFile::~OutputFile() {
-    if (!committed_ && !temp_.empty()) {
+    if (!committed_) {
         file_.close();
-        ::DeleteFileW(temp_.c_str());
+        stop_.removefile();
     }
 }
 
@@ -266,6 +269,7 @@ void OutputFile::commit() {
         }
         fail(static_cast<int>(err));
     }
+    stop_.keep({});
     committed_ = true;
     unnamed_ = false;
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -98,16 +99,17 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop,
     if (int code = existingcode(path_)) {
         throw IOError(code);
     }
-    dir_ = Handle(::open(dirpart(path_).c_str(), kFolderAccess | O_DIRECTORY | O_CLOEXEC));
-    if (!dir_) {
+    dir_ = std::make_shared<const Handle>(
+        ::open(dirpart(path_).c_str(), kFolderAccess | O_DIRECTORY | O_CLOEXEC));
+    if (!*dir_) {
         fail(errno);
     }
-    if (std::string folder = placeof(dir_.get()); !folder.empty()) {
+    if (std::string folder = placeof(dir_->get()); !folder.empty()) {
         stop_.setplace(folder + (folder.back() == '/' ? "" : "/") + name_);
     }
 #if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
     if (allowunnamed && canlinkunnamed()) {
-        file_ = Handle(retryopenat(dir_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+        file_ = Handle(retryopenat(dir_->get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
         if (file_) {
             unnamed_ = true;
             return;
@@ -117,11 +119,14 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop,
         }
     }
 #endif
+    // A file with a name, hidden or not, outlives a process that ends before it is done with it:
+    // its removal is kept.
     if (makehidden()) {
         unnamed_ = true;
+        keepfile(temp_);
         return;
     }
-    file_ = Handle(createnew(dir_.get(), name_.c_str()));
+    file_ = Handle(createnew(dir_->get(), name_.c_str()));
     if (!file_) {
         int err = errno;
         if (int code = existingcode(path_)) {
@@ -129,13 +134,18 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop,
         }
         fail(err);
     }
+    keepfile(name_);
+}
+
+void OutputFile::keepfile(const std::string& name) {
+    stop_.keep([dir = dir_, name] { ::unlinkat(dir->get(), name.c_str(), 0); });
 }
 
 bool OutputFile::makehidden() {
     int attempt = 0;
     for (;; ++attempt) {
         temp_ = hiddenname(attempt);
-        file_ = Handle(createnew(dir_.get(), temp_.c_str()));
+        file_ = Handle(createnew(dir_->get(), temp_.c_str()));
         if (file_) {
             break;
         }
@@ -148,7 +158,7 @@ bool OutputFile::makehidden() {
     // The destructor does not run for a constructor that throws: the hidden name goes here.
     const auto giveup = [&](int err) {
         file_.close();
-        ::unlinkat(dir_.get(), temp_.c_str(), 0);
+        ::unlinkat(dir_->get(), temp_.c_str(), 0);
         temp_.clear();
         if (err != 0) {
             fail(err);
@@ -158,7 +168,7 @@ bool OutputFile::makehidden() {
     // name is met only by the one step that names the file whole.
     for (++attempt; attempt <= kHiddenAttempts; ++attempt) {
         std::string probe = hiddenname(attempt);
-        if (renamenoreplace(dir_.get(), temp_.c_str(), probe.c_str()) == 0) {
+        if (renamenoreplace(dir_->get(), temp_.c_str(), probe.c_str()) == 0) {
             temp_ = std::move(probe);
             renames_ = true;
             return true;
@@ -169,8 +179,8 @@ bool OutputFile::makehidden() {
         if (!cannotrename(errno)) {
             giveup(errno);
         }
-        if (::linkat(dir_.get(), temp_.c_str(), dir_.get(), probe.c_str(), 0) == 0) {
-            ::unlinkat(dir_.get(), probe.c_str(), 0);
+        if (::linkat(dir_->get(), temp_.c_str(), dir_->get(), probe.c_str(), 0) == 0) {
+            ::unlinkat(dir_->get(), probe.c_str(), 0);
             return true;
         }
         if (errno == EEXIST) {
@@ -187,15 +197,9 @@ bool OutputFile::makehidden() {
 }
 
 OutputFile::~OutputFile() {
-    if (committed_) {
-        return;
-    }
-    if (!temp_.empty()) {
+    if (!committed_) {
         file_.close();
-        ::unlinkat(dir_.get(), temp_.c_str(), 0);
-    } else if (!unnamed_ && file_) {
-        file_.close();
-        ::unlinkat(dir_.get(), name_.c_str(), 0);
+        stop_.removefile();
     }
 }
 
@@ -270,7 +274,7 @@ void OutputFile::writebehind(std::int64_t) {}
 #endif
 
 int OutputFile::givename() {
-    const int dir = dir_.get();
+    const int dir = dir_->get();
     if (!temp_.empty()) {
         if (renames_ ? renamenoreplace(dir, temp_.c_str(), name_.c_str()) != 0
                      : ::linkat(dir, temp_.c_str(), dir, name_.c_str(), 0) != 0) {
@@ -321,17 +325,19 @@ void OutputFile::commit() {
         // From here the name exists: a failure below must remove it again.
         unnamed_ = false;
     }
+    // The file is whole under its name, which the steps below remove themselves should they fail.
+    stop_.keep({});
     if (int err = file_.close()) {
-        ::unlinkat(dir_.get(), name_.c_str(), 0);
+        ::unlinkat(dir_->get(), name_.c_str(), 0);
         fail(err);
     }
     // Make the new name itself durable. A folder that cannot be opened for reading (write and
     // search permission only) or whose file system does not sync folders keeps the name as the
     // kernel has it.
-    Handle folder(::openat(dir_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Handle folder(::openat(dir_->get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder && ::fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS) {
         int err = errno;
-        ::unlinkat(dir_.get(), name_.c_str(), 0);
+        ::unlinkat(dir_->get(), name_.c_str(), 0);
         fail(err);
     }
     committed_ = true;

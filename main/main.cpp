@@ -3,6 +3,9 @@
 
 #include "main/qttranslations.h"
 #include "main/tform1.h"
+#ifndef Q_OS_WIN
+#include "main/endsignals.h"
+#endif
 
 int main(int argc, char* argv[]) {
 #ifdef Q_OS_WIN
@@ -19,6 +22,9 @@ int main(int argc, char* argv[]) {
     // Wayland compositors find the window's icon through the desktop entry of this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tessarin.Tessarin"));
     tessarin::TForm1 Form1;
+#ifndef Q_OS_WIN
+    const tessarin::EndSignals endsignals(&Form1);
+#endif
     Form1.show();
     return QApplication::exec();
 }

@@ -9,10 +9,13 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "binio/worker.h"
 #include "main/progress.h"
@@ -28,6 +31,8 @@ constexpr std::chrono::milliseconds kTick{10};
 constexpr qint64 kGiveUpMs = 60;
 // The signals sent before it is left, however slowly the ticks come: one can be lost (see below).
 constexpr int kLeastInterrupts = 3;
+// How long the removal of the files of unfinished saves is waited for.
+constexpr std::chrono::seconds kRemovalBound{1};
 
 // What the worker tells the window.
 class Exchange {
@@ -135,6 +140,9 @@ void OperationRunner::run(Operation operation, const QString& path, Work work) {
                     const std::string place = stop_.place();
                     onleftwaiting_(place.empty() ? path : QFile::decodeName(place.c_str()));
                 }
+                if (operation == Operation::save) {
+                    givenup_.push_back(stop_);
+                }
                 throw binio::Cancelled();
             }
             worker.rethrow();
@@ -161,6 +169,32 @@ void OperationRunner::closeifasked() {
     if (closeasked_) {
         closeasked_ = false;
         window_->close();
+    }
+}
+
+void OperationRunner::removefiles(bool running) {
+    const bool withrunning = running && running_ == Operation::save;
+    if (withrunning) {
+        stop_.request();
+    }
+    try {
+        std::vector<binio::Stop> stops = givenup_;
+        if (withrunning) {
+            stops.push_back(stop_);
+        }
+        if (stops.empty()) {
+            return;
+        }
+        std::packaged_task<void()> removal([stops = std::move(stops)] {
+            for (const binio::Stop& stop : stops) {
+                stop.removefile();
+            }
+        });
+        std::future<void> removed = removal.get_future();
+        std::thread(std::move(removal)).detach();
+        removed.wait_for(kRemovalBound);
+    } catch (...) {
+        // No memory or no thread for the removal: the files stay.
     }
 }
 

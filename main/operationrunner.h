@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "binio/binio.h"
 
@@ -23,6 +24,9 @@ public:
     explicit OperationRunner(QWidget* window) : window_(window) {}
     OperationRunner(const OperationRunner&) = delete;
     OperationRunner& operator=(const OperationRunner&) = delete;
+    // Removes the files of the saves given up on (see removefiles): the program ends with the
+    // window, and the workers left waiting with it.
+    ~OperationRunner() { removefiles(false); }
 
     // How long an operation runs before its progress dialog comes up.
     std::chrono::milliseconds delay() const { return delay_; }
@@ -59,6 +63,12 @@ public:
     // command calls it once the user has seen what the operation ended with.
     void closeifasked();
 
+    // Removes the files that the saves given up on while they still waited have not named yet,
+    // and with `running` those of the save running now, which is asked to stop. On a thread of its
+    // own, waited for a second at most: a removal on a file system that does not answer waits as
+    // long as a write there, and the program must still end.
+    void removefiles(bool running);
+
 private:
     QWidget* window_;
     std::chrono::milliseconds delay_{500};
@@ -67,6 +77,8 @@ private:
     binio::Stop stop_;
     bool closeasked_ = false;
     std::function<void(const QString&)> onleftwaiting_;
+    // The stop requests of the saves given up on, which hold their files (see binio::Stop::keep).
+    std::vector<binio::Stop> givenup_;
 };
 
 }  // namespace tessarin

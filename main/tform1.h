@@ -116,6 +116,10 @@ public:
     void openfile(const QString& path);
     void savefile(const QString& path);
 
+    // For a signal that ends the program at once: stops the save that runs, if any, and removes
+    // its file and those of the saves given up on (see OperationRunner::removefiles).
+    void removeunsaved() { operations_.removefiles(true); }
+
 protected:
     // A close request while a load or save runs is kept until it has ended.
     void closeEvent(QCloseEvent* event) override;

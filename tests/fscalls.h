@@ -1,8 +1,9 @@
 // The process's file system calls, watched, for the widget tests: the paths opened and those the
 // window's thread looks up while recording, and a stall of the file work's reads and writes, as
 // on a file system that does not answer. A test program includes this once; it sets stalledread()
-// as windowtest::readhook, and its own write() and the like, where it has them, call
-// waitifstalled(). On Windows nothing of this exists (see windowtest::kNoCallTaking).
+// as windowtest::readhook, write() waits below, and the program's own fdatasync() and the like,
+// where it has them, call waitifstalled(). On Windows nothing of this exists (see
+// windowtest::kNoCallTaking).
 #pragma once
 
 #ifndef _WIN32
@@ -166,6 +167,10 @@ inline void holdwhilestalled() {
     }
 }
 
+// While set, the file systems make no unnamed files, as FUSE's do not: open(O_TMPFILE) fails,
+// and a save writes a hidden file.
+inline std::atomic<bool> nounnamed = false;
+
 // Whether a worker's thread still runs: one that the window gave up on ends on its own.
 inline bool workerrunning() {
     const QDir tasks(QStringLiteral("/proc/self/task"));
@@ -181,11 +186,16 @@ inline bool workerrunning() {
 }  // namespace fscalls
 
 // open, open64, openat and openat64, each recording the path and passing its call on to the C
-// library's. The mode is passed on whether or not the flags ask for one.
+// library's, or failing for an unnamed file (see nounnamed). The mode is passed on whether or not
+// the flags ask for one.
 #define RECORDING_OPEN(name, params, args)                                 \
     int name params {                                                      \
         static const auto real = testutil::nextcall<int(*) params>(#name); \
         fscalls::recordopen(path);                                         \
+        if (fscalls::nounnamed && (flags & O_TMPFILE) == O_TMPFILE) {      \
+            errno = EOPNOTSUPP;                                            \
+            return -1;                                                     \
+        }                                                                  \
         va_list list;                                                      \
         va_start(list, flags);                                             \
         const mode_t mode = va_arg(list, mode_t);                          \
@@ -220,6 +230,9 @@ int statfs(const char* path, struct statfs* fs) {
     static const auto real = testutil::nextcall<int (*)(const char*, struct statfs*)>("statfs");
     fscalls::holdwhilestalled();
     return real(path, fs);
+}
+ssize_t write(int fd, const void* buf, size_t count) {
+    return fscalls::waitifstalled(fd, false) ? fscalls::realwrite(fd, buf, count) : -1;
 }
 }
 #endif

@@ -619,19 +619,30 @@ TEST(Load, JobsMemoryLimitRefusesLoadsThatDoNotFit) {
     limit.BasicLimitInformation.LimitFlags = 0;
     EXPECT_TRUE(setlimit());
 }
+#endif
 
-// A worker's read of an empty pipe waits until it is interrupted. (A read of a disk file cannot be
-// made to wait here.) The pipe's other end is closed at the end, which ends a read left waiting.
+// A worker's read of an empty pipe waits in the system until it is interrupted, and is not
+// started again. (A read of a disk file cannot be made to wait here.) The pipe's other end is
+// closed at the end, which ends a read left waiting.
 TEST(Worker, InterruptEndsAReadThatWaits) {
-    HANDLE read = nullptr, write = nullptr;
-    ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 0));
-    const binio::Handle writeend(write);
-    const auto readend = std::make_shared<binio::Handle>(read);
+#ifdef _WIN32
+    HANDLE ends[2] = {};
+    ASSERT_TRUE(::CreatePipe(&ends[0], &ends[1], nullptr, 0));
+#else
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+#endif
+    const binio::Handle writeend(ends[1]);
+    const auto readend = std::make_shared<binio::Handle>(ends[0]);
     binio::Worker worker(
         [readend] {
             char byte = 0;
+#ifdef _WIN32
             DWORD n = 0;
             ::ReadFile(readend->get(), &byte, 1, &n, nullptr);
+#else
+            (void)!::read(readend->get(), &byte, 1);
+#endif
         },
         [] {});
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -642,7 +653,6 @@ TEST(Worker, InterruptEndsAReadThatWaits) {
         return worker.finished();
     }));
 }
-#endif
 
 // A load whose read stalls holds what it has read and a bounded margin of pages made ahead of it,
 // and once it is given up, only what it has read: 33 MiB of a 512 MiB file here, by its size, and

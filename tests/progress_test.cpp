@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -63,15 +64,10 @@ enum class Step { io, flush, link };
 using fscalls::kStallBoundMs;
 using fscalls::realfdatasync;
 using fscalls::reallinkat;
-using fscalls::realwrite;
 using fscalls::stall;
 using fscalls::Step;
 using fscalls::waitifstalled;
 using fscalls::workerrunning;
-
-extern "C" ssize_t write(int fd, const void* buf, size_t count) {
-    return waitifstalled(fd, false) ? realwrite(fd, buf, count) : -1;
-}
 
 extern "C" int fdatasync(int fd) {
     return waitifstalled(Step::flush) ? realfdatasync(fd) : -1;
@@ -86,8 +82,10 @@ namespace {
 
 // What to do when the progress dialog comes up.
 enum class OnProgress { nothing, cancel, closewindow };
-// What the user does about work that waits: Cancel, a close request, or both in turn.
-enum class Act { cancel, close, closethencancel };
+// What the user does about work that waits: Cancel, a close request, both in turn, or Cancel and
+// then the window's end, with the program's, where the file system makes no unnamed files (FUSE)
+// and a save's file has a hidden name.
+enum class Act { cancel, close, closethencancel, cancelthenend };
 
 // Asks the window manager to close `window`, as its close button or Alt+F4 does.
 void closewindow(WId window) {
@@ -459,6 +457,9 @@ private slots:
             << true << Act::cancel << 0 << Step::link << true;
         QTest::newRow("save, Cancel in the last flush, all bytes written")
             << true << Act::cancel << 0 << Step::flush << false;
+        // The worker left waiting does not outlive the program, but its file must not either.
+        QTest::newRow("save of a hidden file, Cancel, not interruptible, the window's end")
+            << true << Act::cancelthenend << 0 << Step::io << false;
     }
 
     void blockedWorkEnds() {
@@ -495,6 +496,7 @@ private slots:
                 QThread::msleep(1);
             }
         });
+        fscalls::nounnamed = how == Act::cancelthenend;
 
         bool repainted = false;
         QElapsedTimer acted;
@@ -511,7 +513,7 @@ private slots:
             form->Image1->update();
             repainted = QTest::qWaitFor([&] { return paints.seen.load(); }, kStallBoundMs);
             acted.start();
-            if (how != Act::cancel) {
+            if (how == Act::close || how == Act::closethencancel) {
                 form->close();
             }
             if (how != Act::close) {
@@ -526,6 +528,7 @@ private slots:
         const qint64 took = acted.isValid() ? acted.elapsed() : -1;
         const bool named = QFile::exists(path);
         windowtest::Dialogs::get().onprogress = {};
+        fscalls::nounnamed = false;
         QCOMPARE(seen, QStringList{"QProgressDialog"});
         QVERIFY(repainted);
         QCOMPARE(form->isVisible(), how != Act::close);
@@ -543,6 +546,14 @@ private slots:
             QVERIFY(QTest::qWaitFor([] { return stall.waiting == 0; }, kStallBoundMs / 2));
         } else {
             QVERIFY(stall.waiting > 0);
+        }
+        if (how == Act::cancelthenend) {
+            // Listed past Qt, which finds nothing on a file system left waiting.
+            const auto listed = std::filesystem::directory_iterator(scratch().toStdString());
+            QCOMPARE(std::distance(begin(listed), end(listed)), files.size() + 1);
+            newwindow();
+            QVERIFY(QTest::qWaitFor([&] { return windowtest::entries(scratch()) == files; },
+                                    kStallBoundMs / 2));
         }
         // A worker left to itself ends once the file system answers, and leaves nothing behind;
         // the window sees the file system again.

@@ -13,6 +13,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "main/endsignals.h"
 #endif
 
 #include <atomic>
@@ -246,6 +248,26 @@ class FaultChild : public QObject, FaultWindow {
         QVERIFY(QTest::qWaitFor([&] { return QFile::exists(typed); }));
     }
 
+    // A save held in a write of its hidden file, on a file system without unnamed files, when the
+    // program is sent TERM, which asks the window to close and lets the save go on, and then INT:
+    // the file goes, and the program ends by INT.
+    void endedsave() {
+        const tessarin::EndSignals ending(form);
+        const windowtest::EventSeen closes(form, QEvent::Close);
+        fscalls::nounnamed = true;
+        QVERIFY(fscalls::stall.arm(0, {}));
+        form->setprogressdelay(std::chrono::milliseconds(0));
+        windowtest::Dialogs::get().onprogress = [&](QProgressDialog*) {
+            ::kill(::getpid(), SIGTERM);
+            if (QTest::qWaitFor([&] { return closes.seen && fscalls::stall.waiting > 0; },
+                                fscalls::kStallBoundMs) &&
+                form->isVisible()) {
+                ::kill(::getpid(), SIGINT);
+            }
+        };
+        save(filepath("small/saved.bin"));
+    }
+
 private slots:
     void cleanup() { endwindow(); }
 
@@ -266,6 +288,8 @@ private slots:
                   small, childscenario.endsWith("closing"));
         } else if (childscenario.startsWith("stalled")) {
             stalledload(childscenario.section(' ', 1));
+        } else if (childscenario == "interrupted") {
+            endedsave();
         } else if (childscenario == "filesize") {
             fault(&TForm1::savefile, out + "/big.bin", QStringLiteral("I/O エラー (27)"), out);
         } else if (childscenario == "memory") {
@@ -453,6 +477,7 @@ private slots:
         QTest::newRow("dialogs after a load left waiting on a mount, into a folder named alike")
             << "stalled far1/two.bin" << false;
         QTest::newRow("open more than the memory left") << "memory" << false;
+        QTest::newRow("TERM, then INT, during a save") << "interrupted" << false;
     }
 
     void childScenario() {
@@ -501,11 +526,14 @@ private slots:
         child.start(QCoreApplication::applicationFilePath(), {"--child", scenario, folder});
         QVERIFY(child.waitForFinished(240000));
         const QByteArray output = child.readAll();
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        // A child that ends by a signal, as one row's does, reports it as a crash with the signal's
+        // number.
+        const int signal = scenario == "interrupted" ? SIGINT : 0;
+        QCOMPARE(child.exitStatus(), signal ? QProcess::CrashExit : QProcess::NormalExit);
         if (child.exitCode() == kSkipped) {
             QSKIP(qPrintable("the system does not allow it: " + output));
         }
-        QVERIFY2(child.exitCode() == 0, output.constData());
+        QVERIFY2(child.exitCode() == signal, output.constData());
         QVERIFY(::chmod(local(folder + "/secret.bin").c_str(), 0600) == 0);
         QCOMPARE(windowtest::entries(folder + "/locked"), QStringList());
         QCOMPARE(windowtest::entries(folder + "/small"), QStringList());
