@@ -2,6 +2,7 @@
 // the view, the caption and the size panel as they were and no file behind, and the next Open
 // and Save work. Faults that need another user, a resource limit or a small file system run in a
 // child process: this program started again with --child.
+#include <QAbstractItemView>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -210,6 +211,8 @@ class FaultChild : public QObject, FaultWindow {
         act([&] { form->Button1Click(); });
         windowtest::Dialogs::get().onprogress = {};
         QCOMPARE(fscalls::stall.waiting.load(), 1);
+        // The read waits on; the writes of the save below, a step this program never holds, do not.
+        fscalls::stall.step = fscalls::Step::flush;
         scratchfile("out/new.bin", "new");
         const QString typed = filepath(typedname);
         QStringList seen;
@@ -224,10 +227,10 @@ class FaultChild : public QObject, FaultWindow {
                                 [&] { return model->index(filepath("out/new.bin")).isValid(); })) +
                                 QString::number(model->index(filepath("far")).isValid());
                 }
-                // Typed as into the active window, whose name field has the focus.
-                dialog->activateWindow();
-                (void)QTest::qWaitForWindowActive(dialog);
+                // Typed once the dialog has the keyboard, into its name field.
+                (void)windowtest::waitforkeyboard(dialog->windowHandle());
                 name->setFocus();
+                dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"))->clearSelection();
                 name->clear();
                 QTest::keyClicks(name, command == &TForm1::Button1Click ? "new.bin" : typed);
                 seen << name->text();
