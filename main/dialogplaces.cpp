@@ -6,7 +6,9 @@
 
 #ifndef Q_OS_WIN
 #include <QtCore/private/qabstractfileengine_p.h>
+#include <QtCore/private/qfsfileengine_p.h>
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -46,6 +48,54 @@ bool within(const QString& path, const QString& folder) {
 // SilentMounts about it again.
 QString absolute(const QString& path) {
     return QDir::cleanPath(path.startsWith('/') ? path : QDir::currentPath() + '/' + path);
+}
+
+// Whether `path` lies on one of the `mounts`. Each part of the path that does not is looked at in
+// turn, and a symbolic link among them followed, up to the first that does.
+bool liesonany(const QString& path, const QStringList& mounts) {
+    if (mounts.isEmpty() || path.isEmpty()) {
+        return false;
+    }
+    const auto silent = [&](const QString& at) {
+        return std::any_of(mounts.cbegin(), mounts.cend(),
+                           [&](const QString& mount) { return within(at, mount); });
+    };
+    QStringList rest = absolute(path).split('/', Qt::SkipEmptyParts);
+    QString at;  // the parts followed so far; empty for the root
+    int links = 0;
+    while (!rest.isEmpty()) {
+        const QString part = rest.takeFirst();
+        if (part == QLatin1String("..")) {
+            at.truncate(std::max<qsizetype>(0, at.lastIndexOf('/')));
+            continue;
+        }
+        const QString next = at + '/' + part;
+        if (silent(next)) {
+            return true;
+        }
+#ifndef Q_OS_WIN
+        const QByteArray local = QFile::encodeName(next);
+        struct stat st {};
+        if (::lstat(local.constData(), &st) != 0) {
+            return false;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            constexpr int kMostLinks = 40;  // as the kernel follows
+            char target[4096];
+            const ssize_t n = ::readlink(local.constData(), target, sizeof target);
+            if (n <= 0 || std::size_t(n) >= sizeof target || ++links > kMostLinks) {
+                return false;
+            }
+            if (target[0] == '/') {
+                at.clear();
+            }
+            rest = QFile::decodeName(QByteArray(target, n)).split('/', Qt::SkipEmptyParts) + rest;
+            continue;
+        }
+#endif
+        at = next;
+    }
+    return silent(at.isEmpty() ? QStringLiteral("/") : at);
 }
 
 #ifndef Q_OS_WIN
@@ -91,6 +141,70 @@ private:
     QString name_;
     QString absolute_;
 };
+
+// The entries of a folder without the silent mount points and the links to them. Qt's dialogs
+// list a folder on a thread of their own, which looks at every entry past any engine
+// (QFileInfo::stat) and would wait on such an entry for good, listing nothing more.
+class SievedEntries : public QAbstractFileEngineIterator {
+public:
+    SievedEntries(QDir::Filters filters, const QStringList& names, QStringList silent)
+        : QAbstractFileEngineIterator(filters, names), silent_(std::move(silent)) {}
+
+    bool hasNext() const override {
+        read();
+        return next_ < names_.size();
+    }
+    QString next() override {
+        if (!hasNext()) {
+            return {};
+        }
+        current_ = names_.at(next_++);
+        return currentFilePath();
+    }
+    QString currentFileName() const override { return current_; }
+
+private:
+    // The folder's names, as the system lists them, once the folder is known.
+    void read() const {
+        if (done_) {
+            return;
+        }
+        done_ = true;
+        const std::unique_ptr<DIR, int (*)(DIR*)> folder(
+            ::opendir(QFile::encodeName(path()).constData()), ::closedir);
+        const QString base = absolute(path()) + '/';
+        while (const dirent* entry = folder ? ::readdir(folder.get()) : nullptr) {
+            const QString name = QFile::decodeName(entry->d_name);
+            const bool link = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
+            if (name == QLatin1String(".") || name == QLatin1String("..") ||
+                (!silent_.contains(base + name) && !(link && liesonany(base + name, silent_)))) {
+                names_ << name;
+            }
+        }
+    }
+
+    QStringList silent_;
+    mutable bool done_ = false;
+    mutable QStringList names_;
+    qsizetype next_ = 0;
+    QString current_;
+};
+
+// Any file or folder while file systems are silent: itself as any other, a folder's listing
+// without what lies on them.
+class SievedFolder : public QFSFileEngine {
+public:
+    SievedFolder(const QString& name, QStringList silent)
+        : QFSFileEngine(name), silent_(std::move(silent)) {}
+
+    Iterator* beginEntryList(QDir::Filters filters, const QStringList& names) override {
+        // QDirIterator takes the iterator over.
+        return std::make_unique<SievedEntries>(filters, names, silent_).release();
+    }
+
+private:
+    QStringList silent_;
+};
 #endif
 
 }  // namespace
@@ -125,75 +239,40 @@ public:
         return true;
     }
 
-    // Whether `path` lies on a noted file system. Each part of the path that does not is looked
-    // at in turn, and a symbolic link among them followed, up to the first that does.
+    // Whether `path` lies on a noted file system, also through symbolic links.
     bool reaches(const QString& path) const {
-        std::vector<QString> mounts;
-        {
-            const std::lock_guard lock(mutex_);
-            prune();
-            for (const Mount& mount : mounts_) {
-                mounts.push_back(mount.point);
-            }
-        }
-        if (mounts.empty() || path.isEmpty()) {
-            return false;
-        }
-        const auto silent = [&](const QString& at) {
-            return std::any_of(mounts.cbegin(), mounts.cend(),
-                               [&](const QString& mount) { return within(at, mount); });
-        };
-        QStringList rest = absolute(path).split('/', Qt::SkipEmptyParts);
-        QString at;  // the parts followed so far; empty for the root
-        int links = 0;
-        while (!rest.isEmpty()) {
-            const QString part = rest.takeFirst();
-            if (part == QLatin1String("..")) {
-                at.truncate(std::max<qsizetype>(0, at.lastIndexOf('/')));
-                continue;
-            }
-            const QString next = at + '/' + part;
-            if (silent(next)) {
-                return true;
-            }
-#ifndef Q_OS_WIN
-            const QByteArray local = QFile::encodeName(next);
-            struct stat st {};
-            if (::lstat(local.constData(), &st) != 0) {
-                return false;
-            }
-            if (S_ISLNK(st.st_mode)) {
-                constexpr int kMostLinks = 40;  // as the kernel follows
-                char target[4096];
-                const ssize_t n = ::readlink(local.constData(), target, sizeof target);
-                if (n <= 0 || std::size_t(n) >= sizeof target || ++links > kMostLinks) {
-                    return false;
-                }
-                if (target[0] == '/') {
-                    at.clear();
-                }
-                rest =
-                    QFile::decodeName(QByteArray(target, n)).split('/', Qt::SkipEmptyParts) + rest;
-                continue;
-            }
-#endif
-            at = next;
-        }
-        return silent(at.isEmpty() ? QStringLiteral("/") : at);
+        return liesonany(path, points());
     }
 
 #ifndef Q_OS_WIN
     QAbstractFileEngine* create(const QString& name) const override {
-        // Qt's resources (":/...") are no files.
-        if (name.startsWith(':') || !reaches(name)) {
+        // Qt's resources (":/...") are no files. Qt takes the engine over.
+        if (name.isEmpty() || name.startsWith(':')) {
             return nullptr;
         }
-        // Qt takes the engine over.
-        return std::make_unique<SilentEntry>(name).release();
+        const QStringList silent = points();
+        if (silent.isEmpty()) {
+            return nullptr;
+        }
+        if (liesonany(name, silent)) {
+            return std::make_unique<SilentEntry>(name).release();
+        }
+        return std::make_unique<SievedFolder>(name, silent).release();
     }
 #endif
 
 private:
+    // The mount points noted and not known to answer again.
+    QStringList points() const {
+        const std::lock_guard lock(mutex_);
+        prune();
+        QStringList points;
+        for (const Mount& mount : mounts_) {
+            points << mount.point;
+        }
+        return points;
+    }
+
     struct Mount {
         QString point;
         std::shared_ptr<std::atomic<bool>> answered;
