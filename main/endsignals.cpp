@@ -71,6 +71,9 @@ void EndSignals::act(TForm1* window) {
             window->close();
             continue;
         }
+        // The process that outlives this one is made first: it copies the program as it is, and
+        // the removal below may wait holding what it needs.
+        window->removeafterend();
         window->removeunsaved();
         ::signal(number, SIG_DFL);
         ::raise(number);

@@ -26,5 +26,7 @@ int main(int argc, char* argv[]) {
     const tessarin::EndSignals endsignals(&Form1);
 #endif
     Form1.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    Form1.removeafterend();
+    return status;
 }

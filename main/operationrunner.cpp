@@ -9,6 +9,11 @@
 #include <QTimer>
 #include <QWidget>
 
+#ifndef Q_OS_WIN
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <future>
 #include <memory>
 #include <mutex>
@@ -196,6 +201,32 @@ void OperationRunner::removefiles(bool running) {
     } catch (...) {
         // No memory or no thread for the removal: the files stay.
     }
+}
+
+void OperationRunner::removeafterend() const {
+#ifndef Q_OS_WIN
+    std::vector<binio::Stop> stops = givenup_;
+    if (running_ == Operation::save) {
+        stops.push_back(stop_);
+    }
+    if (stops.empty()) {
+        return;
+    }
+    // The child makes only system calls, and its own child, nobody's to wait for once the child
+    // has ended, removes the files and ends without the program's exit handlers.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::fork() == 0) {
+            for (const binio::Stop& stop : stops) {
+                stop.removefile();
+            }
+        }
+        ::_exit(0);
+    }
+    if (child > 0) {
+        ::waitpid(child, nullptr, 0);
+    }
+#endif
 }
 
 }  // namespace tessarin

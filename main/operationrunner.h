@@ -68,6 +68,11 @@ public:
     // own, waited for a second at most: a removal on a file system that does not answer waits as
     // long as a write there, and the program must still end.
     void removefiles(bool running);
+    // At the program's end: hands the removal of those files, and of the save running now if one
+    // does, to a process of its own that
+    // outlives this one where the system can (POSIX), since a file whose write the file system
+    // holds up stays locked until that write returns, which may be after the program has ended.
+    void removeafterend() const;
 
 private:
     QWidget* window_;

@@ -119,6 +119,8 @@ public:
     // For a signal that ends the program at once: stops the save that runs, if any, and removes
     // its file and those of the saves given up on (see OperationRunner::removefiles).
     void removeunsaved() { operations_.removefiles(true); }
+    // For the program's end, once the window has closed (see OperationRunner::removeafterend).
+    void removeafterend() const { operations_.removeafterend(); }
 
 protected:
     // A close request while a load or save runs is kept until it has ended.
