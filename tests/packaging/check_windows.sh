@@ -49,10 +49,13 @@ run_gui() {  # PROGRAM_DIR FILE
   fi
   echo "the window came up with the caption Tessarin"
   local winpath="Z:${2//\//\\}"
-  xdotool search --name '^Tessarin$' windowactivate --sync key alt+o
-  # The system's Open dialog: Wine's has no caption.
+  # The system's Open dialog: Wine's has no caption. Alt+O goes again every 5 s while none is up:
+  # a key sent before the window manager has made the window active is lost.
   local dialog=
   for ((i = 0; i < 300; i++)); do
+    if ((i % 50 == 0)); then
+      xdotool search --name '^Tessarin$' windowactivate --sync key alt+o 2>/dev/null
+    fi
     dialog=$(wmctrl -l | awk '$4 != "Tessarin"' | head -1)
     [ -n "$dialog" ] && break
     sleep 0.1
