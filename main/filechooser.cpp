@@ -103,9 +103,9 @@ public:
 protected:
     void accept() override {
         QLineEdit* name = namefield();
-        typedsilent_.clear();
-        if (!name->text().isEmpty() && places_.reaches(typedpath(this, name->text()))) {
-            typedsilent_ = typedpath(this, name->text());
+        const QString typed = typedpath(this, name->text());
+        typedsilent_ = !name->text().isEmpty() && places_.reaches(typed) ? typed : QString();
+        if (!typedsilent_.isEmpty()) {
             QDialog::accept();
             return;
         }

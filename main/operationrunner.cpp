@@ -74,6 +74,13 @@ private:
     QEventLoop* loop_ = nullptr;
 };
 
+// Removes the files the saves of `stops` have not named yet.
+void removeall(const std::vector<binio::Stop>& stops) {
+    for (const binio::Stop& stop : stops) {
+        stop.removefile();
+    }
+}
+
 }  // namespace
 
 void OperationRunner::run(Operation operation, const QString& path, Work work) {
@@ -177,24 +184,25 @@ void OperationRunner::closeifasked() {
     }
 }
 
+std::vector<binio::Stop> OperationRunner::unfinished(bool withrunning) const {
+    std::vector<binio::Stop> stops = givenup_;
+    if (withrunning) {
+        stops.push_back(stop_);
+    }
+    return stops;
+}
+
 void OperationRunner::removefiles(bool running) {
     const bool withrunning = running && running_ == Operation::save;
     if (withrunning) {
         stop_.request();
     }
     try {
-        std::vector<binio::Stop> stops = givenup_;
-        if (withrunning) {
-            stops.push_back(stop_);
-        }
+        std::vector<binio::Stop> stops = unfinished(withrunning);
         if (stops.empty()) {
             return;
         }
-        std::packaged_task<void()> removal([stops = std::move(stops)] {
-            for (const binio::Stop& stop : stops) {
-                stop.removefile();
-            }
-        });
+        std::packaged_task<void()> removal([stops = std::move(stops)] { removeall(stops); });
         std::future<void> removed = removal.get_future();
         std::thread(std::move(removal)).detach();
         removed.wait_for(kRemovalBound);
@@ -205,10 +213,7 @@ void OperationRunner::removefiles(bool running) {
 
 void OperationRunner::removeafterend() const {
 #ifndef Q_OS_WIN
-    std::vector<binio::Stop> stops = givenup_;
-    if (running_ == Operation::save) {
-        stops.push_back(stop_);
-    }
+    const std::vector<binio::Stop> stops = unfinished(running_ == Operation::save);
     if (stops.empty()) {
         return;
     }
@@ -217,9 +222,7 @@ void OperationRunner::removeafterend() const {
     const pid_t child = ::fork();
     if (child == 0) {
         if (::fork() == 0) {
-            for (const binio::Stop& stop : stops) {
-                stop.removefile();
-            }
+            removeall(stops);
         }
         ::_exit(0);
     }

@@ -75,6 +75,9 @@ public:
     void removeafterend() const;
 
 private:
+    // The stop requests of the saves given up on, and with `withrunning` the running one's.
+    std::vector<binio::Stop> unfinished(bool withrunning) const;
+
     QWidget* window_;
     std::chrono::milliseconds delay_{500};
     // The operation running now, and its stop request, for a close request to act on.
