@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLocale>
@@ -49,7 +50,11 @@ bool isinput(QEvent::Type type) {
 
 ProgressWatch::ProgressWatch(QWidget* owner, const QString& label, const QString& path,
                              std::chrono::milliseconds delay, binio::Stop stop)
-    : owner_(owner), label_(label), path_(path), delay_(delay), stop_(stop) {
+    : owner_(owner),
+      label_(label),
+      path_(QDir::toNativeSeparators(path)),
+      delay_(delay),
+      stop_(stop) {
     clock_.start();
     qApp->installEventFilter(this);
 }

@@ -18,8 +18,9 @@ namespace tessarin {
 
 class ProgressWatch : public QObject {
 public:
-    // `label` says what is done, with %1 standing for `path`. Shows nothing for operations that
-    // end within `delay`. Input meant for the owner's window is dropped while the watch lives.
+    // `label` says what is done, with %1 standing for `path`, shown with the system's separators as
+    // the caption shows it. Shows nothing for operations that end within `delay`. Input meant for
+    // the owner's window is dropped while the watch lives.
     // Cancel (a click or Esc) requests a stop through `stop`.
     ProgressWatch(QWidget* owner, const QString& label, const QString& path,
                   std::chrono::milliseconds delay, binio::Stop stop);
