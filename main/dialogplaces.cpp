@@ -25,6 +25,7 @@ namespace tessarin {
 
 namespace {
 
+#ifndef Q_OS_WIN
 // A mount point as /proc/self/mountinfo writes it: space, tab, line break and backslash as three
 // octal digits after a backslash.
 QString unescaped(const QByteArray& field) {
@@ -39,6 +40,7 @@ QString unescaped(const QByteArray& field) {
     }
     return QFile::decodeName(out);
 }
+#endif
 
 bool within(const QString& path, const QString& folder) {
     return path == folder || path.startsWith(folder.endsWith('/') ? folder : folder + '/');
@@ -62,7 +64,9 @@ bool liesonany(const QString& path, const QStringList& mounts) {
     };
     QStringList rest = absolute(path).split('/', Qt::SkipEmptyParts);
     QString at;  // the parts followed so far; empty for the root
+#ifndef Q_OS_WIN
     int links = 0;
+#endif
     while (!rest.isEmpty()) {
         const QString part = rest.takeFirst();
         if (part == QLatin1String("..")) {
@@ -310,6 +314,12 @@ QString DialogPlaces::lastfolder() const {
 }
 
 bool DialogPlaces::stalled(const QString& place) {
+#ifdef Q_OS_WIN
+    // Windows's own dialogs look paths up their own way, and it has no mounts to note: each stall
+    // has the dialogs put away.
+    (void)place;
+    return true;
+#else
     const QString path = absolute(place);
     // The mount that holds the path is the longest mount point it lies within; /proc answers
     // whatever the file system does.
@@ -332,6 +342,7 @@ bool DialogPlaces::stalled(const QString& place) {
         silent_ = std::make_unique<SilentMounts>();
     }
     return silent_->add(mount);
+#endif
 }
 
 bool DialogPlaces::reaches(const QString& path) const {

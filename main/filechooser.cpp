@@ -16,10 +16,15 @@
 #include <QMimeDatabase>
 #include <QPointer>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QSignalBlocker>
 
 #include <utility>
 #include <vector>
+
+#ifdef Q_OS_WIN
+#include "main/systemdialogs.h"
+#endif
 
 namespace tessarin {
 
@@ -164,26 +169,29 @@ FileChooser::FileChooser(QWidget* window, QFileDialog::AcceptMode mode, DialogPl
     : window_(window), mode_(mode), places_(places) {}
 
 void FileChooser::make() {
-    if (dialog_ != nullptr) {
+    // The system's dialog is made for each use.
+    if (dialog_ != nullptr || systemdialog()) {
         return;
     }
-    if (systemdialog()) {
-        // The system's dialog lists and watches folders its own way: the workarounds below are
-        // for Qt's.
-        dialog_ = new QFileDialog(window_, QString(), places_.lastfolder());
-    } else {
-        dialog_ = new FileDialog(window_, places_.lastfolder(), places_);
-        dialog_->setOption(QFileDialog::DontUseNativeDialog);
-        dialog_->setIconProvider(new KindIcons(dialog_));
-    }
+    // Qt's dialog reads the folders, history and view it remembers from the user's settings when
+    // it is made, and writes them back when it is deleted. The window keeps nothing between runs:
+    // the user's settings are looked for in a folder that cannot exist, under a device, so they
+    // are neither found nor written (Qt keeps no file it cannot write). Its dialogs remember
+    // their folders for the run themselves.
+    static const bool settingsaside = [] {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QStringLiteral("/dev/null"));
+        return true;
+    }();
+    (void)settingsaside;
+    dialog_ = new FileDialog(window_, places_.lastfolder(), places_);
+    dialog_->setOption(QFileDialog::DontUseNativeDialog);
+    dialog_->setIconProvider(new KindIcons(dialog_));
     dialog_->setOption(QFileDialog::DontConfirmOverwrite);
     dialog_->setAcceptMode(mode_);
     // Any name is accepted; one that does not exist goes to the load, which reports it.
     dialog_->setFileMode(QFileDialog::AnyFile);
     dialog_->setModal(true);
-    if (systemdialog()) {
-        return;
-    }
     // Enter on a typed name accepts the dialog while the name field's completion list may be
     // up, and Qt leaves that list on the screen, where it would swallow the next click or key.
     // Nothing of the dialog outlives it.
@@ -196,7 +204,13 @@ void FileChooser::make() {
 }
 
 void FileChooser::replace() {
-    if (dialog_ == nullptr || systemdialog()) {
+    if (systemdialog()) {
+        // The system's dialog is made anew anyway; it starts where the user last was, without
+        // the name given up on.
+        lastpath_.clear();
+        return;
+    }
+    if (dialog_ == nullptr) {
         return;
     }
     // Its lister may wait on the file system for good, and deleting the dialog would wait for it:
@@ -217,6 +231,11 @@ bool FileChooser::systemdialog() {
 }
 
 QString FileChooser::choose() {
+#ifdef Q_OS_WIN
+    if (systemdialog()) {
+        return choosesystem();
+    }
+#endif
     make();
     // A name on a file system left waiting is dropped, and what the dialog selected there, before
     // it moves and without telling it: it would look up each, or its folder for an empty name.
@@ -224,7 +243,7 @@ QString FileChooser::choose() {
     if (dropped) {
         lastpath_.clear();
     }
-    if ((dropped || places_.reaches(dialog_->directory().absolutePath())) && !systemdialog()) {
+    if (dropped || places_.reaches(dialog_->directory().absolutePath())) {
         const QSignalBlocker quiet(namefield());
         namefield()->clear();
         // Qt's list and its table of details share one selection.
@@ -257,21 +276,36 @@ QString FileChooser::choose() {
         dialog_->setDirectory(folder);
     }
     // The folder list of the dialog's "Look in" offers no folder left waiting either.
-    if (!systemdialog()) {
-        QStringList history = dialog_->history();
-        history.removeIf([this](const QString& path) { return places_.reaches(path); });
-        dialog_->setHistory(history);
-    }
+    QStringList history = dialog_->history();
+    history.removeIf([this](const QString& path) { return places_.reaches(path); });
+    dialog_->setHistory(history);
     places_.visit(folder);
 
     const bool accepted = dialog_->exec() == QDialog::Accepted;
     places_.visit(dialog_->directory().absolutePath());
-    const QString typedsilent =
-        systemdialog() ? QString() : static_cast<FileDialog*>(dialog_)->typedsilent();
+    const QString typedsilent = static_cast<FileDialog*>(dialog_)->typedsilent();
     if (!accepted || (typedsilent.isEmpty() && dialog_->selectedFiles().isEmpty())) {
         return {};
     }
-    lastpath_ = typedsilent.isEmpty() ? dialog_->selectedFiles().constFirst() : typedsilent;
+    return chosen(typedsilent.isEmpty() ? dialog_->selectedFiles().constFirst() : typedsilent);
+}
+
+#ifdef Q_OS_WIN
+QString FileChooser::choosesystem() {
+    const QFileInfo last(lastpath_);
+    const QString folder = lastpath_.isEmpty() ? places_.lastfolder() : last.absolutePath();
+    places_.visit(folder);
+    const SystemChoice choice = choosesystemfile(window_, mode_ == QFileDialog::AcceptSave, folder,
+                                                 lastpath_.isEmpty() ? QString() : last.fileName());
+    if (!choice.folder.isEmpty()) {
+        places_.visit(choice.folder);
+    }
+    return choice.accepted ? chosen(choice.path) : QString();
+}
+#endif
+
+QString FileChooser::chosen(const QString& path) {
+    lastpath_ = path;
     const QString chosenfolder = QFileInfo(lastpath_).absolutePath();
     places_.visit(chosenfolder);
     // Going into a folder looks it up; not one that left a load waiting.

@@ -1,6 +1,6 @@
-// The Open and Save dialogs, made on first use: the system's own on Windows; elsewhere Qt's, with
-// the workarounds that keep it from reading the files it lists and from leaving its lists on the
-// screen.
+// The Open and Save dialogs: the system's own on Windows, made for each use; elsewhere Qt's, made
+// on first use, with the workarounds that keep it from reading the files it lists and from leaving
+// its lists on the screen.
 #pragma once
 
 #include <QFileDialog>
@@ -38,10 +38,18 @@ public:
     // empty.
     void replace();
 
-    // The dialog, owned by the window; null until first used.
+    // Qt's dialog, owned by the window; null until first used, and always with the system's.
     QFileDialog* dialog() const { return dialog_; }
 
 private:
+#ifdef Q_OS_WIN
+    // choose() with the system's dialog.
+    QString choosesystem();
+#endif
+    // Takes `path`, accepted in the dialog, as the last one chosen, and makes its folder the
+    // current one; returns it.
+    QString chosen(const QString& path);
+
     // Whether the dialog is the system's own, as on Windows unless the application asks for
     // Qt's (Qt::AA_DontUseNativeDialogs); elsewhere it is Qt's, whose look-ups this class
     // keeps in check.

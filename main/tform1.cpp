@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <climits>
 #include <future>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,9 @@
 #include "main/gridimage.h"
 #include "main/gridscrollbar.h"
 #include "main/refusalbox.h"
+#ifdef Q_OS_WIN
+#include "main/systemdialogs.h"
+#endif
 #include "textout/textout.h"
 
 // The icons are compiled into the static window library, where nothing else would pull them in.
@@ -340,6 +344,15 @@ void TForm1::sbvChange(int position) {
 
 void TForm1::Button2Click() {
     guarded([this] {
+#ifdef Q_OS_WIN
+        // Windows's own font dialog has just the choices the grid has a use for.
+        if (!QCoreApplication::testAttribute(Qt::AA_DontUseNativeDialogs)) {
+            if (const std::optional<QFont> chosen = choosesystemfont(this, gridfont_)) {
+                setgridfont(*chosen);
+            }
+            return;
+        }
+#endif
         const qreal dpi = logicalDpiY();
         if (FontDialog1 == nullptr) {
             FontDialog1 = makefontdialog(this);

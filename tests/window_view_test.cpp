@@ -11,12 +11,17 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStyleOptionSlider>
+#include <QTimer>
 #include <QWheelEvent>
 #include <QtTest>
 
 #include <cstdint>
 #include <mutex>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "main/tform1.h"
 #include "tests/fscalls.h"
@@ -40,6 +45,33 @@ using namespace fscalls;
 bool reddominant(QRgb p) {
     return qRed(p) >= 128 && qRed(p) - qGreen(p) > 64 && qRed(p) - qBlue(p) > 64;
 }
+
+#ifdef _WIN32
+// Answers the next system dialog (a dialog box, #32770) with `answer`, given its window, from a
+// timer that its modal loop runs.
+void answersystem(std::function<void(HWND)> answer) {
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+        HWND dialog = nullptr;
+        while ((dialog = FindWindowExW(nullptr, dialog, L"#32770", nullptr)) != nullptr) {
+            if (IsWindowVisible(dialog)) {
+                delete timer;
+                return answer(dialog);
+            }
+        }
+    });
+    timer->start(50);
+}
+
+// The last folder Qt's file dialogs keep for the user; empty when they keep none.
+QString qtlastvisited() {
+    wchar_t folder[1024] = {};
+    DWORD size = sizeof folder;
+    RegGetValueW(HKEY_CURRENT_USER, L"Software\\QtProject\\OrganizationDefaults\\FileDialog",
+                 L"lastVisited", RRF_RT_REG_SZ, nullptr, folder, &size);
+    return QString::fromWCharArray(folder);
+}
+#endif
 
 }  // namespace
 
@@ -869,6 +901,58 @@ private slots:
         form->Button2Click();
         QCOMPARE(form->gridfont(), font);
         QCOMPARE(picture().cacheKey(), key);
+    }
+
+    // What the dialogs remember lasts for the run: Open, Save and Font write none of the user's
+    // settings, and Windows's own dialogs have the system's titles and set the grid font.
+    void dialogsKeepNothing() {
+        const QString opened = scratchfile(QStringLiteral("a.bin"), "AB");
+#ifdef _WIN32
+        const QString saved = filepath(QStringLiteral("b.bin"));
+        const QString before = qtlastvisited();
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs, false);
+        const auto widgets =
+            qScopeGuard([] { QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs); });
+        // Each file dialog has a title, the system's.
+        const auto typein = [](const QString& path) {
+            return [path = QDir::toNativeSeparators(path)](HWND dialog) {
+                QVERIFY(GetWindowTextLengthW(dialog) > 0);
+                SetWindowTextW(FindWindowExW(dialog, nullptr, L"Edit", nullptr),
+                               reinterpret_cast<const wchar_t*>(path.utf16()));
+                PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+            };
+        };
+        answersystem(typein(opened));
+        form->Button1Click();
+        answersystem(typein(saved));
+        form->Button3Click();
+        QCOMPARE(testutil::readfile<QByteArray>(saved), QByteArray("AB"));
+        // The font dialog's size list (cmb3): 18 points chosen, then a Cancel.
+        answersystem([](HWND dialog) {
+            HWND sizes = GetDlgItem(dialog, 0x472);
+            SendMessageW(sizes, CB_SELECTSTRING, WPARAM(-1), LPARAM(L"18"));
+            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x472, CBN_SELCHANGE), LPARAM(sizes));
+            PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        });
+        form->Button2Click();
+        QCOMPARE(form->gridfont().pixelSize(), qRound(18 * form->logicalDpiY() / 72.0));
+        const QFont chosen = form->gridfont();
+        answersystem([](HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
+        form->Button2Click();
+        QCOMPARE(form->gridfont(), chosen);
+        newwindow();
+        QCOMPARE(qtlastvisited(), before);
+#else
+        // Both file dialogs are made at the first use of either.
+        QVERIFY(!run(&TForm1::Button1Click, opened).box.shown);
+        windowtest::answernext<QFontDialog>([](QFontDialog* dialog) { dialog->accept(); });
+        form->Button2Click();
+        // Qt's dialogs write what they remember when they are deleted, with the window.
+        newwindow();
+        QCOMPARE(QDir(windowtest::settingsfolder.path())
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+#endif
     }
 
     void wheelOverGridScrolls() {

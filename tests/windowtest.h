@@ -42,12 +42,22 @@ using tessarin::DispMode;
 using tessarin::TForm1;
 
 #ifdef _WIN32
-// The window's dialogs are the system's own on Windows, which no test can answer: the test
-// programs have Qt's, as the other systems do.
+// The window's dialogs are the system's own on Windows, which the tests answer only where they
+// must: the test programs have Qt's, as the other systems do.
 inline void usewidgetdialogs() {
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
 }
 Q_COREAPP_STARTUP_FUNCTION(usewidgetdialogs)
+#else
+// The user's settings folder of a test program: a scratch folder, never the tester's.
+inline const QTemporaryDir settingsfolder;
+inline void scratchsettings() {
+    qputenv("XDG_CONFIG_HOME", settingsfolder.path().toLocal8Bit());
+}
+Q_COREAPP_STARTUP_FUNCTION(scratchsettings)
+#endif
+
+#ifdef _WIN32
 
 // Why a test that takes over calls of the C library skips on Windows.
 inline constexpr char kNoCallTaking[] =
