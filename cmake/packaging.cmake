@@ -15,8 +15,11 @@ if(WIN32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
   set(CPACK_PACKAGE_INSTALL_DIRECTORY Tessarin)
   set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Tessarin)
-  # The Start menu entry: Tessarin.exe, named Tessarin.
+  # The Start menu entry: Tessarin.exe, named Tessarin, with the program's icon. The program is at
+  # the top of the installation, not in the bin folder CPack takes by default for the entry and for
+  # the finish page's box that runs it.
   set(CPACK_PACKAGE_EXECUTABLES Tessarin Tessarin)
+  set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
   set(CPACK_NSIS_PACKAGE_NAME Tessarin)
   set(CPACK_NSIS_DISPLAY_NAME Tessarin)
   set(CPACK_NSIS_INSTALLED_ICON_NAME Tessarin.exe)
@@ -28,7 +31,25 @@ if(WIN32)
   # A 64-bit installer, as the program is: a 32-bit one would install into the 32-bit view of
   # Program Files and the registry, and needs Windows's 32-bit layer to run at all.
   set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+  # Japanese's "インストール(&I)" does not fit the Install button under Wine's stand-in for its font:
+  # half-width katakana, as the translation has for its Uninstall button.
+  string(APPEND CPACK_NSIS_DEFINES "\nLangString ^InstallBtn 1041 \"ｲﾝｽﾄｰﾙ(&I)\"")
   set(CPACK_NSIS_MUI_FINISHPAGE_RUN Tessarin.exe)
+  # The installer keeps its folder in Software\<vendor>\Tessarin, which CPack's uninstaller
+  # removes after these commands, leaving the vendor's key: both go here, the vendor's only when
+  # nothing else is in it.
+  set(CPACK_VERBATIM_VARIABLES ON)  # the backslashes and quotes below reach NSIS as they are
+  set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "
+  DeleteRegKey SHCTX \"Software\\${CPACK_PACKAGE_VENDOR}\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}\"
+  DeleteRegKey /ifempty SHCTX \"Software\\${CPACK_PACKAGE_VENDOR}\"")
+  # The licence page's box wraps the text to its own width, and would break each of the file's
+  # lines again short of its end: it gets the paragraphs whole, one line each.
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+  string(REPLACE "\n\n" "\r" license "${license}")
+  string(REPLACE "\n" " " license "${license}")
+  string(REPLACE "\r" "\r\n\r\n" license "${license}")
+  file(WRITE ${PROJECT_BINARY_DIR}/license-page.txt "${license}")
+  set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_BINARY_DIR}/license-page.txt)
   include(CPack)
   return()
 endif()

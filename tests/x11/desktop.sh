@@ -8,7 +8,8 @@
 startdesktop() {
   startxvfb "$@"
   export DISPLAY=":$display"
-  openbox --sm-disable >"$work/openbox.log" 2>&1 &
+  # openbox keeps its log in the user's cache folder: the scratch folder has it instead.
+  XDG_CACHE_HOME=$work openbox --sm-disable >"$work/openbox.log" 2>&1 &
   wm=$!
   # Tests need their windows managed from the first one on: wait until openbox has taken the screen.
   for ((i = 0; i < 300; i++)); do
