@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
+#else
+#include <windows.h>
 #endif
 
 #include <algorithm>
@@ -49,24 +51,33 @@ bool within(const QString& path, const QString& folder) {
 // `path` made absolute and clean, from the strings alone: Qt's own look at a path would ask
 // SilentMounts about it again.
 QString absolute(const QString& path) {
-    return QDir::cleanPath(path.startsWith('/') ? path : QDir::currentPath() + '/' + path);
+#ifdef Q_OS_WIN
+    const bool isabsolute = QDir::isAbsolutePath(path);
+#else
+    const bool isabsolute = path.startsWith('/');
+#endif
+    return QDir::cleanPath(isabsolute ? path : QDir::currentPath() + '/' + path);
 }
 
 // Whether `path` lies on one of the `mounts`. Each part of the path that does not is looked at in
-// turn, and a symbolic link among them followed, up to the first that does.
+// turn, and a symbolic link among them followed, up to the first that does. Windows's paths are
+// told apart without regard to case, and have no links to follow.
 bool liesonany(const QString& path, const QStringList& mounts) {
     if (mounts.isEmpty() || path.isEmpty()) {
         return false;
     }
+#ifdef Q_OS_WIN
+    const QString at = absolute(path).toLower();
+    return std::any_of(mounts.cbegin(), mounts.cend(),
+                       [&](const QString& mount) { return within(at, mount.toLower()); });
+#else
     const auto silent = [&](const QString& at) {
         return std::any_of(mounts.cbegin(), mounts.cend(),
                            [&](const QString& mount) { return within(at, mount); });
     };
     QStringList rest = absolute(path).split('/', Qt::SkipEmptyParts);
     QString at;  // the parts followed so far; empty for the root
-#ifndef Q_OS_WIN
     int links = 0;
-#endif
     while (!rest.isEmpty()) {
         const QString part = rest.takeFirst();
         if (part == QLatin1String("..")) {
@@ -77,7 +88,6 @@ bool liesonany(const QString& path, const QStringList& mounts) {
         if (silent(next)) {
             return true;
         }
-#ifndef Q_OS_WIN
         const QByteArray local = QFile::encodeName(next);
         struct stat st {};
         if (::lstat(local.constData(), &st) != 0) {
@@ -96,10 +106,10 @@ bool liesonany(const QString& path, const QStringList& mounts) {
             rest = QFile::decodeName(QByteArray(target, n)).split('/', Qt::SkipEmptyParts) + rest;
             continue;
         }
-#endif
         at = next;
     }
     return silent(at.isEmpty() ? QStringLiteral("/") : at);
+#endif
 }
 
 #ifndef Q_OS_WIN
@@ -232,7 +242,12 @@ public:
             return false;
         }
         auto answered = std::make_shared<std::atomic<bool>>(false);
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+        std::thread([point = QDir::toNativeSeparators(mount).toStdWString(), answered] {
+            (void)GetFileAttributesW(point.c_str());
+            answered->store(true);
+        }).detach();
+#else
         std::thread([point = QFile::encodeName(mount), answered] {
             struct statfs fs {};
             (void)::statfs(point.constData(), &fs);
@@ -314,16 +329,11 @@ QString DialogPlaces::lastfolder() const {
 }
 
 bool DialogPlaces::stalled(const QString& place) {
-#ifdef Q_OS_WIN
-    // Windows's own dialogs look paths up their own way, and it has no mounts to note: each stall
-    // has the dialogs put away.
-    (void)place;
-    return true;
-#else
     const QString path = absolute(place);
     // The mount that holds the path is the longest mount point it lies within; /proc answers
     // whatever the file system does.
     QString mount = path.left(std::max<qsizetype>(1, path.lastIndexOf('/')));
+#ifndef Q_OS_WIN
     QFile mounts(QStringLiteral("/proc/self/mountinfo"));
     if (mounts.open(QIODevice::ReadOnly)) {
         QString longest;
@@ -337,12 +347,12 @@ bool DialogPlaces::stalled(const QString& place) {
             mount = longest;
         }
     }
+#endif
     if (!silent_) {
         // Made on the first stall: from then on, Qt asks it about every path it looks up.
         silent_ = std::make_unique<SilentMounts>();
     }
     return silent_->add(mount);
-#endif
 }
 
 bool DialogPlaces::reaches(const QString& path) const {

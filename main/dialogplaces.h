@@ -32,7 +32,8 @@ public:
     // on, until that file system answers again, Qt's file look-ups (the dialogs' listings, their
     // completion, their checks of a typed name) find nothing there, without asking it, and it
     // is asked only from a thread of its own whether it answers. True when the file system was
-    // not noted before. On Windows, whose dialogs are the system's, nothing is noted: always true.
+    // not noted before. On Windows, whose dialogs are the system's, the folder is noted, and only
+    // the dialogs' starting folder and the name they offer keep away from it.
     bool stalled(const QString& place);
     // Whether `path` lies on a silent file system, also through symbolic links.
     bool reaches(const QString& path) const;
