@@ -34,6 +34,11 @@ std::uint64_t memoryavailable(const std::string& root);
 // its files), nor on Windows, which charges it too, nor with addresses of less than 64 bits.
 bool canreserve(const std::string& root);
 
+// `value` less `taken`, and 0 where `taken` is more: what is left of a limit.
+inline std::uint64_t less(std::uint64_t value, std::uint64_t taken) {
+    return value > taken ? value - taken : 0;
+}
+
 // Asks the system to make the `size` bytes of memory pages from `begin` on ready for writing,
 // without writing them; false when it cannot, and the caller makes them as it writes.
 bool makepages(void* begin, std::size_t size);

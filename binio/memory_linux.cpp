@@ -97,10 +97,6 @@ std::optional<std::uint64_t> sumkeys(const std::string& path,
     return sum;
 }
 
-std::uint64_t less(std::uint64_t value, std::uint64_t taken) {
-    return value > taken ? value - taken : 0;
-}
-
 // The names of a memory cgroup's figures: the limit and what it has used, the page cache among
 // that, and its swap limit and use (cgroup v1 has those as one figure with memory, not read).
 struct CgroupFiles {

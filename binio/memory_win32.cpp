@@ -23,10 +23,6 @@ struct JobMemoryUsage {
     ULONG64 peakjobmemoryused;
 };
 
-std::uint64_t less(std::uint64_t value, std::uint64_t taken) {
-    return value > taken ? value - taken : 0;
-}
-
 // The process's own commit, 0 when the system does not tell it. PrivateUsage and PagefileUsage are
 // the same figure: Windows 7 fills in only the first, Wine only the second.
 std::uint64_t processcommit() {
