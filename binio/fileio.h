@@ -78,6 +78,15 @@ inline void throwifstopped(const Stop& stop) {
     }
 }
 
+// The hidden name a save's file is written under until it is named, in the target's folder: a
+// file being written is nothing the user should see or open, and the id of the `process` keeps two
+// programs' saves apart. Leftovers of earlier runs under the same id are stepped over, up to
+// kHiddenAttempts of them, `attempt` counting them.
+inline std::string hiddenname(unsigned long process, int attempt) {
+    return ".tessarin-" + std::to_string(process) + "-" + std::to_string(attempt) + ".tmp";
+}
+inline constexpr int kHiddenAttempts = 1000;
+
 // A regular file open for reading. Anything else (a folder, a pipe, a device) is refused with
 // code 5 without waiting on it; a failure to open throws the I/O error of the system's reason.
 class InputFile {

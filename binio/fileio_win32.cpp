@@ -183,9 +183,8 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop, bool)
     // it, as the window does at its end for a save it gave up on while the save still has it
     // open: the system removes it then as the program's handles close.
     const std::wstring folder = target_.substr(0, target_.find_last_of(L'\\') + 1);
-    const std::wstring stem = L".tessarin-" + std::to_wstring(::GetCurrentProcessId()) + L"-";
     for (int attempt = 0;; ++attempt) {
-        std::wstring temp = folder + stem + std::to_wstring(attempt) + L".tmp";
+        std::wstring temp = folder + widen(hiddenname(::GetCurrentProcessId(), attempt));
         file_ = Handle(::CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                      CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
         if (file_) {
@@ -196,8 +195,8 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop, bool)
         if (interrupted(err, stop_)) {
             continue;
         }
-        constexpr int kAttempts = 1000;
-        if ((err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) || attempt == kAttempts) {
+        if ((err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) ||
+            attempt == kHiddenAttempts) {
             fail(static_cast<int>(err));
         }
     }

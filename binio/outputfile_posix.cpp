@@ -49,19 +49,10 @@ constexpr int kFolderAccess = O_PATH;
 constexpr int kFolderAccess = O_RDONLY;
 #endif
 
-// The hidden name of a save's file, as the Windows back end makes it: a file being written is
-// nothing the user should see or open, and the process id keeps two programs' saves apart.
-std::string hiddenname(int attempt) {
-    return ".tessarin-" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
-}
-
 // Creates the file `name` in `dir` for writing: never one that exists, nor through a link.
 int createnew(int dir, const char* name) {
     return retryopenat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
 }
-
-// How many hidden names, leftovers of earlier runs under the same process id, are stepped over.
-constexpr int kHiddenAttempts = 1000;
 
 // Renames `from` to `to` in `dir` unless `to` exists.
 int renamenoreplace(int dir, const char* from, const char* to) {
@@ -144,7 +135,7 @@ void OutputFile::keepfile(const std::string& name) {
 bool OutputFile::makehidden() {
     int attempt = 0;
     for (;; ++attempt) {
-        temp_ = hiddenname(attempt);
+        temp_ = hiddenname(::getpid(), attempt);
         file_ = Handle(createnew(dir_->get(), temp_.c_str()));
         if (file_) {
             break;
@@ -167,7 +158,7 @@ bool OutputFile::makehidden() {
     // The file system's ways of naming are tried on a second hidden name, so that the chosen
     // name is met only by the one step that names the file whole.
     for (++attempt; attempt <= kHiddenAttempts; ++attempt) {
-        std::string probe = hiddenname(attempt);
+        std::string probe = hiddenname(::getpid(), attempt);
         if (renamenoreplace(dir_->get(), temp_.c_str(), probe.c_str()) == 0) {
             temp_ = std::move(probe);
             renames_ = true;
