@@ -30,7 +30,10 @@ std::string bytetodec(std::int32_t value);
 std::string addrtohex(std::int32_t offset);
 
 // Progress of a long load or save: bytes done so far and the total. It is called on the thread
-// that runs the operation, once before the first block and after every block.
+// that runs the operation, with nothing done before the first block and again after every block.
+// A load that reads its file to its end knows of a first block only once it has read it, and makes
+// the first call then: an empty file reports only that it is done. A text save in a radix it does
+// not know reports nothing.
 using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
 // The total a load reports while the file's size cannot be known before its end is read.
