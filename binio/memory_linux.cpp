@@ -12,11 +12,11 @@
 #include <initializer_list>
 #include <limits>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 
 #include "binio/memory.h"
+#include "binio/mounts.h"
 
 namespace binio {
 
@@ -183,23 +183,15 @@ std::uint64_t memoryavailable(const std::string& root) {
             memory = line.substr(second + 1);
         }
     }
-    // Where those hierarchies are mounted: "id parent device root point options... - type
-    // source superoptions".
-    std::ifstream mounts(base + "/proc/self/mountinfo");
-    for (std::string line; std::getline(mounts, line);) {
-        std::istringstream fields(line);
-        std::string word, mountroot, point, type, source, options;
-        fields >> word >> word >> word >> mountroot >> point;
-        while (fields >> word && word != "-") {
-        }
-        fields >> type >> source >> options;
-        if (type == "cgroup2" && unified) {
-            available = std::min(
-                available, cgroupavailable(base + point, mountroot, *unified, kCgroupV2, swapfree));
-        } else if (type == "cgroup" && memory &&
-                   ("," + options + ",").find(",memory,") != std::string::npos) {
-            available = std::min(
-                available, cgroupavailable(base + point, mountroot, *memory, kCgroupV1, swapfree));
+    // Where those hierarchies are mounted.
+    for (const Mount& mount : readmounts(base + "/proc/self/mountinfo")) {
+        if (mount.type == "cgroup2" && unified) {
+            available = std::min(available, cgroupavailable(base + mount.point, mount.root,
+                                                            *unified, kCgroupV2, swapfree));
+        } else if (mount.type == "cgroup" && memory &&
+                   ("," + mount.options + ",").find(",memory,") != std::string::npos) {
+            available = std::min(available, cgroupavailable(base + mount.point, mount.root, *memory,
+                                                            kCgroupV1, swapfree));
         }
     }
     return available;

@@ -23,26 +23,11 @@
 #include <thread>
 #include <vector>
 
+#include "binio/mounts.h"
+
 namespace tessarin {
 
 namespace {
-
-#ifndef Q_OS_WIN
-// A mount point as /proc/self/mountinfo writes it: space, tab, line break and backslash as three
-// octal digits after a backslash.
-QString unescaped(const QByteArray& field) {
-    QByteArray out;
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            out += char(field.mid(i + 1, 3).toInt(nullptr, 8));
-            i += 3;
-        } else {
-            out += field[i];
-        }
-    }
-    return QFile::decodeName(out);
-}
-#endif
 
 bool within(const QString& path, const QString& folder) {
     return path == folder || path.startsWith(folder.endsWith('/') ? folder : folder + '/');
@@ -330,22 +315,12 @@ QString DialogPlaces::lastfolder() const {
 
 bool DialogPlaces::stalled(const QString& place) {
     const QString path = absolute(place);
-    // The mount that holds the path is the longest mount point it lies within; /proc answers
-    // whatever the file system does.
+    // The mount that holds the path, learnt without asking its file system.
     QString mount = path.left(std::max<qsizetype>(1, path.lastIndexOf('/')));
 #ifndef Q_OS_WIN
-    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
-    if (mounts.open(QIODevice::ReadOnly)) {
-        QString longest;
-        for (const QByteArray& line : mounts.readAll().split('\n')) {
-            const QString point = unescaped(line.split(' ').value(4));
-            if (!point.isEmpty() && within(path, point) && point.size() > longest.size()) {
-                longest = point;
-            }
-        }
-        if (!longest.isEmpty()) {
-            mount = longest;
-        }
+    if (const std::string point = binio::mountpoint(QFile::encodeName(path).toStdString());
+        !point.empty()) {
+        mount = QFile::decodeName(point.c_str());
     }
 #endif
     if (!silent_) {
