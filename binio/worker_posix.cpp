@@ -2,6 +2,8 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <memory>
+
 #include "binio/worker.h"
 
 namespace binio {
@@ -16,6 +18,10 @@ void oninterrupt(int) {}
 
 }  // namespace
 
+struct Worker::Self {
+    pthread_t thread{};
+};
+
 void Worker::prepareinterrupts() {
     struct sigaction action {};
     action.sa_handler = oninterrupt;
@@ -26,14 +32,21 @@ void Worker::prepareinterrupts() {
     ::sigaction(kInterruptSignal, &action, nullptr);
 }
 
-void Worker::interruptthread(std::thread& thread) {
-    ::pthread_kill(thread.native_handle(), kInterruptSignal);
+std::shared_ptr<Worker::Self> Worker::makeself() {
+    return std::make_shared<Self>();
 }
 
-void Worker::nameworker() {
+void Worker::startthread(Self& self) {
+    self.thread = ::pthread_self();
 #if defined(__linux__)
-    ::pthread_setname_np(::pthread_self(), "tessarin-file");
+    ::pthread_setname_np(self.thread, "tessarin-file");
 #endif
+}
+
+void Worker::interruptthread(const Self& self) {
+    // The thread is neither joined nor detached while it is interrupted (see ~Worker), so it can be
+    // signalled even once it has ended: the signal then reaches nobody.
+    ::pthread_kill(self.thread, kInterruptSignal);
 }
 
 }  // namespace binio

@@ -4,22 +4,24 @@
 
 #include <pthread.h>
 
+#include <memory>
+
 #include "binio/worker.h"
 
 namespace binio {
 
+struct Worker::Self {
+    pthread_t thread{};
+};
+
 void Worker::prepareinterrupts() {}
 
-void Worker::interruptthread(std::thread& thread) {
-    // mingw-w64's std::thread runs on winpthreads, whose thread is a pthread_t. Beside it
-    // winpthreads keeps the thread's own handle, open until the thread is joined or detached: the
-    // Worker does either only once it interrupts no more, so the handle outlives every call here.
-    if (HANDLE handle = ::pthread_gethandle(thread.native_handle())) {
-        ::CancelSynchronousIo(handle);
-    }
+std::shared_ptr<Worker::Self> Worker::makeself() {
+    return std::make_shared<Self>();
 }
 
-void Worker::nameworker() {
+void Worker::startthread(Self& self) {
+    self.thread = ::pthread_self();
     // SetThreadDescription came with Windows 10, version 1607: it is looked up, and an older
     // system shows the thread without a name.
     using Describe = HRESULT(WINAPI*)(HANDLE, PCWSTR);
@@ -29,6 +31,15 @@ void Worker::nameworker() {
         // Through void (*)(), which GCC lets become any function pointer type without a warning.
         const auto describe = reinterpret_cast<Describe>(reinterpret_cast<void (*)()>(found));
         describe(::GetCurrentThread(), L"tessarin-file");
+    }
+}
+
+void Worker::interruptthread(const Self& self) {
+    // mingw-w64's std::thread runs on winpthreads, whose thread is a pthread_t. Beside it
+    // winpthreads keeps the thread's own handle, open until the thread is joined or detached: the
+    // Worker does either only once it interrupts no more, so the handle outlives every call here.
+    if (HANDLE handle = ::pthread_gethandle(self.thread)) {
+        ::CancelSynchronousIo(handle);
     }
 }
 

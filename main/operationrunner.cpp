@@ -2,7 +2,6 @@
 #include "main/operationrunner.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QScopeGuard>
@@ -29,13 +28,8 @@ namespace tessarin {
 
 namespace {
 
-// How often the window looks at the worker: its progress, and whether it is to be interrupted.
+// How often the window looks at the worker: its progress, and whether it is to be given up.
 constexpr std::chrono::milliseconds kTick{10};
-// How long a worker asked to stop is interrupted before it is left to finish on its own: within
-// a tenth of a second of Cancel, the window goes on.
-constexpr qint64 kGiveUpMs = 60;
-// The signals sent before it is left, however slowly the ticks come: one can be lost (see below).
-constexpr int kLeastInterrupts = 3;
 // How long the removal of the files of unfinished saves is waited for.
 constexpr std::chrono::seconds kRemovalBound{1};
 
@@ -107,12 +101,12 @@ void OperationRunner::run(Operation operation, const QString& path, Work work) {
                                 std::uint64_t total) { exchange->report(done, total); },
                      stop);
             },
-            [exchange] { exchange->finished(); });
-        QElapsedTimer stopping;
-        int interrupts = 0;
+            [exchange] { exchange->finished(); }, stop_);
         QTimer tick;
         QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-            if (worker.finished()) {
+            // A worker asked to stop is interrupted until it ends; one that waits on all the same
+            // is given up, within a tenth of a second of the request.
+            if (worker.finished() || worker.stuck()) {
                 loop.quit();
                 return;
             }
@@ -120,22 +114,6 @@ void OperationRunner::run(Operation operation, const QString& path, Work work) {
             // with all its bytes reported, a save's last flush or naming, or a close.
             const auto [done, total] = exchange->last();
             progress.update(done, total, true);
-            if (!stop_.requested()) {
-                return;
-            }
-            if (!stopping.isValid()) {
-                stopping.start();
-            }
-            if (stopping.elapsed() >= kGiveUpMs && interrupts >= kLeastInterrupts) {
-                loop.quit();
-                return;
-            }
-            // The worker sees the stop between blocks, but a read or write that waits must be
-            // interrupted to return. A signal that comes just before the call starts to wait is
-            // lost, so the worker is interrupted again on every tick until it ends or is given
-            // up.
-            worker.interrupt();
-            ++interrupts;
         });
         tick.start(kTick);
         // Run even when the worker has finished already: what came meanwhile (a close request)
