@@ -2,16 +2,18 @@
 // which then fails with ERROR_OPERATION_ABORTED; on a thread that waits in none it does nothing.
 #include <windows.h>
 
-#include <pthread.h>
-
 #include <memory>
 
+#include "binio/fileio.h"
 #include "binio/worker.h"
 
 namespace binio {
 
+// A handle of the thread's own, made by the thread itself: GetCurrentThread() stands for whichever
+// thread uses it. It keeps the thread's object, so that it names no other thread once the thread
+// has ended.
 struct Worker::Self {
-    pthread_t thread{};
+    Handle thread;
 };
 
 void Worker::prepareinterrupts() {}
@@ -21,7 +23,11 @@ std::shared_ptr<Worker::Self> Worker::makeself() {
 }
 
 void Worker::startthread(Self& self) {
-    self.thread = ::pthread_self();
+    HANDLE thread = nullptr;
+    if (::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
+                          &thread, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        self.thread = Handle(thread);
+    }
     // SetThreadDescription came with Windows 10, version 1607: it is looked up, and an older
     // system shows the thread without a name.
     using Describe = HRESULT(WINAPI*)(HANDLE, PCWSTR);
@@ -35,11 +41,8 @@ void Worker::startthread(Self& self) {
 }
 
 void Worker::interruptthread(const Self& self) {
-    // mingw-w64's std::thread runs on winpthreads, whose thread is a pthread_t. Beside it
-    // winpthreads keeps the thread's own handle, open until the thread is joined or detached: the
-    // Worker does either only once it interrupts no more, so the handle outlives every call here.
-    if (HANDLE handle = ::pthread_gethandle(self.thread)) {
-        ::CancelSynchronousIo(handle);
+    if (self.thread) {
+        ::CancelSynchronousIo(self.thread.get());
     }
 }
 
