@@ -1,6 +1,6 @@
 // What the grid must show, written out apart from the program: the byte labels of each display
-// mode and the text Save writes, the cells and the colours the grid is drawn in, and the pixels of
-// a picture.
+// mode (binio's byte texts, and Shift_JIS above 127 in ASCII mode) and the text Save writes, the
+// cells and the colours the grid is drawn in, and the pixels of a picture.
 // Test rows are named by display mode.
 #pragma once
 
@@ -61,7 +61,8 @@ inline void addmoderows() {
 }
 
 // What byte b is called in a mode: in the grid, in the byte editor and, but for ASCII mode, in a
-// saved text. Hex and decimal are printf's %02X and %03d, binary the eight binary digits. In ASCII
+// saved text. Below 128 in ASCII mode, and in the other modes, it is binio's text, which
+// bytetext_test checks for every byte; here only which text each mode takes is stated. In ASCII
 // mode a byte above 127 reads as a single Shift_JIS byte, as iconv decodes it on its own (the
 // half-width katakana from A1 to DF); a byte that is no character on its own reads U+FFFD. On
 // Windows the system decodes it, as code page 932, Microsoft's Shift_JIS, which gives a byte or
@@ -69,16 +70,16 @@ inline void addmoderows() {
 inline QString label(int b, DispMode mode) {
     switch (mode) {
         case DispMode::hex:
-            return QString::asprintf("%02X", b);
+            return QString::fromStdString(binio::bytetohex(std::uint8_t(b)));
         case DispMode::dec:
-            return QString::asprintf("%03d", b);
+            return QString::fromStdString(binio::bytetodec(b));
         case DispMode::bin:
-            return QString::number(b, 2).rightJustified(8, QLatin1Char('0'));
+            return QString::fromStdString(binio::bytetobin(std::uint8_t(b)));
         case DispMode::ascii:
             break;
     }
     if (b < 128) {
-        return QString::fromStdString(testutil::asciilabel(b));
+        return QString::fromStdString(binio::bytetoascii(std::uint8_t(b)));
     }
     char in[] = {char(b)};
 #ifdef _WIN32

@@ -211,19 +211,6 @@ Data randombytes(std::uint64_t seed, std::size_t size) {
     return data;
 }
 
-// What ASCII mode calls byte b: a control code by its abbreviation in the ASCII standard (but TAB
-// for HT) in brackets, "space", or the byte itself.
-inline std::string asciilabel(int b) {
-    static const char* const names[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
-                                        "BS",  "TAB", "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
-                                        "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
-                                        "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
-    return b < 32     ? '[' + std::string(names[b]) + ']'
-           : b == 32  ? "space"
-           : b == 127 ? "[DEL]"
-                      : std::string(1, char(b));
-}
-
 // The message of each I/O error code the tests meet, written out; a code without a text of its own
 // reads "I/O エラー (code)". A code missing here has no expected message.
 inline const std::map<int, std::string> kIOMessages = {
