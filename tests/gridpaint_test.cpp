@@ -1,7 +1,6 @@
 // The grid painter without a window: the cell labels and colours, and the pixels it paints,
 // read back from the picture. Painting uses a font without antialiasing, so that every pixel is
 // either white or exactly the colour of the label it belongs to.
-#include <QColor>
 #include <QFile>
 #include <QFont>
 #include <QFontMetricsF>
@@ -105,35 +104,11 @@ private slots:
         QCOMPARE(distinct.size(), 256 - replaced);
     }
 
-    void classcolours_data() {
-        QTest::addColumn<int>("byte");
-        QTest::addColumn<QColor>("expected");
-        for (const auto& [byte, colour] : {std::pair{0, "grey"},
-                                           {9, "grey"},
-                                           {10, "lime"},
-                                           {11, "grey"},
-                                           {13, "lime"},
-                                           {14, "grey"},
-                                           {31, "grey"},
-                                           {32, "black"},
-                                           {126, "black"},
-                                           {127, "black"},
-                                           {128, "blue"},
-                                           {255, "blue"}}) {
-            QTest::addRow("%d", byte) << byte << QColor(QLatin1String(colour));
-        }
-    }
-
-    void classcolours() {
-        QFETCH(int, byte);
-        QFETCH(QColor, expected);
-        QCOMPARE(tessarin::classcolor(std::uint8_t(byte)).rgb(), expected.rgb());
-    }
-
     void cellsholdonlytheirclasscolour_data() { windowtest::addmoderows(); }
 
     // Every byte value once, 16 to a row: each cell shows ink of its byte's colour and nothing
-    // else, the red end marker follows the last byte, and the rows below it stay white.
+    // else, the red end marker follows the last byte, and the rows below it stay white. The one
+    // check of each byte's colour.
     void cellsholdonlytheirclasscolour() {
         QFETCH(int, mode);
         std::vector<std::uint8_t> document(256);

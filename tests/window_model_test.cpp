@@ -280,8 +280,9 @@ QString WindowModelTest::compare() const {
         check("editor index", form->cbc->currentIndex(), model.editorindex);
     }
     check("editor items", form->cbc->count(), model.itemsmode ? 256 : 0);
+    // A byte of each colour class tells the modes' labels apart; window_edit_test checks them all.
     if (model.itemsmode && form->cbc->count() == 256) {
-        for (int b = 0; b < 256; ++b) {
+        for (const int b : {0, 10, 65, 200}) {
             if (form->cbc->itemText(b) != label(b, *model.itemsmode)) {
                 diffs << QStringLiteral("editor item %1: window \"%2\", model \"%3\" (%4)")
                              .arg(b)

@@ -229,11 +229,12 @@ private slots:
         QVERIFY(cellrect(0, 2).contains(inkbox(image, {}, windowtest::isink)));
     }
 
+    // A byte of each colour in each mode reaches the painter; gridpaint_test checks every byte.
     void classColours_data() {
         QTest::addColumn<int>("mode");
         QTest::addColumn<int>("byte");
         for (int mode = 0; mode < 4; ++mode) {
-            for (int byte : {10, 13, 9, 0, 31, 32, 65, 127, 128, 0xB1, 255}) {
+            for (int byte : {10, 0, 65, 255}) {
                 QTest::addRow("%s %d", windowtest::modename(mode), byte) << mode << byte;
             }
         }
