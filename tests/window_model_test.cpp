@@ -30,6 +30,7 @@
 
 #include "main/tform1.h"
 #include "tests/windowtest.h"
+#include "textout/textout.h"
 
 using tessarin::TForm1;
 
@@ -49,13 +50,14 @@ QString shown(const T& value) {
     return text;
 }
 
-// The window's rules, written out on their own.
+// The window's rules, written out on their own but for the grid geometry, which is textout's
+// (textout_test holds its tables): the model checks that the window follows it.
 struct Model {
     static constexpr int kMinWidth = 292;
     static constexpr int kMinHeight = 273;
-    static constexpr int kCellW = 50;
-    static constexpr int kCellH = 20;
-    static constexpr int kHitRows = 65537;
+    static constexpr int kCellW = windowtest::kCellW;
+    static constexpr int kCellH = windowtest::kCellH;
+    static constexpr int kHitRows = textout::kHitRows;
 
     Bytes bytes;
     int width = kMinWidth;
@@ -82,7 +84,7 @@ struct Model {
     int visible() const { return rows() * cols; }
 
     void scrolled() {
-        topaddr = std::int64_t(position) * cols;
+        topaddr = textout::topaddrfor(position, cols);
         editor = false;
     }
 
@@ -95,7 +97,7 @@ struct Model {
     }
 
     void applyrange() {
-        maximum = length() / cols;
+        maximum = textout::scrollrange(length(), cols).maximum;
         if (position > maximum) {
             position = maximum;
             scrolled();
@@ -115,7 +117,7 @@ struct Model {
         }
         width = w;
         height = h;
-        cols = (imagew() - 20) / kCellW;
+        cols = textout::columnsfor(imagew(), kCellW);
         applyrange();
         if (editor) {
             const std::int64_t r = std::int64_t(selpos) - topaddr;
@@ -128,13 +130,8 @@ struct Model {
     }
 
     // The cell under a point in Image1 (fractions dropped toward minus infinity), or -1.
-    int cellat(double fx, double fy) const {
-        const double x = std::floor(fx);
-        const double y = std::floor(fy);
-        if (x < 0 || y < 0 || x >= double(cols) * kCellW || y >= double(kHitRows) * kCellH) {
-            return -1;
-        }
-        return int(y) / kCellH * cols + int(x) / kCellW;
+    int cellat(double x, double y) const {
+        return textout::cellat({int(std::floor(x)), int(std::floor(y))}, cols, kCellW, kCellH);
     }
 
     void click(double x, double y) {

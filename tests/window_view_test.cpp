@@ -261,13 +261,11 @@ private slots:
         QTest::addColumn<int>("position");
         QTest::addColumn<int>("markercolumn");  // -1: no marker in sight
         QTest::addColumn<int>("markerrow");
-        QTest::newRow("4 bytes, 2 columns") << 4 << 0 << 0 << 2;
-        QTest::newRow("5 bytes") << 5 << 0 << 1 << 2;
+        // Where the marker lies in a view is textout's and the painter's; here the window's rows
+        // in view and its scroll position reach them.
         QTest::newRow("22 bytes: last whole row") << 22 << 0 << 0 << 11;
         QTest::newRow("24 bytes fill every cell") << 24 << 0 << -1 << -1;
         QTest::newRow("24 bytes, one row down") << 24 << 1 << 0 << 11;
-        QTest::newRow("30 bytes, scrolled to the end") << 30 << 15 << 0 << 0;
-        QTest::newRow("empty") << 0 << 0 << 0 << 0;
     }
 
     void endMarkerPlace() {
@@ -353,18 +351,16 @@ private slots:
         QVERIFY(!coloursin(image, cellrect(3, 2)).contains(kGrey));
     }
 
+    // The scroll bar takes textout's rules (textout_test holds their table) at the window's
+    // column count.
     void scrollRange_data() {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("length");
         QTest::addColumn<int>("maximum");
         QTest::addColumn<int>("pagestep");
         QTest::addColumn<qint64>("topaddratmax");
-        QTest::newRow("100 bytes, 2 columns") << 292 << 100 << 50 << 2 << qint64(100);
         QTest::newRow("7 bytes, 2 columns") << 292 << 7 << 3 << 2 << qint64(6);
-        QTest::newRow("1 byte") << 292 << 1 << 0 << 2 << qint64(0);
-        QTest::newRow("empty") << 292 << 0 << 0 << 2 << qint64(0);
         QTest::newRow("100 bytes, 3 columns") << 342 << 100 << 33 << 3 << qint64(99);
-        QTest::newRow("100 bytes, 7 columns") << 500 << 100 << 14 << 7 << qint64(98);
     }
 
     void scrollRange() {
@@ -571,14 +567,13 @@ private slots:
         QTest::addColumn<QPoint>("point");
         QTest::addColumn<QString>("panel");
         // Every row first points at the second visible cell; "Addr.:1" (or the value there) is
-        // what an ignored point leaves.
+        // what an ignored point leaves. The cell under a point is textout's (textout_test); here
+        // the window's pixels, scroll position and document end reach it.
         QTest::newRow("offset 31") << 100 << 10 << QPoint(75, 110) << "Addr.:1F";
         QTest::newRow("top-left after scrolling") << 100 << 10 << QPoint(1, 1) << "Addr.:14";
         QTest::newRow("last pixel of cell 0") << 100 << 0 << QPoint(49, 19) << "Addr.:0";
         QTest::newRow("left edge of cell 3") << 100 << 0 << QPoint(50, 20) << "Addr.:3";
-        QTest::newRow("last pixel of the last column") << 100 << 0 << QPoint(99, 20) << "Addr.:3";
         QTest::newRow("right margin") << 100 << 0 << QPoint(100, 20) << "Addr.:1";
-        QTest::newRow("far right margin") << 100 << 0 << QPoint(164, 200) << "Addr.:1";
         QTest::newRow("last byte") << 5 << 0 << QPoint(25, 45) << "Addr.:4";
         QTest::newRow("end marker cell") << 5 << 0 << QPoint(75, 45) << "Addr.:1";
         QTest::newRow("blank cell") << 5 << 0 << QPoint(25, 65) << "Addr.:1";
