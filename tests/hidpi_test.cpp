@@ -12,6 +12,8 @@
 
 using windowtest::inkbox;
 using windowtest::isink;
+using windowtest::kCellH;
+using windowtest::kCellW;
 using windowtest::setdocument;
 
 class HiDpiTest : public QObject, windowtest::Fixture {
@@ -87,9 +89,7 @@ private slots:
         QTest::mouseClick(window(), Qt::LeftButton, {}, ingrid(at));
         QTRY_VERIFY(form->cbc->isVisible());
         QCOMPARE(form->selpos(), offset);
-        const int column = offset % 2;
-        const int row = offset / 2;
-        QCOMPARE(form->cbc->pos(), form->Image1->pos() + QPoint(50 * column, 20 * row));
+        QCOMPARE(form->cbc->pos(), form->Image1->pos() + windowtest::cellrect(offset, 2).topLeft());
     }
 
     // The label's ink spans more device pixels than the same text drawn by Qt at ratio 1, and is
@@ -97,20 +97,20 @@ private slots:
     void labelsAtDeviceResolution() {
         setdocument(form, std::vector<std::uint8_t>{'W', 'W'});
         const QImage& picture = form->Image1->picture();
-        QImage single(50, 20, QImage::Format_RGB32);
+        QImage single(kCellW, kCellH, QImage::Format_RGB32);
         single.fill(Qt::white);
         QPainter painter(&single);
         painter.setFont(form->gridfont());
         painter.drawText(QPointF(0, QFontMetricsF(form->gridfont()).ascent()), QStringLiteral("W"));
         painter.end();
 
-        const QRect ink2 = inkbox(picture, QRect(0, 0, 50, 20), isink);
-        const QRect ink1 = inkbox(single, QRect(0, 0, 50, 20), isink);
+        const QRect ink2 = inkbox(picture, windowtest::cellrect(0, 2), isink);
+        const QRect ink1 = inkbox(single, windowtest::cellrect(0, 2), isink);
         QVERIFY(!ink1.isEmpty() && !ink2.isEmpty());
         QVERIFY2(ink2.width() >= 2 * ink1.width() - 1,
                  qPrintable(QStringLiteral("%1 vs %2").arg(ink2.width()).arg(ink1.width())));
-        QVERIFY(picture.copy(0, 0, 100, 40) !=
-                single.scaled(100, 40).convertToFormat(picture.format()));
+        QVERIFY(picture.copy(0, 0, 2 * kCellW, 2 * kCellH) !=
+                single.scaled(2 * kCellW, 2 * kCellH).convertToFormat(picture.format()));
     }
 };
 

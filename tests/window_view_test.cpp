@@ -35,6 +35,8 @@ using Bytes = std::vector<std::uint8_t>;
 using windowtest::cellrect;
 using windowtest::coloursin;
 using windowtest::inkbox;
+using windowtest::kCellH;
+using windowtest::kCellW;
 using windowtest::kRed;
 using windowtest::kWhite;
 using windowtest::setdocument;
@@ -253,7 +255,7 @@ private slots:
         // The end marker follows in the next cell, in red.
         QCOMPARE(coloursin(image, cellrect(1, 2)), (QSet{kWhite, kRed}));
         // Nothing below the first row.
-        QCOMPARE(coloursin(image, QRect(0, 20, 165, 224)), QSet{kWhite});
+        QCOMPARE(coloursin(image, QRect(0, kCellH, 165, 244 - kCellH)), QSet{kWhite});
     }
 
     void endMarkerPlace_data() {
@@ -340,14 +342,15 @@ private slots:
         const QRect blue = inkbox(image, cellrect(0, 2), kBlue);
         const QRect grey = inkbox(image, cellrect(1, 2), kGrey);
         QVERIFY(!blue.isEmpty() && blue.left() < 4);
-        QVERIFY2(!grey.isEmpty() && grey.left() < 54, qPrintable(QString::number(grey.left())));
+        QVERIFY2(!grey.isEmpty() && grey.left() < kCellW + 4,
+                 qPrintable(QString::number(grey.left())));
         // The right cell's label covers whatever the left one's ran into it.
         QVERIFY(!coloursin(image, cellrect(1, 2)).contains(kBlue));
         // A centred label wider than its cell would put ink left of the cell.
         QVERIFY(!coloursin(image, cellrect(0, 2)).contains(kGrey));
         QVERIFY(!coloursin(image, cellrect(2, 2)).contains(kBlue));
-        QCOMPARE(inkbox(image, cellrect(2, 2), kGrey), grey.translated(-50, 20));
-        QCOMPARE(inkbox(image, cellrect(3, 2), kBlue), blue.translated(50, 20));
+        QCOMPARE(inkbox(image, cellrect(2, 2), kGrey), grey.translated(-kCellW, kCellH));
+        QCOMPARE(inkbox(image, cellrect(3, 2), kBlue), blue.translated(kCellW, kCellH));
         QVERIFY(!coloursin(image, cellrect(3, 2)).contains(kGrey));
     }
 
