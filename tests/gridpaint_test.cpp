@@ -23,6 +23,7 @@ using tessarin::GridPainter;
 using tessarin::GridView;
 using windowtest::cellrect;
 using windowtest::coloursin;
+using windowtest::inkbox;
 using windowtest::kBlack;
 using windowtest::kCellH;
 using windowtest::kCellW;
@@ -176,8 +177,8 @@ private slots:
         QCOMPARE(coloursin(picture), QSet{kWhite});
     }
 
-    // A binary label is wider than its cell; the label of the next cell is drawn over the part that
-    // runs into it, box and all.
+    // A binary label is wider than its cell; it starts at its cell's left edge, and the label of
+    // the next cell is drawn over the part that runs into it, box and all.
     void nextlabelcoversoverflow() {
         const QFont font = gridfont(14);
         const std::uint8_t zero = 0x00;  // grey
@@ -194,6 +195,10 @@ private slots:
         const std::vector<std::uint8_t> two = {zero, 'A'};
         const QImage picture = painted(two, 0, 2, kCellH, DispMode::bin, font);
         QCOMPARE(coloursin(picture, nextcell), (QSet{kWhite, kBlack}));
+        // A centred label would start left of its cell, and put ink into the cell before it.
+        QVERIFY(inkbox(picture, cellrect(0, 2), windowtest::kGrey).left() < 4);
+        QVERIFY(inkbox(picture, nextcell, kBlack).left() < kCellW + 4);
+        QVERIFY(!coloursin(picture, cellrect(0, 2)).contains(kBlack));
     }
 
     void nullpicture() {

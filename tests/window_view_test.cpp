@@ -36,7 +36,6 @@ using windowtest::cellrect;
 using windowtest::coloursin;
 using windowtest::inkbox;
 using windowtest::kCellH;
-using windowtest::kCellW;
 using windowtest::kRed;
 using windowtest::kWhite;
 using windowtest::setdocument;
@@ -329,29 +328,6 @@ private slots:
         button->click();
         QVERIFY(button->isChecked());
         QCOMPARE(picture().cacheKey(), key);
-    }
-
-    void binLabelsStartAtCellLeft() {
-        form->rb_mbbin->click();
-        windowtest::solidfont(form);
-        // 255 in blue, 0 in grey, alternating over two columns.
-        setdocument(form, {255, 0, 0, 255});
-        const QImage& image = picture();
-        using windowtest::kBlue;
-        using windowtest::kGrey;
-        const QRect blue = inkbox(image, cellrect(0, 2), kBlue);
-        const QRect grey = inkbox(image, cellrect(1, 2), kGrey);
-        QVERIFY(!blue.isEmpty() && blue.left() < 4);
-        QVERIFY2(!grey.isEmpty() && grey.left() < kCellW + 4,
-                 qPrintable(QString::number(grey.left())));
-        // The right cell's label covers whatever the left one's ran into it.
-        QVERIFY(!coloursin(image, cellrect(1, 2)).contains(kBlue));
-        // A centred label wider than its cell would put ink left of the cell.
-        QVERIFY(!coloursin(image, cellrect(0, 2)).contains(kGrey));
-        QVERIFY(!coloursin(image, cellrect(2, 2)).contains(kBlue));
-        QCOMPARE(inkbox(image, cellrect(2, 2), kGrey), grey.translated(-kCellW, kCellH));
-        QCOMPARE(inkbox(image, cellrect(3, 2), kBlue), blue.translated(kCellW, kCellH));
-        QVERIFY(!coloursin(image, cellrect(3, 2)).contains(kGrey));
     }
 
     // The scroll bar takes textout's rules (textout_test holds their table) at the window's
