@@ -10,6 +10,7 @@
 #include <QRect>
 #include <QRgb>
 #include <QSet>
+#include <QSize>
 #include <QString>
 #include <QTest>
 
@@ -128,6 +129,13 @@ inline const QRgb kRed = QColor(u"red").rgb();
 // The cells are 50 x 20 logical pixels, row by row from the top left.
 constexpr int kCellW = 50;
 constexpr int kCellH = 20;
+
+// The window's client area at its design size, which is also its least, and the grid's place in
+// a client area of any size: 8 pixels in from the top left, 127 narrower and 29 lower than it.
+constexpr QSize kDesignSize(292, 273);
+constexpr QRect gridrect(QSize client) {
+    return {QPoint(8, 8), client - QSize(127, 29)};
+}
 
 // The logical rectangle of cell `r` of a grid of `cols` columns.
 inline QRect cellrect(int r, int cols) {

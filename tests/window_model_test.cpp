@@ -53,8 +53,8 @@ QString shown(const T& value) {
 // The window's rules, written out on their own but for the grid geometry, which is textout's
 // (textout_test holds its tables): the model checks that the window follows it.
 struct Model {
-    static constexpr int kMinWidth = 292;
-    static constexpr int kMinHeight = 273;
+    static constexpr int kMinWidth = windowtest::kDesignSize.width();
+    static constexpr int kMinHeight = windowtest::kDesignSize.height();
     static constexpr int kCellW = windowtest::kCellW;
     static constexpr int kCellH = windowtest::kCellH;
     static constexpr int kHitRows = textout::kHitRows;
@@ -78,8 +78,9 @@ struct Model {
     Mode mode = Mode::ascii;
 
     int length() const { return int(bytes.size()); }
-    int imagew() const { return width - 127; }
-    int imageh() const { return height - 29; }
+    QRect image() const { return windowtest::gridrect({width, height}); }
+    int imagew() const { return image().width(); }
+    int imageh() const { return image().height(); }
     int rows() const { return imageh() / kCellH; }
     int visible() const { return rows() * cols; }
 
@@ -105,8 +106,8 @@ struct Model {
     }
 
     void place(std::int64_t r) {
-        editorx = 8 + int(r % cols) * kCellW;
-        editory = 8 + int(r / cols) * kCellH;
+        editorx = image().x() + int(r % cols) * kCellW;
+        editory = image().y() + int(r / cols) * kCellH;
     }
 
     void resize(int w, int h) {
@@ -261,7 +262,7 @@ QString WindowModelTest::compare() const {
     };
     check("width", form->width(), model.width);
     check("height", form->height(), model.height);
-    check("Image1", form->Image1->geometry(), QRect(8, 8, model.imagew(), model.imageh()));
+    check("Image1", form->Image1->geometry(), model.image());
     check("cols", form->cols(), model.cols);
     check("topaddr", qint64(form->topaddr()), qint64(model.topaddr));
     check("selpos", form->selpos(), model.selpos);

@@ -104,9 +104,8 @@ private:
             return false;
         }
         const QSize expected = form->size();
-        return QTest::qWaitFor([&] {
-            return form->Image1->size() == QSize(expected.width() - 127, expected.height() - 29);
-        });
+        return QTest::qWaitFor(
+            [&] { return form->Image1->geometry() == windowtest::gridrect(expected); });
     }
 
     const QImage& picture() const { return form->Image1->picture(); }
@@ -137,10 +136,10 @@ private slots:
     void cleanup() { endwindow(); }
 
     void startState() {
-        QCOMPARE(form->size(), QSize(292, 273));
-        QCOMPARE(form->minimumSize(), QSize(292, 273));
+        QCOMPARE(form->size(), windowtest::kDesignSize);
+        QCOMPARE(form->minimumSize(), windowtest::kDesignSize);
         QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin"));
-        QCOMPARE(form->Image1->geometry(), QRect(8, 8, 165, 244));
+        QCOMPARE(form->Image1->geometry(), windowtest::gridrect(windowtest::kDesignSize));
         QCOMPARE(form->sbv->geometry(), QRect(173, 8, 17, 244));
         QCOMPARE(form->Button1->geometry(), QRect(197, 8, 89, 25));
         QCOMPARE(form->Button1->text(), QStringLiteral("&Open"));
@@ -171,38 +170,35 @@ private slots:
     void resizeLayout_data() {
         QTest::addColumn<QSize>("request");
         QTest::addColumn<QSize>("client");
-        QTest::addColumn<QRect>("image");
         QTest::addColumn<QRect>("scrollbar");
         QTest::addColumn<int>("buttonsx");
         QTest::addColumn<QRect>("statusbar");
         QTest::addColumn<int>("lastpanelwidth");
         QTest::addColumn<int>("cols");
         QTest::newRow("wider by 5: grid 170 wide")
-            << QSize(297, 273) << QSize(297, 273) << QRect(8, 8, 170, 244) << QRect(178, 8, 17, 244)
-            << 202 << QRect(0, 256, 297, 17) << 57 << 3;
+            << QSize(297, 273) << QSize(297, 273) << QRect(178, 8, 17, 244) << 202
+            << QRect(0, 256, 297, 17) << 57 << 3;
         QTest::newRow("wider by 4: grid 169 wide")
-            << QSize(296, 273) << QSize(296, 273) << QRect(8, 8, 169, 244) << QRect(177, 8, 17, 244)
-            << 201 << QRect(0, 256, 296, 17) << 56 << 2;
-        QTest::newRow("large") << QSize(500, 400) << QSize(500, 400) << QRect(8, 8, 373, 371)
-                               << QRect(381, 8, 17, 371) << 405 << QRect(0, 383, 500, 17) << 260
-                               << 7;
-        QTest::newRow("taller only")
-            << QSize(292, 300) << QSize(292, 300) << QRect(8, 8, 165, 271) << QRect(173, 8, 17, 271)
-            << 197 << QRect(0, 283, 292, 17) << 52 << 2;
+            << QSize(296, 273) << QSize(296, 273) << QRect(177, 8, 17, 244) << 201
+            << QRect(0, 256, 296, 17) << 56 << 2;
+        QTest::newRow("large") << QSize(500, 400) << QSize(500, 400) << QRect(381, 8, 17, 371)
+                               << 405 << QRect(0, 383, 500, 17) << 260 << 7;
+        QTest::newRow("taller only") << QSize(292, 300) << QSize(292, 300) << QRect(173, 8, 17, 271)
+                                     << 197 << QRect(0, 283, 292, 17) << 52 << 2;
         QTest::newRow("below the minimum")
-            << QSize(200, 100) << QSize(292, 273) << QRect(8, 8, 165, 244) << QRect(173, 8, 17, 244)
-            << 197 << QRect(0, 256, 292, 17) << 52 << 2;
+            << QSize(200, 100) << QSize(292, 273) << QRect(173, 8, 17, 244) << 197
+            << QRect(0, 256, 292, 17) << 52 << 2;
     }
 
     void resizeLayout() {
         QFETCH(QSize, request);
         QFETCH(QSize, client);
-        QFETCH(QRect, image);
         QFETCH(QRect, scrollbar);
         QFETCH(int, buttonsx);
         QFETCH(QRect, statusbar);
         QFETCH(int, lastpanelwidth);
         QFETCH(int, cols);
+        const QRect image = windowtest::gridrect(client);
         QVERIFY(showform());
         // Away from the design size first, so that every row really resizes.
         QVERIFY(resizeclient(640, 480));
