@@ -1,5 +1,5 @@
 // Helpers shared by the binio tests (and, through windowtest.h, the widget tests): a scratch folder
-// that removes itself, whole-file reads and writes, seeded random bytes, the byte labels and error
+// that removes itself, whole-file reads and writes, seeded random bytes, the error
 // messages written out, GNU basenc's encodings, and a way to run a piece of code in a forked child
 // (to drop privileges, lower limits or mount a small file system without touching the test
 // process). The binio tests are also built for Windows, where the forked child and what it is for
