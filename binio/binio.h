@@ -71,6 +71,10 @@ void savetext(const std::string& path, const std::vector<std::uint8_t>& document
 // exists.
 int existingcode(const std::string& path);
 
+// Returns once the file system that holds `path` has answered a question that only it can answer
+// (no cache holds the answer): on one that stopped answering, not before it answers again.
+void askfilesystem(const std::string& path);
+
 // Codes of the I/O error beside the platform's own numbers.
 enum : int {
     kFileNotFound = 2,

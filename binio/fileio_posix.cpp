@@ -18,6 +18,7 @@
 #include "binio/binio.h"
 #include "binio/fileio.h"
 #include "binio/fileio_posix.h"
+#include "binio/syscalls.h"
 
 namespace binio {
 
@@ -29,7 +30,7 @@ int Handle::close() {
     }
     // Linux releases the descriptor even when close() reports an error, so it is never retried.
     // EINTR from close() still released it and is no failure of the file.
-    int result = ::close(release());
+    int result = systemcalls().close(release());
     return result == 0 || errno == EINTR ? 0 : errno;
 }
 
@@ -54,7 +55,7 @@ namespace {
 
 bool isfolder(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return systemcalls().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Codes the program gives a meaning of its own; an unrelated errno of the same number would be
@@ -114,7 +115,7 @@ std::string placeof([[maybe_unused]] int fd) {
 #if defined(__linux__)
     std::array<char, 4096> place{};
     const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    const ssize_t n = ::readlink(link.c_str(), place.data(), place.size());
+    const ssize_t n = systemcalls().readlink(link.c_str(), place.data(), place.size());
     if (n > 0 && std::size_t(n) < place.size() && place[0] == '/') {
         return std::string(place.data(), std::size_t(n));
     }
@@ -141,7 +142,7 @@ bool sizeknown([[maybe_unused]] int fd, const struct stat& st) {
         kConfigfsMagic,   SECURITYFS_MAGIC, CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
         PSTOREFS_MAGIC,   EFIVARFS_MAGIC,   BPF_FS_MAGIC};
     struct statfs fs {};
-    if (::fstatfs(fd, &fs) != 0) {
+    if (systemcalls().fstatfs(fd, &fs) != 0) {
         return true;  // the size is all there is to go by
     }
     const auto type = static_cast<unsigned long>(fs.f_type);
@@ -158,23 +159,24 @@ InputFile::InputFile(const std::string& path, const Stop& stop) : path_(path), s
     // refused before it is opened (a socket cannot be, a device may act on being opened), and
     // again after: O_NONBLOCK keeps a FIFO put there meanwhile from blocking the open.
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (systemcalls().stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         throw IOError(kAccessDenied);
     }
     do {
-        file_ = Handle(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        file_ = Handle(systemcalls().openat(AT_FDCWD, path.c_str(),
+                                            O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0));
     } while (!file_ && errno == EINTR);
     if (!file_) {
         throwerrno(errno, path, Direction::reading);
     }
-    if (::fstat(file_.get(), &st) != 0) {
+    if (systemcalls().fstat(file_.get(), &st) != 0) {
         throwerrno(errno, path, Direction::reading);
     }
     if (!S_ISREG(st.st_mode)) {
         throw IOError(kAccessDenied);
     }
-    int flags = ::fcntl(file_.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(file_.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    int flags = systemcalls().fcntl(file_.get(), F_GETFL, 0);
+    if (flags < 0 || systemcalls().fcntl(file_.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
         throwerrno(errno, path, Direction::reading);
     }
     stop_.setplace(placeof(file_.get()));
@@ -185,7 +187,7 @@ InputFile::InputFile(const std::string& path, const Stop& stop) : path_(path), s
 std::size_t InputFile::read(std::uint8_t* data, std::size_t size) {
     for (;;) {
         throwifstopped(stop_);
-        ssize_t n = ::read(file_.get(), data, size);
+        ssize_t n = systemcalls().read(file_.get(), data, size);
         if (n >= 0) {
             return static_cast<std::size_t>(n);
         }
@@ -203,10 +205,15 @@ void InputFile::close() {
 
 int existingcode(const std::string& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
+    if (systemcalls().lstat(path.c_str(), &st) != 0) {
         return 0;
     }
     return S_ISDIR(st.st_mode) ? kAccessDenied : kFileExists;
+}
+
+void askfilesystem(const std::string& path) {
+    struct statfs fs {};
+    (void)systemcalls().statfs(path.c_str(), &fs);
 }
 
 }  // namespace binio

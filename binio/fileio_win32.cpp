@@ -9,6 +9,7 @@
 
 #include "binio/binio.h"
 #include "binio/fileio.h"
+#include "binio/syscalls.h"
 
 namespace binio {
 
@@ -18,7 +19,7 @@ int Handle::close() {
     if (handle_ == kNone) {
         return 0;
     }
-    return ::CloseHandle(release()) ? 0 : static_cast<int>(::GetLastError());
+    return systemcalls().CloseHandle(release()) ? 0 : static_cast<int>(::GetLastError());
 }
 
 namespace {
@@ -90,7 +91,7 @@ std::wstring fullpath(const std::string& path) {
 
 // existingcode() for a full path: the attributes of the name itself, a link not followed.
 int existingcode(const std::wstring& full) {
-    const DWORD attributes = ::GetFileAttributesW(full.c_str());
+    const DWORD attributes = systemcalls().GetFileAttributesW(full.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return 0;
     }
@@ -117,26 +118,26 @@ bool interrupted(DWORD err, const Stop& stop) {
 InputFile::InputFile(const std::string& path, const Stop& stop) : path_(path), stop_(stop) {
     const std::wstring full = fullpath(path);
     // A folder cannot be read as a file, however it would be opened.
-    const DWORD attributes = ::GetFileAttributesW(full.c_str());
+    const DWORD attributes = systemcalls().GetFileAttributesW(full.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         throw IOError(kAccessDenied);
     }
     // Read only, and sharing reading and writing, so that a file another program has open can be
     // looked at.
-    while (!(file_ = Handle(::CreateFileW(full.c_str(), GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)))) {
+    while (!(file_ = Handle(systemcalls().CreateFileW(
+                 full.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)))) {
         const DWORD err = ::GetLastError();
         if (!interrupted(err, stop_)) {
             throwerror(err);
         }
     }
     // A pipe, a console or a device would make a read wait or act on it: only disk files load.
-    if (::GetFileType(file_.get()) != FILE_TYPE_DISK) {
+    if (systemcalls().GetFileType(file_.get()) != FILE_TYPE_DISK) {
         throw IOError(kAccessDenied);
     }
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file_.get(), &size)) {
+    if (!systemcalls().GetFileSizeEx(file_.get(), &size)) {
         throwerror(::GetLastError());
     }
     size_ = size.QuadPart;
@@ -147,8 +148,8 @@ std::size_t InputFile::read(std::uint8_t* data, std::size_t size) {
     for (;;) {
         throwifstopped(stop_);
         DWORD n = 0;
-        if (::ReadFile(file_.get(), data, static_cast<DWORD>(std::min(size, kLargestCall)), &n,
-                       nullptr)) {
+        if (systemcalls().ReadFile(file_.get(), data,
+                                   static_cast<DWORD>(std::min(size, kLargestCall)), &n, nullptr)) {
             return n;
         }
         const DWORD err = ::GetLastError();
@@ -171,6 +172,10 @@ int existingcode(const std::string& path) {
     return existingcode(fullpath(path));
 }
 
+void askfilesystem(const std::string& path) {
+    (void)systemcalls().GetFileAttributesW(widen(path).c_str());
+}
+
 OutputFile::OutputFile(const std::string& path, const Stop& stop, bool)
     : path_(path), stop_(stop), target_(fullpath(path)) {
     if (int code = existingcode(target_)) {
@@ -185,8 +190,9 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop, bool)
     const std::wstring folder = target_.substr(0, target_.find_last_of(L'\\') + 1);
     for (int attempt = 0;; ++attempt) {
         std::wstring temp = folder + widen(hiddenname(::GetCurrentProcessId(), attempt));
-        file_ = Handle(::CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                                     CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
+        file_ =
+            Handle(systemcalls().CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+                                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
         if (file_) {
             temp_ = std::move(temp);
             break;
@@ -201,7 +207,7 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop, bool)
         }
     }
     unnamed_ = true;
-    stop_.keep([temp = temp_] { ::DeleteFileW(temp.c_str()); });
+    stop_.keep([temp = temp_] { systemcalls().DeleteFileW(temp.c_str()); });
 }
 
 OutputFile::~OutputFile() {
@@ -219,8 +225,8 @@ void OutputFile::write(const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
         throwifstopped(stop_);
         DWORD n = 0;
-        if (!::WriteFile(file_.get(), data, static_cast<DWORD>(std::min(size, kLargestCall)), &n,
-                         nullptr)) {
+        if (!systemcalls().WriteFile(
+                file_.get(), data, static_cast<DWORD>(std::min(size, kLargestCall)), &n, nullptr)) {
             const DWORD err = ::GetLastError();
             if (interrupted(err, stop_)) {
                 continue;
@@ -241,10 +247,10 @@ void OutputFile::commit() {
     // the flush takes that along.
     FILE_BASIC_INFO info{};
     info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (!::SetFileInformationByHandle(file_.get(), FileBasicInfo, &info, sizeof info)) {
+    if (!systemcalls().SetFileInformationByHandle(file_.get(), FileBasicInfo, &info, sizeof info)) {
         fail(static_cast<int>(::GetLastError()));
     }
-    while (!::FlushFileBuffers(file_.get())) {
+    while (!systemcalls().FlushFileBuffers(file_.get())) {
         const DWORD err = ::GetLastError();
         if (!interrupted(err, stop_)) {
             fail(static_cast<int>(err));
@@ -260,7 +266,7 @@ void OutputFile::commit() {
     }
     // Without MOVEFILE_REPLACE_EXISTING the move refuses a name that appeared meanwhile, and
     // MOVEFILE_WRITE_THROUGH returns only once the new name is on the disk.
-    if (!::MoveFileExW(temp_.c_str(), target_.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (!systemcalls().MoveFileExW(temp_.c_str(), target_.c_str(), MOVEFILE_WRITE_THROUGH)) {
         const DWORD err = ::GetLastError();
         if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS) {
             const int code = existingcode(target_);

@@ -16,6 +16,7 @@
 #include "binio/binio.h"
 #include "binio/fileio.h"
 #include "binio/fileio_posix.h"
+#include "binio/syscalls.h"
 
 namespace binio {
 
@@ -24,7 +25,7 @@ namespace {
 int retryopenat(int dir, const char* name, int flags, mode_t mode) {
     int fd;
     do {
-        fd = ::openat(dir, name, flags, mode);
+        fd = systemcalls().openat(dir, name, flags, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -38,7 +39,7 @@ bool nounnamedfiles(int err) {
 // Whether an unnamed file can be given a name later: through /proc, or by its descriptor, which
 // older kernels allow only with CAP_DAC_READ_SEARCH (root, near enough).
 bool canlinkunnamed() {
-    return ::access("/proc/self/fd", X_OK) == 0 || ::geteuid() == 0;
+    return systemcalls().access("/proc/self/fd", X_OK) == 0 || ::geteuid() == 0;
 }
 #endif
 
@@ -57,10 +58,9 @@ int createnew(int dir, const char* name) {
 // Renames `from` to `to` in `dir` unless `to` exists.
 int renamenoreplace(int dir, const char* from, const char* to) {
 #ifdef RENAME_NOREPLACE
-    return ::renameat2(dir, from, dir, to, RENAME_NOREPLACE);
+    return systemcalls().renameat2(dir, from, dir, to, RENAME_NOREPLACE);
 #else
-    errno = ENOSYS;
-    return -1;
+    return systemcalls().renameat2(dir, from, dir, to, 0);
 #endif
 }
 
@@ -73,15 +73,6 @@ bool cannotlink(int err) {
     return err == EPERM || err == ENOSYS || err == EOPNOTSUPP || err == EMLINK;
 }
 
-// Flushes the file's bytes, and what is needed to read them back, to the disk.
-int flushdata(int fd) {
-#if defined(_POSIX_SYNCHRONIZED_IO) && _POSIX_SYNCHRONIZED_IO > 0
-    return ::fdatasync(fd);
-#else
-    return ::fsync(fd);
-#endif
-}
-
 }  // namespace
 
 OutputFile::OutputFile(const std::string& path, const Stop& stop,
@@ -90,8 +81,8 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop,
     if (int code = existingcode(path_)) {
         throw IOError(code);
     }
-    dir_ = std::make_shared<const Handle>(
-        ::open(dirpart(path_).c_str(), kFolderAccess | O_DIRECTORY | O_CLOEXEC));
+    dir_ = std::make_shared<const Handle>(systemcalls().openat(
+        AT_FDCWD, dirpart(path_).c_str(), kFolderAccess | O_DIRECTORY | O_CLOEXEC, 0));
     if (!*dir_) {
         fail(errno);
     }
@@ -129,7 +120,7 @@ OutputFile::OutputFile(const std::string& path, const Stop& stop,
 }
 
 void OutputFile::keepfile(const std::string& name) {
-    stop_.keep([dir = dir_, name] { ::unlinkat(dir->get(), name.c_str(), 0); });
+    stop_.keep([dir = dir_, name] { systemcalls().unlinkat(dir->get(), name.c_str(), 0); });
 }
 
 bool OutputFile::makehidden() {
@@ -149,7 +140,7 @@ bool OutputFile::makehidden() {
     // The destructor does not run for a constructor that throws: the hidden name goes here.
     const auto giveup = [&](int err) {
         file_.close();
-        ::unlinkat(dir_->get(), temp_.c_str(), 0);
+        systemcalls().unlinkat(dir_->get(), temp_.c_str(), 0);
         temp_.clear();
         if (err != 0) {
             fail(err);
@@ -170,8 +161,8 @@ bool OutputFile::makehidden() {
         if (!cannotrename(errno)) {
             giveup(errno);
         }
-        if (::linkat(dir_->get(), temp_.c_str(), dir_->get(), probe.c_str(), 0) == 0) {
-            ::unlinkat(dir_->get(), probe.c_str(), 0);
+        if (systemcalls().linkat(dir_->get(), temp_.c_str(), dir_->get(), probe.c_str(), 0) == 0) {
+            systemcalls().unlinkat(dir_->get(), probe.c_str(), 0);
             return true;
         }
         if (errno == EEXIST) {
@@ -202,7 +193,7 @@ void OutputFile::write(const std::uint8_t* data, std::size_t size) {
     const std::int64_t start = written_;
     while (size > 0) {
         throwifstopped(stop_);
-        ssize_t n = ::write(file_.get(), data, size);
+        ssize_t n = systemcalls().write(file_.get(), data, size);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -242,15 +233,16 @@ void OutputFile::writebehind(std::int64_t start) {
     // from the cache: the save runs at the disk's speed through a small window of memory that
     // is used again and again. Waiting consumes the error a failed write to the disk leaves for
     // the flush, so a failure met here fails the save at once.
-    int result = ::sync_file_range(file_.get(), start, written_ - start, SYNC_FILE_RANGE_WRITE);
+    int result =
+        systemcalls().sync_file_range(file_.get(), start, written_ - start, SYNC_FILE_RANGE_WRITE);
     if (result == 0 && written_ - settled_ > kWriteBehind) {
         const std::int64_t end = written_ - kWriteBehind;
-        result = ::sync_file_range(
+        result = systemcalls().sync_file_range(
             file_.get(), settled_, end - settled_,
             SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
         if (result == 0) {
 #ifdef POSIX_FADV_DONTNEED
-            ::posix_fadvise(file_.get(), settled_, end - settled_, POSIX_FADV_DONTNEED);
+            systemcalls().posix_fadvise(file_.get(), settled_, end - settled_, POSIX_FADV_DONTNEED);
 #endif
             settled_ = end;
         }
@@ -268,13 +260,13 @@ int OutputFile::givename() {
     const int dir = dir_->get();
     if (!temp_.empty()) {
         if (renames_ ? renamenoreplace(dir, temp_.c_str(), name_.c_str()) != 0
-                     : ::linkat(dir, temp_.c_str(), dir, name_.c_str(), 0) != 0) {
+                     : systemcalls().linkat(dir, temp_.c_str(), dir, name_.c_str(), 0) != 0) {
             return errno;
         }
         // The file is whole under its name: should the hidden one outlive this unlink, it is a
         // second name of the saved file, nothing the save must undo.
         if (!renames_) {
-            ::unlinkat(dir, temp_.c_str(), 0);
+            systemcalls().unlinkat(dir, temp_.c_str(), 0);
         }
         temp_.clear();
         return 0;
@@ -283,13 +275,14 @@ int OutputFile::givename() {
     // Linking an unnamed file through /proc needs no privilege; AT_EMPTY_PATH is the way when
     // /proc is not mounted, for callers that hold CAP_DAC_READ_SEARCH.
     std::string self = "/proc/self/fd/" + std::to_string(file_.get());
-    if (::linkat(AT_FDCWD, self.c_str(), dir, name_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    if (systemcalls().linkat(AT_FDCWD, self.c_str(), dir, name_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         return 0;
     }
     if (errno != ENOENT) {
         return errno;
     }
-    return ::linkat(file_.get(), "", dir, name_.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+    return systemcalls().linkat(file_.get(), "", dir, name_.c_str(), AT_EMPTY_PATH) == 0 ? 0
+                                                                                         : errno;
 #else
     return 0;
 #endif
@@ -297,7 +290,7 @@ int OutputFile::givename() {
 
 void OutputFile::commit() {
     throwifstopped(stop_);
-    if (flushdata(file_.get()) != 0) {
+    if (systemcalls().fdatasync(file_.get()) != 0) {
         fail(errno);
     }
     // The save's point of no return: a stop requested up to here stops it, and its file never
@@ -319,16 +312,16 @@ void OutputFile::commit() {
     // The file is whole under its name, which the steps below remove themselves should they fail.
     stop_.keep({});
     if (int err = file_.close()) {
-        ::unlinkat(dir_->get(), name_.c_str(), 0);
+        systemcalls().unlinkat(dir_->get(), name_.c_str(), 0);
         fail(err);
     }
     // Make the new name itself durable. A folder that cannot be opened for reading (write and
     // search permission only) or whose file system does not sync folders keeps the name as the
     // kernel has it.
-    Handle folder(::openat(dir_->get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder && ::fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS) {
+    Handle folder(systemcalls().openat(dir_->get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    if (folder && systemcalls().fsync(folder.get()) != 0 && errno != EINVAL && errno != EROFS) {
         int err = errno;
-        ::unlinkat(dir_->get(), name_.c_str(), 0);
+        systemcalls().unlinkat(dir_->get(), name_.c_str(), 0);
         fail(err);
     }
     committed_ = true;

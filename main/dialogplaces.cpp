@@ -10,7 +10,6 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 #else
 #include <windows.h>
@@ -20,9 +19,12 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "binio/binio.h"
 #include "binio/mounts.h"
 
 namespace tessarin {
@@ -228,17 +230,14 @@ public:
         }
         auto answered = std::make_shared<std::atomic<bool>>(false);
 #ifdef Q_OS_WIN
-        std::thread([point = QDir::toNativeSeparators(mount).toStdWString(), answered] {
-            (void)GetFileAttributesW(point.c_str());
-            answered->store(true);
-        }).detach();
+        std::string point = QDir::toNativeSeparators(mount).toStdString();
 #else
-        std::thread([point = QFile::encodeName(mount), answered] {
-            struct statfs fs {};
-            (void)::statfs(point.constData(), &fs);
+        std::string point = QFile::encodeName(mount).toStdString();
+#endif
+        std::thread([point = std::move(point), answered] {
+            binio::askfilesystem(point);
             answered->store(true);
         }).detach();
-#endif
         mounts_.push_back({mount, std::move(answered)});
         return true;
     }
