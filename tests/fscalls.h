@@ -1,238 +1,326 @@
-// The process's file system calls, watched, for the widget tests: the paths opened and those the
-// window's thread looks up while recording, and a stall of the file work's reads and writes, as
-// on a file system that does not answer. A test program includes this once; it sets stalledread()
-// as windowtest::readhook, write() waits below, and the program's own fdatasync() and the like,
-// where it has them, call waitifstalled(). On Windows nothing of this exists (see
-// windowtest::kNoCallTaking).
+// The file work's system calls, replaced through binio's table (binio/syscalls.h) to wait as on a
+// file system that does not answer, or to fail, on Linux and Windows alike.
 #pragma once
 
-#ifndef _WIN32
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QStringList>
-
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <sys/stat.h>
-#include <sys/statfs.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdarg>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <mutex>
-#include <utility>
+#include <stop_token>
+#include <thread>
 
-#include "tests/testutil.h"
-#include "tests/windowtest.h"
+#include "binio/fileio.h"
+#include "binio/syscalls.h"
 
 namespace fscalls {
 
-// Every path opened in the process while `recordopens` is set, from any thread, and every path
-// the window's thread opens or stats meanwhile: the calls the C library offers for it are taken
-// over below.
-inline std::atomic<bool> recordopens = false;
-inline std::mutex openedmutex;
-inline QStringList opened;
-inline QStringList looked;  // the window's thread's only
+using binio::SystemCalls;
 
-inline void recordlookup(const char* path) {
-    if (recordopens && ::pthread_equal(::pthread_self(), windowtest::windowthread)) {
-        looked << QFile::decodeName(path);
+// The system's own calls, for a replacement to pass a call on to.
+inline const SystemCalls real;
+
+// Each system's way: the entries of the file work's steps (a read, a write, a flush, the call
+// that gives a save's file its name, the look-up of a name), what a failed call returns, the
+// calling thread's error, where a file is, and a pipe whose reads are false when interrupted.
+#ifdef _WIN32
+inline constexpr auto kRead = &SystemCalls::ReadFile;
+inline constexpr auto kWrite = &SystemCalls::WriteFile;
+inline constexpr auto kFlush = &SystemCalls::FlushFileBuffers;
+inline constexpr auto kName = &SystemCalls::MoveFileExW;
+inline constexpr auto kLookup = &SystemCalls::GetFileAttributesW;
+inline constexpr BOOL kFailed = FALSE;
+inline constexpr DWORD kMissing = INVALID_FILE_ATTRIBUTES;  // what a look-up finds for no file
+inline constexpr DWORD kInterrupted = ERROR_OPERATION_ABORTED;
+inline constexpr DWORD kDiskFull = ERROR_DISK_FULL;
+struct System {
+    static DWORD error() { return ::GetLastError(); }
+    static void seterror(DWORD error) { ::SetLastError(error); }
+    static std::int64_t position(HANDLE file) {
+        LARGE_INTEGER at{};
+        return ::SetFilePointerEx(file, at, &at, FILE_CURRENT) ? at.QuadPart : 0;
     }
+    static bool makepipe(HANDLE (&ends)[2]) { return ::CreatePipe(&ends[0], &ends[1], nullptr, 0); }
+    static bool readbyte(HANDLE pipe) {
+        char byte = 0;
+        DWORD n = 0;
+        return real.ReadFile(pipe, &byte, 1, &n, nullptr) || error() != kInterrupted;
+    }
+    static void writebyte(HANDLE pipe) {
+        DWORD n = 0;
+        (void)real.WriteFile(pipe, "", 1, &n, nullptr);
+    }
+    // The bytes a read gave or a write took.
+    static std::int64_t bytes(BOOL done, auto, auto, auto, LPDWORD n, auto) {
+        return done ? *n : 0;
+    }
+};
+#else
+inline constexpr auto kRead = &SystemCalls::read;
+inline constexpr auto kWrite = &SystemCalls::write;
+inline constexpr auto kFlush = &SystemCalls::fdatasync;
+inline constexpr auto kName = &SystemCalls::linkat;
+inline constexpr auto kLookup = &SystemCalls::lstat;
+inline constexpr int kFailed = -1;
+inline constexpr int kMissing = -1;
+inline constexpr int kInterrupted = EINTR;
+inline constexpr int kDiskFull = ENOSPC;
+struct System {
+    static int error() { return errno; }
+    static void seterror(int error) { errno = error; }
+    static std::int64_t position(int fd) { return ::lseek(fd, 0, SEEK_CUR); }
+    static bool makepipe(int (&ends)[2]) { return ::pipe2(ends, O_CLOEXEC) == 0; }
+    static bool readbyte(int pipe) {
+        char byte = 0;
+        return real.read(pipe, &byte, 1) >= 0 || errno != kInterrupted;
+    }
+    static void writebyte(int pipe) { (void)!real.write(pipe, "", 1); }
+    static std::int64_t bytes(ssize_t n, auto...) { return std::max<ssize_t>(n, 0); }
+};
+#endif
+
+// An entry's replacement, a call of it passed on to the system's own, and a failed call.
+template <auto Entry>
+using Replacing = decltype(binio::Replaced(Entry, nullptr));
+template <auto Entry, typename... Args>
+auto call(Args... args) {
+    return (real.*Entry)(args...);
+}
+template <auto Entry, typename... Args>
+auto failed(Args... args) {
+    return decltype(call<Entry>(args...))(kFailed);
 }
 
-inline void recordopen(const char* path) {
-    if (recordopens) {
-        const std::lock_guard lock(openedmutex);
-        opened << QFile::decodeName(path);
-    }
-    recordlookup(path);
+// Runs `then`, the system's error kept, and returns `result`.
+template <typename Result, typename Then>
+Result keeping(Result result, Then then) {
+    const auto error = System::error();
+    then();
+    System::seterror(error);
+    return result;
 }
 
-// The file work waits in the kernel, as on a file system that does not answer: while armed, the
-// worker's calls of one step first read from a pipe the test holds, which waits until the test
-// lets the work go. The steps are every read() of the file being loaded and every write() of a
-// regular file, a save's flush, or the link that names its file. The wait ends when the test lets
-// the call go, or moves the stall on to a later step, or with the n-th signal that reaches it, and
-// the call fails with EINTR, as a read from a stalled network file system does; with n = 0, as on a
-// file system that a signal cannot interrupt, it goes on through signals. The stall holds the work
-// kStallBoundMs after it was armed at most: then it lets every call go, with a warning, so that a
-// fault (a Cancel or close that never reaches the work) fails its row in seconds instead of holding
-// the test until CTest's timeout.
-enum class Step { io, flush, link };
+// The steps of the file work that the stall can hold: a read of a load or a write of a save, a
+// save's flush, the call that gives a save's file its name; none holds no later call.
+enum class Step { io, flush, link, none };
 inline constexpr int kStallBoundMs = 20000;
 
-inline const auto realwrite = testutil::nextcall<ssize_t (*)(int, const void*, size_t)>("write");
-
-struct Stall {
-    std::atomic<bool> armed{false};
-    std::atomic<int> signalsneeded{1};
-    std::atomic<Step> step{Step::io};
-    std::atomic<int> waiting{0};  // calls waiting now
-    std::atomic<int> entered{0};  // calls that have waited, or wait now
-    int pipe[2] = {-1, -1};
-    struct stat loaded {};  // the file being loaded
-    QDeadlineTimer bound;   // set before the work starts
-
-    // `path` names the file a load reads; a save's writes wait whatever it names.
-    bool arm(int interrupts, const QString& path, Step at = Step::io) {
-        release();
-        signalsneeded = interrupts;
-        step = at;
-        loaded = {};
-        bound.setRemainingTime(kStallBoundMs);
-        (void)::stat(QFile::encodeName(path).constData(), &loaded);
-        armed = ::pipe2(pipe, O_CLOEXEC) == 0;
-        return armed;
+// The file work waits in the system, as on a file system that does not answer: while armed, the
+// calls of one step first make a real read of a pipe that nobody writes. The wait ends when the
+// test lets the call go or moves the stall on, or with the n-th interruption of the worker (its
+// signal without SA_RESTART, Windows's CancelSynchronousIo): the call fails as interrupted, as on a
+// stalled network file system; with n = 0 it waits again after each. Reads wait once `after` bytes
+// went through. After kStallBoundMs the stall lets every call go, with a warning, so that a fault
+// (a Cancel that never reaches the work) fails its row in seconds, not at CTest's timeout.
+class Stall {
+public:
+    static Stall& instance() {
+        static Stall stall;
+        return stall;
     }
+    ~Stall() { release(); }
+
+    bool arm(int interrupts, Step at = Step::io, std::int64_t after = 0) {
+        release();
+        const std::lock_guard lock(mutex_);
+        signalsneeded_ = interrupts;
+        step = at;
+        after_ = after;
+        read_ = 0;
+        binio::NativeHandle ends[2] = {binio::Handle().get(), binio::Handle().get()};
+        armed_ = System::makepipe(ends);
+        readend_ = binio::Handle(ends[0]);
+        writeend_ = binio::Handle(ends[1]);
+        calls_ = std::make_unique<Calls>();
+        bound_ = std::jthread([this](std::stop_token stop) {
+            for (int ms = 0; ms < kStallBoundMs && !stop.stop_requested(); ms += 10) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (!stop.stop_requested()) {
+                std::fprintf(stderr, "the stall let the work go after %d ms\n", kStallBoundMs);
+                letgo();
+            }
+        });
+        return armed_;
+    }
+
     // Moves the stall on to the step `at`, letting the call that waits go on.
     void moveto(Step at) {
         step = at;
-        const char token = 1;
-        (void)realwrite(pipe[1], &token, 1);
+        const std::lock_guard lock(mutex_);
+        System::writebyte(writeend_.get());
     }
+
     // Lets every waiting call and every later one go on.
     void release() {
-        armed = false;
-        for (int& fd : pipe) {
-            if (fd >= 0) {
-                ::close(std::exchange(fd, -1));
-            }
+        bound_ = {};
+        letgo();
+        calls_.reset();
+    }
+
+    // Waits, as the thread that calls it, until a call waits (for the bound at most); whether one
+    // does.
+    bool waitforcall() const {
+        for (int ms = 0; waiting == 0 && armed_ && ms < kStallBoundMs; ++ms) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        return waiting > 0;
     }
-};
-inline Stall stall;
 
-inline const auto realfdatasync = testutil::nextcall<int (*)(int)>("fdatasync");
-inline const auto reallinkat =
-    testutil::nextcall<int (*)(int, const char*, int, const char*, int)>("linkat");
+    std::atomic<Step> step{Step::io};
+    std::atomic<int> waiting{0};  // calls waiting now
+    std::atomic<int> entered{0};  // calls that have waited, or wait now
 
-// Waits in a call of `at`; false when the wait was interrupted, and the call is to fail with
-// EINTR.
-inline bool waitifstalled(Step at) {
-    if (!stall.armed || stall.step != at || !windowtest::onworker()) {
-        return true;
-    }
-    pollfd from{stall.pipe[0], POLLIN, 0};
-    if (from.fd < 0) {
-        return true;  // released meanwhile
-    }
-    const int saved = errno;
-    ++stall.waiting;
-    ++stall.entered;
-    int received = 0;
-    bool goon = true;
-    int ready = 0;  // > 0: let go by the test
-    while (!stall.bound.hasExpired() &&
-           (ready = ::poll(&from, 1, int(stall.bound.remainingTime()))) <= 0) {
-        if (ready < 0 && errno == EINTR && ++received == stall.signalsneeded) {
-            goon = false;
-            break;
-        }
-    }
-    --stall.waiting;
-    if (ready > 0) {
-        char token = 0;
-        (void)windowtest::realread(from.fd, &token, 1);  // the one moveto() wrote, if any
-    } else if (goon && stall.armed.exchange(false)) {
-        qWarning("the stall let the file work go after %d ms: nothing else did", kStallBoundMs);
-    }
-    errno = goon ? saved : EINTR;
-    return goon;
-}
+private:
+    Stall() = default;
 
-// Waits in a read of the file being loaded or a write of a regular file.
-inline bool waitifstalled(int fd, bool reading) {
-    struct stat st {};
-    if (!stall.armed || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        (reading && (st.st_dev != stall.loaded.st_dev || st.st_ino != stall.loaded.st_ino))) {
-        return true;
-    }
-    return waitifstalled(Step::io);
-}
-
-// read() with the stall: what a test sets as windowtest::readhook.
-inline ssize_t stalledread(int fd, void* buf, size_t count) {
-    return waitifstalled(fd, true) ? windowtest::realread(fd, buf, count) : -1;
-}
-
-// Holds a call while the stall does, without taking a token meant for the stalled work.
-inline void holdwhilestalled() {
-    pollfd from{stall.pipe[0], POLLIN, 0};
-    if (stall.armed && from.fd >= 0) {
-        (void)::poll(&from, 1, kStallBoundMs);
-    }
-}
-
-// While set, the file systems make no unnamed files, as FUSE's do not: open(O_TMPFILE) fails,
-// and a save writes a hidden file.
-inline std::atomic<bool> nounnamed = false;
-
-// Whether a worker's thread still runs: one that the window gave up on ends on its own.
-inline bool workerrunning() {
-    const QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
-        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "tessarin-file") {
+    // Waits in a call of `at`; false when interrupted, and the call is to fail as interrupted.
+    bool wait(Step at) {
+        std::unique_lock lock(mutex_);
+        if (!armed_ || step != at || (at == Step::io && read_ < after_)) {
             return true;
         }
+        const binio::NativeHandle pipe = readend_.get();
+        lock.unlock();
+        ++waiting;
+        ++entered;
+        int received = 0;
+        while (!System::readbyte(pipe) && ++received != signalsneeded_) {
+        }
+        --waiting;
+        System::seterror(kInterrupted);
+        return received == 0 || received != signalsneeded_;
     }
-    return false;
-}
+
+    // The call of a step: it waits first, then passes the call on to the system's own.
+    template <auto Entry, Step At>
+    static Replacing<Entry> held() {
+        return {Entry, [](auto... args) {
+                    const auto result =
+                        instance().wait(At) ? call<Entry>(args...) : failed<Entry>(args...);
+                    if constexpr (At == Step::io) {
+                        instance().read_ += System::bytes(result, args...);
+                    }
+                    return result;
+                }};
+    }
+    struct Calls {
+        Replacing<kRead> read = held<kRead, Step::io>();
+        Replacing<kWrite> write = held<kWrite, Step::io>();
+        Replacing<kFlush> flush = held<kFlush, Step::flush>();
+        Replacing<kName> name = held<kName, Step::link>();
+#ifndef _WIN32
+        // The window asks a file system that left work waiting whether it answers again: not while
+        // the stall holds (the call waits, taking no byte from the pipe, until its end).
+        Replacing<&SystemCalls::statfs> statfs{
+            &SystemCalls::statfs, [](const char* path, struct statfs* fs) {
+                std::unique_lock lock(instance().mutex_);
+                pollfd from{instance().armed_ ? instance().readend_.get() : -1, POLLIN, 0};
+                lock.unlock();
+                (void)::poll(&from, 1, from.fd < 0 ? 0 : kStallBoundMs);
+                return real.statfs(path, fs);
+            }};
+#endif
+    };
+
+    // Closes the pipe's writing end: every call that waits, and every later one, reads its end.
+    void letgo() {
+        const std::lock_guard lock(mutex_);
+        armed_ = false;
+        writeend_.close();
+    }
+
+    std::mutex mutex_;
+    std::atomic<bool> armed_{false};
+    int signalsneeded_ = 1;
+    std::int64_t after_ = 0;
+    std::atomic<std::int64_t> read_{0};  // the bytes the stall's reads gave (and its writes took)
+    binio::Handle readend_;
+    binio::Handle writeend_;
+    std::jthread bound_;
+    std::unique_ptr<Calls> calls_;
+};
+inline Stall& stall = Stall::instance();
+
+// While it lives, a disk with room for `room` bytes in each file of a save (-1: any number), whose
+// writes past that fail with the system's disk-full error, and its flushes with `flusherror`.
+class FailingDisk {
+public:
+    FailingDisk(std::int64_t room, int flusherror) {
+        room_ = room;
+        flusherror_ = flusherror;
+    }
+
+private:
+    static inline std::atomic<std::int64_t> room_;
+    static inline std::atomic<int> flusherror_;
+    Replacing<kWrite> write_{
+        kWrite, [](auto file, auto data, auto size, auto... rest) {
+            const std::int64_t held = System::position(file);
+            const std::int64_t left = room_ < 0 ? std::int64_t(size) : room_ - held;
+            const auto room = decltype(size)(std::clamp<std::int64_t>(left, 0, std::int64_t(size)));
+            System::seterror(kDiskFull);
+            return room > 0 ? call<kWrite>(file, data, room, rest...)
+                            : failed<kWrite>(file, data, room, rest...);
+        }};
+    Replacing<kFlush> flush_{kFlush, [](auto file) {
+                                 System::seterror(decltype(System::error())(flusherror_));
+                                 return flusherror_ == 0 ? call<kFlush>(file)
+                                                         : failed<kFlush>(file);
+                             }};
+};
+
+// While it lives, `then` runs right after each read of a load.
+class AfterReads {
+public:
+    explicit AfterReads(void (*then)()) { then_ = then; }
+
+private:
+    static inline std::atomic<void (*)()> then_;
+    Replacing<kRead> read_{
+        kRead, [](auto... args) { return keeping(call<kRead>(args...), then_.load()); }};
+};
+
+// While it lives, `missed` runs with each path that binio looks up (lstat(), GetFileAttributesW())
+// and finds nothing under, right after the look-up.
+class OnMisses {
+public:
+    explicit OnMisses(void (*missed)(const std::filesystem::path&)) { missed_ = missed; }
+
+private:
+    static inline std::atomic<void (*)(const std::filesystem::path&)> missed_;
+    Replacing<kLookup> lookup_{kLookup, [](auto path, auto... rest) {
+                                   const auto found = call<kLookup>(path, rest...);
+                                   return keeping(found, [&] {
+                                       if (found == kMissing) {
+                                           missed_.load()(path);
+                                       }
+                                   });
+                               }};
+};
+
+// While it lives, the file systems make no unnamed files, as FUSE's do not: open(O_TMPFILE)
+// fails, and a save writes a hidden file, as it always does on Windows.
+struct NoUnnamedFiles {
+#ifndef _WIN32
+    const Replacing<&SystemCalls::openat> openat{
+        &SystemCalls::openat, [](int dir, const char* path, int flags, mode_t mode) {
+            System::seterror(EOPNOTSUPP);
+            return (flags & O_TMPFILE) == O_TMPFILE ? -1 : real.openat(dir, path, flags, mode);
+        }};
+#endif
+};
 
 }  // namespace fscalls
-
-// open, open64, openat and openat64, each recording the path and passing its call on to the C
-// library's, or failing for an unnamed file (see nounnamed). The mode is passed on whether or not
-// the flags ask for one.
-#define RECORDING_OPEN(name, params, args)                                 \
-    int name params {                                                      \
-        static const auto real = testutil::nextcall<int(*) params>(#name); \
-        fscalls::recordopen(path);                                         \
-        if (fscalls::nounnamed && (flags & O_TMPFILE) == O_TMPFILE) {      \
-            errno = EOPNOTSUPP;                                            \
-            return -1;                                                     \
-        }                                                                  \
-        va_list list;                                                      \
-        va_start(list, flags);                                             \
-        const mode_t mode = va_arg(list, mode_t);                          \
-        va_end(list);                                                      \
-        return real args;                                                  \
-    }
-// statx, stat and stat64 likewise.
-#define RECORDING_STAT(name, params, args)                                 \
-    int name params {                                                      \
-        static const auto real = testutil::nextcall<int(*) params>(#name); \
-        fscalls::recordlookup(path);                                       \
-        return real args;                                                  \
-    }
-extern "C" {
-RECORDING_OPEN(open, (const char* path, int flags, ...), (path, flags, mode))
-RECORDING_OPEN(open64, (const char* path, int flags, ...), (path, flags, mode))
-RECORDING_OPEN(openat, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
-RECORDING_OPEN(openat64, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
-RECORDING_STAT(statx, (int dir, const char* path, int flags, unsigned mask, struct statx* st),
-               (dir, path, flags, mask, st))
-RECORDING_STAT(stat, (const char* path, struct stat* st), (path, st))
-RECORDING_STAT(stat64, (const char* path, struct stat64* st), (path, st))
-// Qt's file dialog asks how long a name may be in a folder.
-long pathconf(const char* path, int name) {
-    static const auto real = testutil::nextcall<long (*)(const char*, int)>("pathconf");
-    fscalls::recordlookup(path);
-    return real(path, name);
-}
-// The window asks a file system that left work waiting, on a thread of its own, whether it
-// answers again: not while the stall holds.
-int statfs(const char* path, struct statfs* fs) {
-    static const auto real = testutil::nextcall<int (*)(const char*, struct statfs*)>("statfs");
-    fscalls::holdwhilestalled();
-    return real(path, fs);
-}
-ssize_t write(int fd, const void* buf, size_t count) {
-    return fscalls::waitifstalled(fd, false) ? fscalls::realwrite(fd, buf, count) : -1;
-}
-}
-#endif

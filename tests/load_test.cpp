@@ -6,7 +6,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -15,7 +14,6 @@
 #include <unistd.h>
 #endif
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -32,35 +30,8 @@
 #include "binio/load.h"
 #include "binio/memory.h"
 #include "binio/worker.h"
+#include "tests/fscalls.h"
 #include "tests/testutil.h"
-
-#ifndef _WIN32
-namespace {
-
-// A file whose reads stall, as on a file system that stops answering: once `ino` is set, a read
-// of that file from `after` bytes on never returns.
-struct Stall {
-    std::atomic<ino_t> ino{0};
-    off_t after = 0;
-    std::atomic<bool> reached{false};
-};
-Stall stall;
-
-}  // namespace
-
-extern "C" ssize_t read(int fd, void* buf, size_t count) {
-    static const auto next = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
-    struct stat st {};
-    if (stall.ino != 0 && ::fstat(fd, &st) == 0 && st.st_ino == stall.ino &&
-        ::lseek(fd, 0, SEEK_CUR) >= stall.after) {
-        stall.reached = true;
-        for (;;) {
-            ::pause();
-        }
-    }
-    return next(fd, buf, count);
-}
-#endif
 
 namespace {
 
@@ -621,35 +592,24 @@ TEST(Load, JobsMemoryLimitRefusesLoadsThatDoNotFit) {
 }
 #endif
 
-// A worker's read of an empty pipe waits in the system until a stop request interrupts it, and is
-// not started again. (A read of a disk file cannot be made to wait here.) The pipe's other end is
-// closed at the end, which ends a read left waiting.
+// A worker's read that waits in the system (a real read of a pipe that nobody writes, see
+// fscalls::Stall) is interrupted once a stop is requested, and not started again: the load ends.
 TEST(Worker, StopEndsAReadThatWaits) {
-#ifdef _WIN32
-    HANDLE ends[2] = {};
-    ASSERT_TRUE(::CreatePipe(&ends[0], &ends[1], nullptr, 0));
-#else
-    int ends[2];
-    ASSERT_EQ(::pipe(ends), 0);
-#endif
-    const binio::Handle writeend(ends[1]);
-    const auto readend = std::make_shared<binio::Handle>(ends[0]);
+    TempDir dir;
+    testutil::writefile(dir / "file", "content");
+    ASSERT_TRUE(fscalls::stall.arm(1));
     binio::Stop stop;
     binio::Worker worker(
-        [readend] {
-            char byte = 0;
-#ifdef _WIN32
-            DWORD n = 0;
-            ::ReadFile(readend->get(), &byte, 1, &n, nullptr);
-#else
-            (void)!::read(readend->get(), &byte, 1);
-#endif
+        [path = dir / "file", stop] {
+            Bytes doc;
+            binio::loadfile(path, doc, {}, stop);
         },
         [] {}, stop);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(worker.finished()) << "the read returned uninterrupted";
+    EXPECT_TRUE(fscalls::stall.waitforcall()) << "the read returned uninterrupted";
     stop.request();
     EXPECT_TRUE(within10s([&] { return worker.finished(); }));
+    fscalls::stall.release();
+    EXPECT_EQ(testutil::outcome([&] { worker.rethrow(); }), testutil::kCancelled);
 }
 
 // A load whose read stalls holds what it has read and a bounded margin of pages made ahead of it,
@@ -657,7 +617,7 @@ TEST(Worker, StopEndsAReadThatWaits) {
 // read to its end into reserved room or into pieces.
 TEST(Load, StalledLoadGivenUpHoldsWhatItRead) {
 #ifdef _WIN32
-    GTEST_SKIP() << "reads are made to stall through the C library, on Linux only";
+    GTEST_SKIP() << "the memory a load holds is read from /proc, which Windows does not have";
 #else
     constexpr std::int64_t kRead = 33;
     constexpr std::int64_t kAhead = 64 + 4;  // the helper's distance and its chunk
@@ -671,19 +631,16 @@ TEST(Load, StalledLoadGivenUpHoldsWhatItRead) {
         const binio::LoadSettings settings = way.settings(root);
         EXPECT_EQ(testutil::runinchild([&] {
                       const std::int64_t before = anonmib();
-                      struct stat st {};
-                      if (::stat(path.c_str(), &st) != 0) {
+                      if (!fscalls::stall.arm(0, fscalls::Step::io, kRead << 20)) {
                           return static_cast<int>(testutil::kSetupFailed);
                       }
-                      stall.after = kRead << 20;
-                      stall.ino = st.st_ino;
                       binio::Stop stop;
                       std::thread load([&] {
                           Bytes doc;
                           binio::loadfile(path, doc, binio::Progress(), settings, stop);
                       });
-                      load.detach();  // it never ends: the child exits past it
-                      if (!within10s([] { return stall.reached.load(); })) {
+                      load.detach();  // it does not end: the child exits past it
+                      if (!fscalls::stall.waitforcall()) {
                           return static_cast<int>(testutil::kSetupFailed);
                       }
                       if (anonmib() - before > kRead + kAhead + kMargin) {

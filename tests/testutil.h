@@ -7,7 +7,6 @@
 #pragma once
 
 #ifndef _WIN32
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
@@ -219,6 +218,7 @@ inline const std::map<int, std::string> kIOMessages = {
     {4, "オープンしたファイルが多すぎます"},
     {5, "ファイルへのアクセスが拒否されました"},
     {27, "I/O エラー (27)"},
+    {29, "I/O エラー (29)"},
     {32, "I/O エラー (32)"},
     {80, "I/O エラー (80)"},
     {100, "ファイルの末尾以降を読み込みました"},
@@ -291,13 +291,6 @@ inline int runinchild(const std::function<int()>& fn) {
         return 300 + WTERMSIG(status);
     }
     return WEXITSTATUS(status);
-}
-
-// The C library's own `name`, for a test's function of that name that watches the calls and
-// passes them on.
-template <typename Function>
-Function nextcall(const char* name) {
-    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
 
 // What GNU basenc makes of the file `input` with --`encoding` and no line breaks; "<basenc

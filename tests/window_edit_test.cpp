@@ -7,18 +7,15 @@
 #include <QWheelEvent>
 #include <QtTest>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
-#include <cerrno>
-#include <cstdint>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 
+#include "binio/syscalls.h"
 #include "main/tform1.h"
+#include "tests/fscalls.h"
 #include "tests/windowtest.h"
 
 using tessarin::TForm1;
@@ -27,14 +24,12 @@ using windowtest::setdocument;
 
 namespace {
 
-// A name that appears in the middle of a save: the `after`-th time the file work looks up
-// `path` with lstat() and finds nothing, a file holding `content` is created under that name
-// right behind the look-up.
-// With `closing`, the window is then asked to close, and the look-up goes on once it has seen
-// the request.
+// A name that appears in the middle of a save: the `after`-th time the file work looks up `path`
+// and finds nothing, a file holding `content` is made there right behind the look-up. With
+// `closing`, the window is then asked to close, and the look-up goes on once it has the request.
 struct Appearing {
-    std::string path;
-    std::string content;
+    QString path;
+    QByteArray content;
     int after = 0;
     int misses = 0;
     bool created = false;
@@ -43,34 +38,25 @@ struct Appearing {
 };
 Appearing appearing;
 
-}  // namespace
-
-#ifndef _WIN32
-// Every lstat() of the process passes through here; it behaves as the C library's unless a name
-// is armed to appear.
-extern "C" int lstat(const char* path, struct stat* buf) noexcept {
-    static const auto real = testutil::nextcall<int (*)(const char*, struct stat*)>("lstat");
-    const int result = real(path, buf);
-    if (result != 0 && !appearing.path.empty() && windowtest::onfilework() &&
-        appearing.path == path && ++appearing.misses == appearing.after) {
-        const int saved = errno;
-        const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            appearing.created = ::write(fd, appearing.content.data(), appearing.content.size()) ==
-                                static_cast<ssize_t>(appearing.content.size());
-            ::close(fd);
-        }
-        if (appearing.closing != nullptr) {
-            QMetaObject::invokeMethod(appearing.closing, &QWidget::close, Qt::QueuedConnection);
-            for (int i = 0; i < 30000 && !*appearing.closeseen; ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        }
-        errno = saved;
+// A look-up of `name` found nothing.
+void missed(const std::filesystem::path& name) {
+    if (appearing.path.isEmpty() ||
+        name.filename() != std::filesystem::path(appearing.path.toStdWString()).filename() ||
+        ++appearing.misses != appearing.after) {
+        return;
     }
-    return result;
+    QFile file(appearing.path);
+    appearing.created = file.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
+                        file.write(appearing.content) == appearing.content.size();
+    if (appearing.closing != nullptr) {
+        QMetaObject::invokeMethod(appearing.closing, &QWidget::close, Qt::QueuedConnection);
+        for (int i = 0; i < 30000 && !*appearing.closeseen; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
 }
-#endif
+
+}  // namespace
 
 namespace {
 
@@ -541,9 +527,6 @@ private slots:
     }
 
     void nameAppearingDuringSaveIsRefused() {
-#ifdef _WIN32
-        QSKIP(windowtest::kNoCallTaking);
-#else
         QFETCH(int, mode);
         QFETCH(int, after);
         QFETCH(bool, closing);
@@ -554,11 +537,9 @@ private slots:
         const QVariantList before = windowtest::snapshot(form);
         const QString target = filepath("late.txt");
 
-        appearing.path = QFile::encodeName(target).toStdString();
-        appearing.content = "someone else's\n";
-        appearing.after = after;
-        appearing.closing = closing ? form : nullptr;
-        appearing.closeseen = &closes.seen;
+        appearing = {target, "someone else's\n",       after,       0,
+                     false,  closing ? form : nullptr, &closes.seen};
+        const fscalls::OnMisses lookups(missed);
         const windowtest::Box box = save(target).box;
         QVERIFY(form->isVisible());
 
@@ -570,7 +551,6 @@ private slots:
         QCOMPARE(testutil::readfile<QByteArray>(target), QByteArray("someone else's\n"));
         QCOMPARE(windowtest::entries(scratch()), QStringList{"late.txt"});
         QCOMPARE(windowtest::snapshot(form), before);
-#endif
     }
 
     void saveIntoDirectoryIsDenied() {

@@ -1,7 +1,7 @@
 // The main window when a command fails: each fault ends in the error box, leaves the document,
 // the view, the caption and the size panel as they were and no file behind, and the next Open
-// and Save work. Faults that need another user, a resource limit or a small file system run in a
-// child process: this program started again with --child.
+// and Save work. Faults that need another user, a resource limit or a file system of its own run in
+// a child process: this program started again with --child.
 #include <QAbstractItemView>
 #include <QDir>
 #include <QFile>
@@ -19,16 +19,14 @@
 #endif
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <functional>
-#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "main/tform1.h"
 #include "tests/fscalls.h"
@@ -39,48 +37,26 @@ using tessarin::TForm1;
 
 namespace {
 
-#ifndef _WIN32
-// A file that changes while the window loads it: right after the first read() from it,
-// it is cut to half its size or grows by 4 KiB.
+// A file that changes while the window loads it: right after the file work's first read, it is
+// cut to half its size or grows by 4 KiB.
 struct Changing {
     bool grow = false;
     bool changed = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    const char* path = nullptr;
+    QString path;
 };
 Changing changing;
 
 void changefile() {
-    if (!changing.grow) {
-        changing.changed = ::truncate(changing.path, changing.size / 2) == 0;
+    if (std::exchange(changing.changed, true)) {
         return;
     }
-    const int fd = ::open(changing.path, O_WRONLY | O_APPEND | O_CLOEXEC);
-    const std::string more(4096, 'x');
-    changing.changed = fd >= 0 && ::write(fd, more.data(), more.size()) == 4096;
-    if (fd >= 0) {
-        ::close(fd);
-    }
+    QFile file(changing.path);
+    changing.changed =
+        changing.grow ? file.open(QIODevice::Append) && file.write(QByteArray(4096, 'x')) == 4096
+                      : file.resize(file.size() / 2);
 }
 
-// read() while a file is armed to change: the C library's, and the change after the first read
-// of that file by the window's file work.
-ssize_t changingread(int fd, void* buf, size_t count) {
-    const ssize_t n = windowtest::realread(fd, buf, count);
-    if (n > 0 && windowtest::onfilework()) {
-        const int saved = errno;
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && st.st_dev == changing.dev && st.st_ino == changing.ino) {
-            windowtest::readhook = nullptr;
-            changefile();
-        }
-        errno = saved;
-    }
-    return n;
-}
-
+#ifndef _WIN32
 std::string local(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
@@ -195,8 +171,9 @@ class FaultChild : public QObject, FaultWindow {
                 QFile::link(filepath("far"), filepath("lnk")));
         testutil::writefile(far, testutil::randombytes<QByteArray>(4, 4096));
         form->setprogressdelay(std::chrono::milliseconds(0));
-        windowtest::readhook = fscalls::stalledread;
-        QVERIFY(fscalls::stall.arm(0, far));
+        windowtest::Lookups* const lookups = windowtest::lookups();
+        QVERIFY2(lookups, "the system lets no process watch its calls (seccomp)");
+        QVERIFY(fscalls::stall.arm(0));
         windowtest::Dialogs::get().onprogress = [](QProgressDialog* progress) {
             (void)QTest::qWaitFor([] { return fscalls::stall.waiting > 0; },
                                   fscalls::kStallBoundMs);
@@ -211,12 +188,12 @@ class FaultChild : public QObject, FaultWindow {
         act([&] { form->Button1Click(); });
         windowtest::Dialogs::get().onprogress = {};
         QCOMPARE(fscalls::stall.waiting.load(), 1);
-        // The read waits on; the writes of the save below, a step this program never holds, do not.
-        fscalls::stall.step = fscalls::Step::flush;
+        // The read waits on; the reads and writes below do not.
+        fscalls::stall.step = fscalls::Step::none;
         scratchfile("out/new.bin", "new");
         const QString typed = filepath(typedname);
         QStringList seen;
-        fscalls::recordopens = true;
+        lookups->recording = true;
         for (const auto command : {&TForm1::Button1Click, &TForm1::Button3Click}) {
             windowtest::answernext<QFileDialog>([&](QFileDialog* dialog) {
                 auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
@@ -238,11 +215,12 @@ class FaultChild : public QObject, FaultWindow {
             });
             act([&] { (form->*command)(); });
         }
-        fscalls::recordopens = false;
+        lookups->recording = false;
         const QString out = filepath("out");
         QCOMPARE(seen, (QStringList{out, "", "10", "new.bin", out, "kept.bin", typed}));
         QCOMPARE(form->windowTitle(), "Tessarin - " + filepath("out/new.bin"));
-        for (const QString& path : fscalls::looked) {
+        const std::lock_guard lock(lookups->mutex);
+        for (const QString& path : lookups->looked) {
             QVERIFY2(!(path + '/').startsWith(filepath("far/")) &&
                          !(path + '/').startsWith(filepath("lnk/")),
                      qPrintable(path));
@@ -257,8 +235,8 @@ class FaultChild : public QObject, FaultWindow {
     void endedsave() {
         const tessarin::EndSignals ending(form);
         const windowtest::EventSeen closes(form, QEvent::Close);
-        fscalls::nounnamed = true;
-        QVERIFY(fscalls::stall.arm(0, {}));
+        const fscalls::NoUnnamedFiles nounnamed;
+        QVERIFY(fscalls::stall.arm(0));
         form->setprogressdelay(std::chrono::milliseconds(0));
         windowtest::Dialogs::get().onprogress = [&](QProgressDialog*) {
             ::kill(::getpid(), SIGTERM);
@@ -285,10 +263,6 @@ private slots:
             fault(&TForm1::openfile, filepath("secret.bin"), windowtest::boxtext(5), out);
         } else if (childscenario == "unwritable") {
             fault(&TForm1::savefile, filepath("locked/saved.bin"), windowtest::boxtext(5), out);
-        } else if (childscenario.startsWith("diskfull")) {
-            const QString small = filepath("small");
-            fault(&TForm1::savefile, small + "/saved.bin", QStringLiteral("I/O エラー (112)"),
-                  small, childscenario.endsWith("closing"));
         } else if (childscenario.startsWith("stalled")) {
             stalledload(childscenario.section(' ', 1));
         } else if (childscenario == "interrupted") {
@@ -319,12 +293,10 @@ bool childsetup(const QString& scenario, const QString& folder) {
             std::perror("dropping privileges");
             return false;
         }
-    } else if (scenario.startsWith("diskfull") || scenario.startsWith("stalled")) {
-        // A 64 KiB file system, or one of its own for the load that stalls.
-        const bool full = !scenario.startsWith("stalled");
-        if (testutil::mountsmalldisk(folder + (full ? "/small" : "/far"), full ? "size=64k" : "") !=
-            0) {
-            std::perror(full ? "mounting a small tmpfs" : "mounting a tmpfs");
+    } else if (scenario.startsWith("stalled")) {
+        // A file system of its own for the load that stalls.
+        if (testutil::mountsmalldisk(folder + "/far", "") != 0) {
+            std::perror("mounting a tmpfs");
             std::exit(kSkipped);
         }
     } else if (scenario == "filesize") {
@@ -363,10 +335,7 @@ private slots:
         QVERIFY(preparefolder(scratch()));
     }
     void cleanup() {
-#ifndef _WIN32
-        windowtest::readhook = nullptr;
         changing = Changing();
-#endif
         endwindow();
     }
 
@@ -428,21 +397,15 @@ private slots:
     }
 
     void fileChangingWhileLoading() {
-#ifdef _WIN32
-        QSKIP(windowtest::kNoCallTaking);
-#else
         QFETCH(bool, grow);
         opendocument();
         // Four blocks of the load: the change comes after the first.
         const QString target = filepath("changing.bin");
         const QByteArray content = testutil::randombytes<QByteArray>(3, 4 << 20);
         testutil::writefile(target, content);
-        const std::string file = local(target);
-        struct stat st {};
-        QVERIFY(::stat(file.c_str(), &st) == 0);
         // Armed just before the load: the file changes on the first read from it.
-        changing = {grow, false, st.st_dev, st.st_ino, st.st_size, file.c_str()};
-        windowtest::readhook = changingread;
+        changing = {grow, false, target};
+        const fscalls::AfterReads reads(changefile);
         if (!grow) {
             fault(&TForm1::openfile, target, QStringLiteral("ファイルの末尾以降を読み込みました."),
                   filepath("out"));
@@ -457,7 +420,21 @@ private slots:
         QCOMPARE(form->windowTitle(),
                  QStringLiteral("Tessarin - ") + QDir::toNativeSeparators(target));
         QVERIFY(document() == content);
-#endif
+    }
+
+    // A save onto a disk with room for 64 KiB, the window asked to close meanwhile or not.
+    void diskFull_data() {
+        QTest::addColumn<bool>("closing");
+        QTest::newRow("save onto a 64 KiB disk") << false;
+        QTest::newRow("save onto a 64 KiB disk, the window asked to close") << true;
+    }
+
+    void diskFull() {
+        QFETCH(bool, closing);
+        opendocument();
+        const fscalls::FailingDisk disk(64 << 10, 0);
+        fault(&TForm1::savefile, filepath("out/saved.bin"), QStringLiteral("I/O エラー (112)"),
+              filepath("out"), closing);
     }
 
     void childScenario_data() {
@@ -468,9 +445,6 @@ private slots:
         QTest::addColumn<bool>("denied");
         QTest::newRow("open a file nobody may read") << "unreadable" << true;
         QTest::newRow("save into a folder nobody may write") << "unwritable" << true;
-        QTest::newRow("save onto a 64 KiB tmpfs") << "diskfull" << false;
-        QTest::newRow("save onto a 64 KiB tmpfs, the window asked to close")
-            << "diskfull, closing" << false;
         QTest::newRow("save over the file size limit") << "filesize" << false;
         // "stalled" and the name typed into the Save dialog afterwards.
         QTest::newRow("dialogs after a load left waiting on a mount")
@@ -552,18 +526,18 @@ private slots:
         QTest::addColumn<QString>("panel");
         QTest::addColumn<QByteArray>("stored");  // the document after a pick from the list
 
-        const qint64 far = INT32_MAX - 3;
+        const qint64 farthest = INT32_MAX - 3;
         const QString was = QStringLiteral("Addr.:1");  // what an ignored point leaves
         QTest::newRow("far, cell 0")
-            << far << QPoint(10, 5) << INT32_MAX - 3 << false << was << QByteArray("\x10\x20");
+            << farthest << QPoint(10, 5) << INT32_MAX - 3 << false << was << QByteArray("\x10\x20");
         QTest::newRow("far, cell 3 at 2^31 - 1")
-            << far << QPoint(60, 25) << INT32_MAX << false << was << QByteArray("\x10\x20");
+            << farthest << QPoint(60, 25) << INT32_MAX << false << was << QByteArray("\x10\x20");
         QTest::newRow("far, last whole cell")
-            << far << QPoint(99, 239) << INT32_MAX << false << was << QByteArray("\x10\x20");
+            << farthest << QPoint(99, 239) << INT32_MAX << false << was << QByteArray("\x10\x20");
         QTest::newRow("far, strip below the rows")
-            << far << QPoint(10, 242) << INT32_MAX << false << was << QByteArray("\x10\x20");
+            << farthest << QPoint(10, 242) << INT32_MAX << false << was << QByteArray("\x10\x20");
         QTest::newRow("far, right margin")
-            << far << QPoint(120, 5) << -1 << false << was << QByteArray("\x10\x20");
+            << farthest << QPoint(120, 5) << -1 << false << was << QByteArray("\x10\x20");
         QTest::newRow("top, cell 0")
             << qint64(0) << QPoint(10, 5) << 0 << true << "Addr.:0" << QByteArray("\x7A\x20");
         QTest::newRow("top, cell 1")

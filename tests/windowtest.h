@@ -1,8 +1,7 @@
 // The window of a widget test: the window with its scratch folder, Open and Save run on it with
 // what their message box said recorded, resizing it as a user would, a snapshot of it, and what
-// the error box says; and the program's read(), which a test can take over. Includes the dialog
-// answerer and what the grid must show. On Windows, where the program reads through the Win32
-// API, no call of it can be taken over, nor the folder watches be listed.
+// the error box says, and the paths the process opens and looks up. Includes the dialog answerer
+// and what the grid must show. On Windows neither the folder watches nor the paths can be listed.
 #pragma once
 
 #include <QAbstractNativeEventFilter>
@@ -22,10 +21,24 @@
 #include <QTemporaryDir>
 
 #ifndef _WIN32
-#include <pthread.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <xcb/xproto.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <fstream>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
 #endif
 
 #include <atomic>
@@ -58,12 +71,6 @@ Q_COREAPP_STARTUP_FUNCTION(scratchsettings)
 #endif
 
 #ifdef _WIN32
-
-// Why a test that takes over calls of the C library skips on Windows.
-inline constexpr char kNoCallTaking[] =
-    "a Windows program cannot take over the file calls that Qt and the program make, all to the "
-    "Win32 API; the test takes over the C library's";
-
 // Windows gives a window the size asked for at once; only the X server's sizes are waited for.
 struct ConfiguredSizes {
     QHash<WId, QSize> sizes;
@@ -116,30 +123,6 @@ inline bool resizewindow(QWidget* window, QSize size) {
 }
 
 #ifndef _WIN32
-// Whether the calling thread is the worker that loads and saves, which names itself
-// "tessarin-file".
-inline bool onworker() {
-    char name[16] = {};
-    return ::pthread_getname_np(::pthread_self(), name, sizeof name) == 0 &&
-           QByteArrayView(name) == "tessarin-file";
-}
-// Whether the calling thread is one the window's file work runs on: the window's own, or the
-// worker.
-inline const pthread_t windowthread = ::pthread_self();
-inline bool onfilework() {
-    return ::pthread_equal(::pthread_self(), windowthread) || onworker();
-}
-
-// The C library's read().
-inline ssize_t realread(int fd, void* buf, size_t count) {
-    static const auto real = testutil::nextcall<ssize_t (*)(int, void*, size_t)>("read");
-    return real(fd, buf, count);
-}
-
-// What every read() of the program runs in place of the C library's, while a test sets it (see
-// read() below).
-inline std::atomic<ssize_t (*)(int, void*, size_t)> readhook = nullptr;
-
 // Whether any inotify instance of the process watches `folder`: /proc/self/fdinfo lists each
 // watch of one with the inode in hexadecimal.
 inline bool watched(const QString& folder) {
@@ -158,6 +141,91 @@ inline bool watched(const QString& folder) {
         }
     }
     return false;
+}
+
+// The paths the watched threads open while `recording` is set, and those the window's thread
+// opens or looks up (stat, statx, statfs for pathconf; not lstat, which stops at the link).
+struct Lookups {
+    std::atomic<bool> recording = false;
+    std::mutex mutex;  // held over the lists
+    QStringList opened;
+    QStringList looked;
+};
+
+// Starts the watch, by the window's thread, on first use; nullptr where the system allows none. The
+// system hands each call of the C library that names a path, made by the window's thread or one it
+// starts from then on (the dialogs' listers), to a thread of the watch (seccomp's user
+// notification), which notes the path and lets the call go on; the sanitizer runtimes' own calls
+// leave the C library out. The watch stays: a process cannot take back its filters. Its own
+// thread is watched too, and makes no such call.
+inline Lookups* lookups() {
+    static Lookups* const started = []() -> Lookups* {
+        // The C library's code: the mapping that holds its statx().
+        const auto libc = reinterpret_cast<std::uintptr_t>(
+            ::dlsym(::dlopen("libc.so.6", RTLD_LAZY | RTLD_NOLOAD), "statx"));
+        std::uintptr_t from = 0, to = 0;
+        std::ifstream maps("/proc/self/maps");
+        for (char dash = 0;
+             maps >> std::hex >> from >> dash >> to && (libc < from || libc >= to);) {
+            maps.ignore(1 << 12, '\n');
+        }
+        const std::vector<long> calls = {SYS_openat, SYS_newfstatat, SYS_statx,
+                                         SYS_statfs, SYS_open,       SYS_stat};
+        const auto n = std::uint8_t(calls.size());
+        constexpr std::uint32_t kAt = offsetof(seccomp_data, instruction_pointer);
+        std::vector<sock_filter> program = {
+            // Calls from outside the C library's code go on.
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kAt + 4),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, std::uint32_t(from >> 32), 0, std::uint8_t(4 + n)),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kAt),
+            BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, std::uint32_t(from), 0, std::uint8_t(2 + n)),
+            BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, std::uint32_t(to), std::uint8_t(1 + n), 0),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
+        for (std::uint8_t i = 0; i < n; ++i) {
+            program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, std::uint32_t(calls[i]),
+                                       std::uint8_t(n - i), 0));
+        }
+        program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF));
+        const sock_fprog filter{std::uint16_t(program.size()), program.data()};
+        static Lookups lookups;
+        std::promise<int> listener;
+        std::thread([calls = listener.get_future(), window = ::gettid()]() mutable {
+            const int fd = calls.get();
+            for (seccomp_notif call{}; fd >= 0; call = {}) {
+                if (::ioctl(fd, SECCOMP_IOCTL_NOTIF_RECV, &call) != 0) {
+                    if (errno != EINTR && errno != ENOENT) {
+                        return;
+                    }
+                    continue;
+                }
+                const auto nr = call.data.nr;
+                const bool at = nr == SYS_openat || nr == SYS_newfstatat || nr == SYS_statx;
+                const bool lstat =
+                    nr == SYS_newfstatat && (call.data.args[3] & AT_SYMLINK_NOFOLLOW) != 0;
+                if (lookups.recording && !lstat) {
+                    const QString path = QFile::decodeName(
+                        reinterpret_cast<const char*>(call.data.args[at ? 1 : 0]));
+                    const std::lock_guard lock(lookups.mutex);
+                    if (nr == SYS_openat || nr == SYS_open) {
+                        lookups.opened << path;
+                    }
+                    if (pid_t(call.pid) == window) {
+                        lookups.looked << path;
+                    }
+                }
+                seccomp_notif_resp answer{call.id, 0, 0, SECCOMP_USER_NOTIF_FLAG_CONTINUE};
+                (void)::ioctl(fd, SECCOMP_IOCTL_NOTIF_SEND, &answer);
+            }
+        }).detach();
+        const long fd = from != 0 && ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
+                            ? ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER,
+                                        SECCOMP_FILTER_FLAG_NEW_LISTENER, &filter)
+                            : -1;
+        listener.set_value(int(fd));
+        return fd < 0 ? nullptr : &lookups;
+    }();
+    return started;
 }
 #endif
 
@@ -389,12 +457,3 @@ inline QRadioButton* modebutton(const TForm1* form, int mode) {
 }
 
 }  // namespace windowtest
-
-#ifndef _WIN32
-// Every read() of a widget test program passes through here, on to the C library's or to
-// windowtest::readhook. Defined in this header, which is in the one source file of each program.
-extern "C" ssize_t read(int fd, void* buf, size_t count) {
-    const auto hook = windowtest::readhook.load();
-    return hook != nullptr ? hook(fd, buf, count) : windowtest::realread(fd, buf, count);
-}
-#endif
