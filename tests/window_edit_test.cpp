@@ -407,38 +407,6 @@ private slots:
         QCOMPARE(windowtest::snapshot(form), before);
     }
 
-    void saveMatchesBasenc_data() {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QString>("encoding");  // empty: the raw file itself
-
-        windowtest::moderow(ascii) << QString();
-        windowtest::moderow(hex) << "base16";
-        windowtest::moderow(bin) << "base2msbf";
-    }
-
-    void saveMatchesBasenc() {
-        QFETCH(int, mode);
-        QFETCH(QString, encoding);
-        const QString source = scratchfile("random.bin", randombytes(20240611, 4099));
-        QByteArray expected = testutil::readfile<QByteArray>(source);
-        if (!encoding.isEmpty()) {
-#ifdef _WIN32
-            QSKIP("GNU basenc, which writes the text to compare with, does not run on Windows");
-#else
-            expected = QByteArray::fromStdString(testutil::basenc(encoding.toStdString(), source));
-#endif
-        }
-        open(source);
-        setmode(mode);
-
-        const QString target = filepath("random.out");
-        QVERIFY(!save(target).box.shown);
-
-        const QByteArray saved = testutil::readfile<QByteArray>(target);
-        QCOMPARE(saved.size(), expected.size());
-        QVERIFY(saved == expected);
-    }
-
     void saveRefusesExistingName_data() {
         QTest::addColumn<QString>("kind");
         QTest::newRow("file") << "file";
