@@ -521,53 +521,6 @@ private slots:
         QCOMPARE(windowtest::snapshot(form), before);
     }
 
-    void saveIntoDirectoryIsDenied() {
-        setdocument(form, "\x01\x02\x03");
-        clickgrid({10, 5});
-        const QVariantList before = windowtest::snapshot(form);
-        const QString target = filepath("folder");
-
-        // Made just before the save: a dialog given that name would open the folder instead.
-        QVERIFY(QDir().mkdir(target));
-        const windowtest::Box box = save(target).box;
-
-        QVERIFY(box.shown);
-        QCOMPARE(box.caption, QStringLiteral("Tessarin"));
-        QCOMPARE(box.icon, QMessageBox::Critical);
-        QCOMPARE(box.text, windowtest::boxtext(5));
-        QVERIFY(QDir(target).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
-        QCOMPARE(windowtest::snapshot(form), before);
-    }
-
-    void failedSaveLeavesNothing_data() {
-        QTest::addColumn<int>("mode");
-        QTest::newRow("raw") << int(ascii);
-        QTest::newRow("text") << int(bin);
-    }
-
-    void failedSaveLeavesNothing() {
-        QFETCH(int, mode);
-        const QString source = scratchfile("doc.bin", "\x10\x20\x30");
-        open(source);
-        setmode(mode);
-        clickgrid({10, 5});
-        const QVariantList before = windowtest::snapshot(form);
-        const QString folder = filepath("gone");
-        QVERIFY(QDir().mkdir(folder));
-        const QString target = folder + QStringLiteral("/out.txt");
-
-        QVERIFY(QDir().rmdir(folder));
-        const windowtest::Box box = save(target).box;
-
-        QVERIFY(box.shown);
-        QCOMPARE(box.caption, QStringLiteral("Tessarin"));
-        QCOMPARE(box.icon, QMessageBox::Critical);
-        QVERIFY(!testutil::exists(target));
-        QVERIFY(!testutil::exists(folder));
-        QCOMPARE(testutil::readfile<QByteArray>(source), QByteArray("\x10\x20\x30"));
-        QCOMPARE(windowtest::snapshot(form), before);
-    }
-
     void editedBytesRoundTrip() {
         QByteArray original = randombytes<QByteArray>(4242, 1000);
         original[0] = '\x10';

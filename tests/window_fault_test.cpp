@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -100,6 +101,7 @@ public:
     void fault(void (TForm1::*command)(const QString&), const QString& target, const QString& text,
                const QString& savefolder, bool closing = false) {
         const QVariantList before = windowtest::snapshot(form);
+        const qint64 drawn = form->Image1->picture().cacheKey();
         const QString folder = QFileInfo(target).path();
         const QStringList present = windowtest::entries(folder);
 
@@ -114,6 +116,8 @@ public:
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.text, text);
         QCOMPARE(windowtest::snapshot(form), before);
+        // Not even drawn anew: the document stayed drawn throughout.
+        QCOMPARE(form->Image1->picture().cacheKey(), drawn);
         QCOMPARE(windowtest::entries(folder), present);
 
         const QString next = filepath("next.bin");
@@ -422,19 +426,34 @@ private slots:
         QVERIFY(document() == content);
     }
 
-    // A save onto a disk with room for 64 KiB, the window asked to close meanwhile or not.
-    void diskFull_data() {
+    // A save into a folder that is gone, onto a folder's name, or onto a disk with room for 64
+    // KiB, the window asked to close meanwhile or not.
+    void failedSave_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<qint64>("room");  // the disk's room for the file; -1: no disk fault
+        QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("closing");
-        QTest::newRow("save onto a 64 KiB disk") << false;
-        QTest::newRow("save onto a 64 KiB disk, the window asked to close") << true;
+        QTest::newRow("save into a missing folder")
+            << "gone/saved.bin" << qint64(-1) << "不正なファイル名です." << false;
+        QTest::newRow("save onto a folder")
+            << "out" << qint64(-1) << windowtest::boxtext(5) << false;
+        QTest::newRow("save onto a 64 KiB disk")
+            << "out/saved.bin" << qint64(64 << 10) << "I/O エラー (112)" << false;
+        QTest::newRow("save onto a 64 KiB disk, the window asked to close")
+            << "out/saved.bin" << qint64(64 << 10) << "I/O エラー (112)" << true;
     }
 
-    void diskFull() {
+    void failedSave() {
+        QFETCH(QString, target);
+        QFETCH(qint64, room);
+        QFETCH(QString, text);
         QFETCH(bool, closing);
         opendocument();
-        const fscalls::FailingDisk disk(64 << 10, 0);
-        fault(&TForm1::savefile, filepath("out/saved.bin"), QStringLiteral("I/O エラー (112)"),
-              filepath("out"), closing);
+        std::optional<fscalls::FailingDisk> disk;
+        if (room >= 0) {
+            disk.emplace(room, 0);
+        }
+        fault(&TForm1::savefile, filepath(target), text, filepath("out"), closing);
     }
 
     void childScenario_data() {

@@ -496,42 +496,6 @@ private slots:
         QCOMPARE(coloursin(image), QSet{kWhite});
     }
 
-    void failedOpen_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("missing file")
-            << "missing.bin" << QStringLiteral("ファイルが見つかりません.");
-        QTest::newRow("directory") << "folder" << windowtest::boxtext(5);
-    }
-
-    void failedOpen() {
-        QFETCH(QString, name);
-        QFETCH(QString, message);
-        QVERIFY(QDir(scratch()).mkdir(QStringLiteral("folder")));
-        const QString good = scratchfile("good.bin", QByteArray("Hello, world"));
-        open(good);
-        QCOMPARE(form->bindata().size(), std::size_t(12));
-        form->sbv->setValue(2);
-        const QImage before = picture();
-        const QString title = form->windowTitle();
-        const QString target = filepath(name);
-        const windowtest::Box box = act([&] { form->openfile(target); }).box;
-        QVERIFY(box.shown);
-        QCOMPARE(box.caption, QStringLiteral("Tessarin"));
-        QCOMPARE(box.icon, QMessageBox::Critical);
-        QCOMPARE(box.text, message);
-        QCOMPARE(form->windowTitle(), title);
-        QCOMPARE(form->panels[0]->text(), QStringLiteral("size:12bytes"));
-        QCOMPARE(form->bindata().size(), std::size_t(12));
-        QCOMPARE(form->bindata()[0], std::uint8_t('H'));
-        QCOMPARE(form->sbv->maximum(), 6);
-        QCOMPARE(form->sbv->value(), 2);
-        QVERIFY(!picture().isNull());
-        // Not even drawn anew: the document stayed drawn throughout.
-        QCOMPARE(picture().cacheKey(), before.cacheKey());
-        QCOMPARE(picture(), before);
-    }
-
     void pointerAddress_data() {
         QTest::addColumn<int>("length");
         QTest::addColumn<int>("position");
