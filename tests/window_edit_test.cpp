@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QWheelEvent>
 #include <QtTest>
 
 #include <atomic>
@@ -275,38 +274,6 @@ private slots:
         QVERIFY(form->Image1->picture() != unpicked);
         const QString fault = windowtest::gridfault(form);
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
-    }
-
-    void wheelOverEditorScrollsGrid() {
-        const QByteArray bytes(200, '\x33');
-        setdocument(form, bytes);
-        clickgrid({10, 5});
-        QVERIFY(form->cbc->isVisible());
-        QSignalSpy picks(form->cbc, &QComboBox::activated);
-        QSignalSpy scrolls(form->sbv, &QScrollBar::valueChanged);
-
-        const QPoint at(20, 10);
-        QWheelEvent wheel(at, form->cbc->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(form->cbc, &wheel);
-
-        QCOMPARE(picks.count(), 0);
-        QCOMPARE(document(), bytes);
-        QCOMPARE(scrolls.count(), 1);
-        QVERIFY(form->sbv->value() > 0);
-        QCOMPARE(form->topaddr(), 2 * form->sbv->value());
-        QVERIFY(form->cbc->isHidden());
-    }
-
-    void scrollingClosesEditor() {
-        setdocument(form, QByteArray(100, '\1'));
-        clickgrid({60, 25});
-        QVERIFY(form->cbc->isVisible());
-
-        form->sbv->setValue(1);
-
-        QCOMPARE(form->topaddr(), 2);
-        QVERIFY(form->cbc->isHidden());
     }
 
     void resizeMovesOrClosesEditor_data() {

@@ -886,15 +886,32 @@ private slots:
 #endif
     }
 
-    void wheelOverGridScrolls() {
+    // The wheel over the grid or over the byte editor scrolls the grid, by one signal, and picks
+    // no value.
+    void wheelScrollsGrid_data() {
+        QTest::addColumn<bool>("editor");
+        QTest::newRow("over the grid") << false;
+        QTest::newRow("over the byte editor") << true;
+    }
+
+    void wheelScrollsGrid() {
+        QFETCH(bool, editor);
         setdocument(form, Bytes(100, 'x'));
+        QVERIFY(showform());
+        form->Image1Click(QPoint(10, 5));
+        QVERIFY(form->cbc->isVisible());
+        QWidget* const under = editor ? static_cast<QWidget*>(form->cbc) : form->Image1;
+        QSignalSpy picks(form->cbc, &QComboBox::activated);
         QSignalSpy moved(form->sbv, &QScrollBar::valueChanged);
-        QWheelEvent wheel(QPointF(20, 20), form->Image1->mapToGlobal(QPointF(20, 20)), QPoint(),
+        QWheelEvent wheel(QPointF(20, 10), under->mapToGlobal(QPointF(20, 10)), QPoint(),
                           QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(form->Image1, &wheel);
+        QApplication::sendEvent(under, &wheel);
         QVERIFY(form->sbv->value() > 0);
         QCOMPARE(moved.count(), 1);
         QCOMPARE(form->topaddr(), qint64(2) * form->sbv->value());
+        QCOMPARE(picks.count(), 0);
+        QVERIFY(form->bindata() == Bytes(100, 'x'));
+        QVERIFY(form->cbc->isHidden());
     }
 
     // Tab reaches the scroll bar after the mode buttons, and it shows that it has the focus.
