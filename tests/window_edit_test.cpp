@@ -488,50 +488,6 @@ private slots:
         QCOMPARE(windowtest::snapshot(form), before);
     }
 
-    void editedBytesRoundTrip() {
-        QByteArray original = randombytes<QByteArray>(4242, 1000);
-        original[0] = '\x10';
-        original[500] = '\xFF';
-        original[999] = '\x00';
-        const QString source = scratchfile("original.bin", original);
-        open(source);
-        QCOMPARE(document(), original);
-
-        // Offset 0: one down the list.
-        clickgrid({10, 5});
-        QCOMPARE(form->selpos(), 0);
-        QTest::keyClick(form->cbc, Qt::Key_Down);
-        // Offset 500, the first cell of row 250: one up the list.
-        form->sbv->setValue(250);
-        clickgrid({10, 5});
-        QCOMPARE(form->selpos(), 500);
-        QTest::keyClick(form->cbc, Qt::Key_Up);
-        // Offset 999, the second cell of the last row: typed in hex.
-        setmode(hex);
-        form->sbv->setValue(499);
-        clickgrid({60, 5});
-        QCOMPARE(form->selpos(), 999);
-        QTest::keyClicks(form->cbc, "7A");
-        setmode(ascii);
-
-        const QString target = filepath("patched.bin");
-        QVERIFY(!save(target).box.shown);
-
-        const QByteArray patched = testutil::readfile<QByteArray>(target);
-        QCOMPARE(patched.size(), original.size());
-        QList<int> changed;
-        for (int i = 0; i < original.size(); ++i) {
-            if (patched[i] != original[i]) {
-                changed << i;
-            }
-        }
-        QCOMPARE(changed, (QList<int>{0, 500, 999}));
-        QCOMPARE(patched.at(0), '\x11');
-        QCOMPARE(patched.at(500), '\xFE');
-        QCOMPARE(patched.at(999), '\x7A');
-        QCOMPARE(testutil::readfile<QByteArray>(source), original);
-    }
-
 private:
     void setmode(int mode) {
         windowtest::modebutton(form, mode)->setChecked(true);
