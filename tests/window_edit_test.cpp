@@ -94,7 +94,8 @@ private slots:
         clickgrid({10, 5});
         QCOMPARE(form->cbc->count(), 256);
         QCOMPARE(form->cbc->width(), 66);
-        for (int b = 0; b < 256; ++b) {
+        // A byte of each colour class; gridpaint_test checks every label.
+        for (const int b : {0, 10, 65, 200}) {
             QCOMPARE(form->cbc->itemText(b), windowtest::label(b, tessarin::DispMode(mode)));
         }
     }
