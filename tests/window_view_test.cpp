@@ -15,6 +15,7 @@
 #include <QWheelEvent>
 #include <QtTest>
 
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -440,14 +441,25 @@ private slots:
         QVERIFY(!picture().isNull());
     }
 
-    void cancelledOpenChangesNothing() {
+    // Cancel in the Open, Font or Save dialog changes nothing, and draws nothing anew.
+    void cancelledDialogChangesNothing_data() {
+        QTest::addColumn<int>("button");  // its number: Button1 (Open), 2 (Font), 3 (Save)
+        QTest::newRow("Open") << 1;
+        QTest::newRow("Font") << 2;
+        QTest::newRow("Save") << 3;
+    }
+
+    void cancelledDialogChangesNothing() {
+        QFETCH(int, button);
         setdocument(form, {'a', 'b', 'c'});
+        const QVariantList before = windowtest::snapshot(form);
+        const QFont font = form->gridfont();
         const qint64 key = picture().cacheKey();
         windowtest::closenext();
-        form->Button1Click();
-        QCOMPARE(form->bindata(), (Bytes{'a', 'b', 'c'}));
-        QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin"));
-        QCOMPARE(form->panels[0]->text(), QString());
+        (form->*std::array{&TForm1::Button1Click, &TForm1::Button2Click,
+                           &TForm1::Button3Click}[button - 1])();
+        QCOMPARE(windowtest::snapshot(form), before);
+        QCOMPARE(form->gridfont(), font);
         QCOMPARE(picture().cacheKey(), key);
     }
 
@@ -823,15 +835,6 @@ private slots:
         QCOMPARE(picture() == before, points == 0);
         QVERIFY(form->cbc->testAttribute(Qt::WA_SetFont));
         QCOMPARE(form->cbc->font(), form->gridfont());
-    }
-
-    void cancelledFontDialogKeepsFont() {
-        const QFont font = form->gridfont();
-        const qint64 key = picture().cacheKey();
-        windowtest::closenext();
-        form->Button2Click();
-        QCOMPARE(form->gridfont(), font);
-        QCOMPARE(picture().cacheKey(), key);
     }
 
     // What the dialogs remember lasts for the run: Open, Save and Font write none of the user's
