@@ -133,18 +133,11 @@ private slots:
     void cleanup() { endwindow(); }
 
     void startState() {
-        QCOMPARE(form->size(), windowtest::kDesignSize);
         QCOMPARE(form->minimumSize(), windowtest::kDesignSize);
         QCOMPARE(form->windowTitle(), QStringLiteral("Tessarin"));
-        QCOMPARE(form->Image1->geometry(), windowtest::gridrect(windowtest::kDesignSize));
-        QCOMPARE(form->sbv->geometry(), QRect(173, 8, 17, 244));
-        QCOMPARE(form->Button1->geometry(), QRect(197, 8, 89, 25));
         QCOMPARE(form->Button1->text(), QStringLiteral("&Open"));
-        QCOMPARE(form->Button2->pos(), QPoint(197, 40));
         QCOMPARE(form->Button2->text(), QStringLiteral("&Font"));
-        QCOMPARE(form->Button3->pos(), QPoint(197, 72));
         QCOMPARE(form->Button3->text(), QStringLiteral("&Save"));
-        QCOMPARE(form->GroupBox1->geometry(), QRect(197, 104, 89, 89));
         QCOMPARE(form->GroupBox1->title(), QStringLiteral("Mode"));
         QCOMPARE(form->rb_mdASCII->text(), QStringLiteral("ASCII"));
         QCOMPARE(form->rb_mbHEX->text(), QStringLiteral("Hex."));
@@ -154,14 +147,14 @@ private slots:
         QVERIFY(!form->rb_mbHEX->isChecked() && !form->rb_mbbin->isChecked() &&
                 !form->rb_mbdec->isChecked());
         QVERIFY(form->cbc->isHidden());
-        QCOMPARE(form->StatusBar1->geometry(), QRect(0, 256, 292, 17));
-        checkpanels(52);
-        QCOMPARE(form->cols(), 2);
         QCOMPARE(form->topaddr(), qint64(0));
         QCOMPARE(form->selpos(), 0);
         QCOMPARE(form->sbv->minimum(), 0);
         QCOMPARE(form->sbv->maximum(), 0);
         QCOMPARE(form->sbv->focusPolicy(), Qt::StrongFocus);
+        // The empty document: the end marker alone (the layout at this size is resizeLayout's).
+        QVERIFY(!inkbox(picture(), cellrect(0, 2), reddominant).isEmpty());
+        QVERIFY(cellrect(0, 2).contains(inkbox(picture(), {}, windowtest::isink)));
     }
 
     void resizeLayout_data() {
@@ -172,6 +165,9 @@ private slots:
         QTest::addColumn<QRect>("statusbar");
         QTest::addColumn<int>("lastpanelwidth");
         QTest::addColumn<int>("cols");
+        // The window as made, hidden, at its design size.
+        QTest::newRow("as made") << QSize() << QSize(292, 273) << QRect(173, 8, 17, 244) << 197
+                                 << QRect(0, 256, 292, 17) << 52 << 2;
         QTest::newRow("wider by 5: grid 170 wide")
             << QSize(297, 273) << QSize(297, 273) << QRect(178, 8, 17, 244) << 202
             << QRect(0, 256, 297, 17) << 57 << 3;
@@ -196,10 +192,12 @@ private slots:
         QFETCH(int, lastpanelwidth);
         QFETCH(int, cols);
         const QRect image = windowtest::gridrect(client);
-        QVERIFY(showform());
-        // Away from the design size first, so that every row really resizes.
-        QVERIFY(resizeclient(640, 480));
-        QVERIFY(resizeclient(request.width(), request.height()));
+        if (request.isValid()) {
+            QVERIFY(showform());
+            // Away from the design size first, so that every row really resizes.
+            QVERIFY(resizeclient(640, 480));
+            QVERIFY(resizeclient(request.width(), request.height()));
+        }
         QCOMPARE(form->size(), client);
         QCOMPARE(form->Image1->geometry(), image);
         QCOMPARE(form->sbv->geometry(), scrollbar);
