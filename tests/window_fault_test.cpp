@@ -10,7 +10,6 @@
 #include <QtTest>
 
 #ifndef _WIN32
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,7 +17,6 @@
 #include "main/endsignals.h"
 #endif
 
-#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -26,7 +24,6 @@
 #include <cstring>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "main/tform1.h"
@@ -349,9 +346,7 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("missing folder") << "none" << qint64(0) << "不正なファイル名です.";
         QTest::newRow("directory") << "folder" << qint64(0) << windowtest::boxtext(5);
-        QTest::newRow("FIFO") << "fifo" << qint64(0) << windowtest::boxtext(5);
         QTest::newRow("2^31 bytes") << "sparse" << (qint64(1) << 31) << "範囲チェックエラー.";
-        QTest::newRow("2^32 bytes") << "sparse" << (qint64(1) << 32) << "範囲チェックエラー.";
     }
 
     void failedOpen() {
@@ -363,35 +358,11 @@ private slots:
         if (kind == "folder") {
             target = filepath("folder");
             QVERIFY(QDir().mkdir(target));
-        } else if (kind == "fifo") {
-#ifdef _WIN32
-            QSKIP("Windows has no FIFOs among its files");
-#else
-            target = filepath("pipe");
-            QVERIFY(::mkfifo(local(target).c_str(), 0644) == 0);
-#endif
         } else if (kind == "sparse") {
             target = filepath("sparse.bin");
             QVERIFY(testutil::makesparse(target, size));
         }
-        // Should the load wait for a writer after all, one comes after 5 s.
-        std::atomic<bool> finished = false;
-        std::thread writer([&] {
-            for (int i = 0; i < 100 && !finished; ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-#ifndef _WIN32
-            if (!finished && kind == "fifo") {
-                const int fd = ::open(local(target).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-                if (fd >= 0) {
-                    ::close(fd);
-                }
-            }
-#endif
-        });
         fault(&TForm1::openfile, target, text, filepath("out"));
-        finished = true;
-        writer.join();
     }
 
     void fileChangingWhileLoading_data() {
@@ -559,12 +530,8 @@ private slots:
             << farthest << QPoint(120, 5) << -1 << false << was << QByteArray("\x10\x20");
         QTest::newRow("top, cell 0")
             << qint64(0) << QPoint(10, 5) << 0 << true << "Addr.:0" << QByteArray("\x7A\x20");
-        QTest::newRow("top, cell 1")
-            << qint64(0) << QPoint(60, 5) << 1 << true << "Addr.:1" << QByteArray("\x10\x7A");
         QTest::newRow("top, end marker")
             << qint64(0) << QPoint(10, 25) << 2 << false << was << QByteArray("\x10\x20");
-        QTest::newRow("top, strip below the rows")
-            << qint64(0) << QPoint(10, 242) << 24 << false << was << QByteArray("\x10\x20");
     }
 
     void farEndClicks() {
