@@ -38,9 +38,6 @@ TEST(ByteToAscii, AllValues) {
         SCOPED_TRACE("byte " + std::to_string(b));
         const std::string label = binio::bytetoascii(static_cast<std::uint8_t>(b));
         EXPECT_EQ(label, asciilabel(b));
-        if (b <= 32 || b == 127) {
-            EXPECT_TRUE(label.size() == 4 || label.size() == 5) << label;
-        }
         seen.insert(label);
     }
     EXPECT_EQ(seen.size(), 256u);
@@ -55,8 +52,6 @@ TEST(ByteToHex, AllValuesMatchPrintf) {
         seen.insert(hex);
     }
     EXPECT_EQ(seen.size(), 256u);
-    EXPECT_EQ(binio::bytetohex(10), "0A");
-    EXPECT_EQ(binio::bytetohex(171), "AB");
 }
 
 TEST(ByteToBin, AllValuesMatchBitLoop) {
@@ -72,8 +67,6 @@ TEST(ByteToBin, AllValuesMatchBitLoop) {
         seen.insert(bin);
     }
     EXPECT_EQ(seen.size(), 256u);
-    EXPECT_EQ(binio::bytetobin(5), "00000101");
-    EXPECT_EQ(binio::bytetobin(160), "10100000");
 }
 
 TEST(ByteToDec, AllBytesPaddedToThreeDigits) {
