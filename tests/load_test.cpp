@@ -165,20 +165,6 @@ TEST(Load, FilesWhoseSizeSaysNothingAreReadToTheirEnd) {
 #endif
 }
 
-TEST(Load, LaterFileReplacesEarlierWholly) {
-    TempDir dir;
-    testutil::writefile(dir / "one", Bytes{0x7f});
-    testutil::writefile(dir / "long", testutil::randombytes(3, 5000));
-    testutil::writefile(dir / "short", Bytes{1, 2, 3});
-    Bytes doc;
-    binio::loadfile(dir / "one", doc);
-    EXPECT_EQ(doc, Bytes{0x7f});
-    binio::loadfile(dir / "long", doc);
-    EXPECT_EQ(doc, testutil::randombytes(3, 5000));
-    binio::loadfile(dir / "short", doc);
-    EXPECT_EQ(doc, (Bytes{1, 2, 3}));
-}
-
 TEST(Load, ReadOnlyFileLoads) {
     TempDir dir;
     const Bytes content = testutil::randombytes(5, 300);
@@ -339,7 +325,6 @@ TEST(Load, TooManyOpenFiles) {
                   return doc == kBefore ? result : static_cast<int>(testutil::kWrongResult);
               }),
               4);
-    EXPECT_EQ(binio::iomessage(4), "オープンしたファイルが多すぎます");
 }
 
 TEST(Load, FilesOf2GiBOrMoreAreOutOfRange) {
@@ -730,7 +715,6 @@ TEST(Load, FileChangingDuringLoad) {
                 ADD_FAILURE() << "no error";
             } catch (const binio::IOError& e) {
                 EXPECT_EQ(e.code(), 100);
-                EXPECT_STREQ(e.what(), "ファイルの末尾以降を読み込みました");
             }
             EXPECT_EQ(doc, kBefore);
         } else {
