@@ -10,41 +10,27 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 
 namespace testutil {
 
-#ifndef _WIN32
 std::string tempfolder() {
-    const char* base = std::getenv("TMPDIR");
-    return base != nullptr && *base != 0 ? base : "/tmp";
+    return std::filesystem::temp_directory_path().string();
 }
-#endif
 
-#ifdef _WIN32
-TempDir::TempDir() {
+TempDir::TempDir(const std::string& base) {
     namespace fs = std::filesystem;
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     for (int attempt = 0; path_.empty(); ++attempt) {
         const fs::path candidate =
-            fs::temp_directory_path() / ("binio-test-" + std::to_string(stamp + attempt));
+            fs::path(base) / ("binio-test-" + std::to_string(stamp + attempt));
         if (fs::create_directory(candidate)) {
             path_ = candidate.string();
+            fs::permissions(candidate, fs::perms(0755));
         }
     }
 }
-#else
-TempDir::TempDir(const std::string& base) {
-    std::string pattern = base + "/binio-test-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-    ::chmod(path_.c_str(), 0755);
-}
-#endif
 
 TempDir::~TempDir() {
     namespace fs = std::filesystem;
@@ -80,20 +66,10 @@ bool exists(const Path& path) {
 }
 
 bool makesparse(const Path& path, std::int64_t size) {
-#ifdef _WIN32
     std::error_code error;
     writefile(path, Bytes{});
     std::filesystem::resize_file(fspath(path), static_cast<std::uintmax_t>(size), error);
     return !error;
-#else
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = ::ftruncate(fd, size) == 0;
-    ::close(fd);
-    return ok;
-#endif
 }
 
 std::string iomessage(int code) {

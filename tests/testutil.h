@@ -39,22 +39,15 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-#ifndef _WIN32
-// The temporary folder: $TMPDIR, or /tmp.
+// The system's temporary folder, as std::filesystem names it ($TMPDIR, else /tmp, on Linux).
 std::string tempfolder();
-#endif
 
 // A fresh folder, removed with everything in it at the end of the scope. It is made 0755 so that
 // a child running as nobody can reach the files in it.
 class TempDir {
 public:
-#ifdef _WIN32
-    // Under the system's temporary folder, named from the clock and made new by create_directory.
-    TempDir();
-#else
-    // Under `base`, by default the temporary folder.
+    // Under `base`, by default the temporary folder, named from the clock.
     explicit TempDir(const std::string& base = tempfolder());
-#endif
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     // Everything in it is made writable first, which Windows needs to remove a read-only file and
@@ -62,12 +55,8 @@ public:
     // On Windows the long form of the path (\\?\ before it) reaches folders past MAX_PATH.
     ~TempDir();
 
-    const std::string& path() const {
-        return path_;
-    }
-    std::string operator/(const std::string& name) const {
-        return path_ + "/" + name;
-    }
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
 private:
     std::string path_;
