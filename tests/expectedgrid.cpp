@@ -40,6 +40,12 @@ void addmoderows() {
     }
 }
 
+void addflagrows(const char* column, const char* no, const char* yes) {
+    QTest::addColumn<bool>(column);
+    QTest::newRow(no) << false;
+    QTest::newRow(yes) << true;
+}
+
 QString label(int b, DispMode mode) {
     switch (mode) {
         case DispMode::hex:

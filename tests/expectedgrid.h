@@ -36,6 +36,9 @@ QTestData& moderow(int mode, const char* more = "");
 // One test row for each display mode, in the column "mode".
 void addmoderows();
 
+// Two test rows of a flag in the column `column`: `no` with it false, then `yes` with it true.
+void addflagrows(const char* column, const char* no, const char* yes);
+
 // What byte b is called in a mode: in the grid, in the byte editor and, but for ASCII mode, in a
 // saved text. Below 128 in ASCII mode, and in the other modes, it is binio's text, which
 // bytetext_test checks for every byte; here only which text each mode takes is stated. In ASCII

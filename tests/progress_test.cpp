@@ -244,9 +244,7 @@ private slots:
     // Esc cancels too; a stop requested elsewhere (the window, for a close request) before the
     // dialog came up keeps it away.
     void escOrCancelCallStops_data() {
-        QTest::addColumn<bool>("esc");
-        QTest::newRow("Esc") << true;
-        QTest::newRow("stop requested elsewhere") << false;
+        windowtest::addflagrows("esc", "stop requested elsewhere", "Esc");
     }
 
     void escOrCancelCallStops() {
@@ -362,11 +360,7 @@ private slots:
 
     // The window manager's close while a load runs cancels it and closes the window; while a
     // save runs, the save is finished first.
-    void closeDuringOperation_data() {
-        QTest::addColumn<bool>("save");
-        QTest::newRow("load") << false;
-        QTest::newRow("save") << true;
-    }
+    void closeDuringOperation_data() { windowtest::addflagrows("save", "load", "save"); }
 
     void closeDuringOperation() {
         QFETCH(bool, save);

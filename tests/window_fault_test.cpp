@@ -365,11 +365,7 @@ private slots:
         fault(&TForm1::openfile, target, text, filepath("out"));
     }
 
-    void fileChangingWhileLoading_data() {
-        QTest::addColumn<bool>("grow");
-        QTest::newRow("shrinks") << false;
-        QTest::newRow("grows") << true;
-    }
+    void fileChangingWhileLoading_data() { windowtest::addflagrows("grow", "shrinks", "grows"); }
 
     void fileChangingWhileLoading() {
         QFETCH(bool, grow);

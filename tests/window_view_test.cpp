@@ -536,11 +536,7 @@ private slots:
 
     // The Open and Save dialogs tell the entries they list from their names: they never read a
     // file, whose read might block the window for good (/proc/kmsg, for root).
-    void dialogsReadNoListedFile_data() {
-        QTest::addColumn<bool>("save");
-        QTest::newRow("Open") << false;
-        QTest::newRow("Save") << true;
-    }
+    void dialogsReadNoListedFile_data() { windowtest::addflagrows("save", "Open", "Save"); }
 
     void dialogsReadNoListedFile() {
 #ifdef _WIN32
@@ -596,9 +592,7 @@ private slots:
     // A dialog that is not on the screen watches no folder, whatever other programs do there;
     // shown again, it lists what changed meanwhile, and watches its folder.
     void hiddenDialogWatchesNothing_data() {
-        QTest::addColumn<bool>("save");
-        QTest::newRow("Open") << false;
-        QTest::newRow("Save") << true;
+        windowtest::addflagrows("save", "Open", "Save");
     }
 
     void hiddenDialogWatchesNothing() {
@@ -819,9 +813,7 @@ private slots:
     // The wheel over the grid or over the byte editor scrolls the grid, by one signal, and picks
     // no value.
     void wheelScrollsGrid_data() {
-        QTest::addColumn<bool>("editor");
-        QTest::newRow("over the grid") << false;
-        QTest::newRow("over the byte editor") << true;
+        windowtest::addflagrows("editor", "over the grid", "over the byte editor");
     }
 
     void wheelScrollsGrid() {
