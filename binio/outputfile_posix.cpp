@@ -60,7 +60,8 @@ int renamenoreplace(int dir, const char* from, const char* to) {
 #ifdef RENAME_NOREPLACE
     return systemcalls().renameat2(dir, from, dir, to, RENAME_NOREPLACE);
 #else
-    return systemcalls().renameat2(dir, from, dir, to, 0);
+    errno = ENOSYS;
+    return -1;
 #endif
 }
 

@@ -13,7 +13,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <cstdio>  // renameat2() and RENAME_NOREPLACE, where the C library has them
 #endif
 
 #include <atomic>
@@ -79,17 +79,9 @@ struct SystemCalls {
     SystemCall<ssize_t(const char*, char*, size_t)> readlink{::readlink};
     SystemCall<int(const char*, int)> access{::access};
     SystemCall<int(int, const char*, int, const char*, int)> linkat{::linkat};
-    // Fails with ENOSYS where the system has no renameat2().
-    SystemCall<int(int, const char*, int, const char*, unsigned)> renameat2{
-        [](int olddir, const char* from, int newdir, const char* to, unsigned flags) {
 #ifdef RENAME_NOREPLACE
-            return ::renameat2(olddir, from, newdir, to, flags);
-#else
-            (void)olddir, (void)from, (void)newdir, (void)to, (void)flags;
-            errno = ENOSYS;
-            return -1;
+    SystemCall<int(int, const char*, int, const char*, unsigned)> renameat2{::renameat2};
 #endif
-        }};
     SystemCall<int(int, const char*, int)> unlinkat{::unlinkat};
     SystemCall<int(int)> fsync{::fsync};
     // fdatasync() where the system has it, else fsync().
